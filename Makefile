@@ -1,0 +1,41 @@
+# Pelmora: the Windows client (cross-built with mingw-w64, run on Wine) and the native tools.
+#   make build   configure and build both trees
+#   make test    install what is missing, build, run every test (ends with CTest's summary)
+#   make run     start Pelmora in a phone-sized Wine desktop
+#   make clean   remove the build trees
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+WIN_BUILD := build/win
+NATIVE_BUILD := build/native
+
+.PHONY: all build deps test run clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+$(WIN_BUILD)/CMakeCache.txt:
+	@cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+$(NATIVE_BUILD)/CMakeCache.txt:
+	@cmake -S . -B $(NATIVE_BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: deps $(WIN_BUILD)/CMakeCache.txt $(NATIVE_BUILD)/CMakeCache.txt
+	@cmake --build $(WIN_BUILD) --parallel $(JOBS)
+	@cmake --build $(NATIVE_BUILD) --parallel $(JOBS)
+
+test: build
+	@tools/wine-run --prepare
+	@status=0; \
+	(cd $(WIN_BUILD) && ctest --output-on-failure) || status=$$?; \
+	tools/wine-run --stop; \
+	(cd $(NATIVE_BUILD) && ctest --output-on-failure) || status=$$?; \
+	exit $$status
+
+run: build
+	@tools/run-demo
+
+clean:
+	@tools/wine-run --stop 2>/dev/null || true
+	@rm -rf build

@@ -1,0 +1,84 @@
+#include "app/app_context.h"
+
+#include <cwchar>
+#include <new>
+
+#include "app/settings_file.h"
+#include "app/text_conversion.h"
+#include "location/cell_monitor.h"
+#include "platform/aygshell.h"
+#include "platform/screen_metrics.h"
+#include "resources/texts.h"
+
+namespace {
+
+AppContext*& ContextSlot() {
+    static AppContext* context = nullptr;
+    return context;
+}
+
+constexpr wchar_t kMainWindowClass[] = L"PelMainWnd";
+
+}  // namespace
+
+AppContext* GetAppContext() { return ContextSlot(); }
+
+bool CreateAppContext() {
+    if (ContextSlot() != nullptr) return true;
+    ContextSlot() = new (std::nothrow) AppContext;
+    return ContextSlot() != nullptr;
+}
+
+void DestroyAppContext() {
+    AppContext* context = ContextSlot();
+    if (context == nullptr) return;
+    delete context;
+    ContextSlot() = nullptr;
+}
+
+bool IsAutostartCommandLine(const wchar_t* commandLine) {
+    return commandLine != nullptr && std::wcscmp(commandLine, L"-a") == 0;
+}
+
+std::wstring GetExecutablePath() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+std::wstring GetExecutableFolder() {
+    const std::wstring path = GetExecutablePath();
+    const size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+int InitialiseApplication(HINSTANCE instance, bool startedHidden) {
+    AppContext& context = *GetAppContext();
+
+    // A running copy takes over and this start ends silently. The phone brings a window forward
+    // together with its owned pop-ups when the handle's lowest bit is set; the desktop has no such
+    // flag, so the copy's last active pop-up (itself when it has none) is brought forward instead.
+    if (HWND running = FindWindowW(kMainWindowClass, kTextProductName)) {
+        context.mainWindow = running;
+        SetForegroundWindow(GetLastActivePopup(running));
+        return kInitialiseAnotherCopy;
+    }
+
+    context.instance = instance;
+    SHInitExtraControls();
+    context.autoRun = false;
+    context.autoLogIn = false;
+    context.startedHidden = startedHidden;
+
+    context.settingsPath = WideToAnsi(GetExecutableFolder()) + "\\settings.xml";
+    if (!context.settingsDocument.LoadFile(context.settingsPath.c_str(), TIXML_ENCODING_UNKNOWN)) {
+        return kInitialiseFailed;
+    }
+    if (!ReadSettings(context)) return kInitialiseFailed;
+
+    context.scale = GetScreenScale();
+
+    if (!CreateCellMonitor()) return kInitialiseFailed;
+    context.cellMonitor = GetCellMonitor();
+    return kInitialiseReady;
+}

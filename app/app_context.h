@@ -1,0 +1,140 @@
+// The one application object that every window, request and the start-up share.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+
+#include <tinyxml.h>
+
+#include "location/place_mark.h"
+#include "protocol/groups_model.h"
+
+struct CellMonitor;
+
+struct VisibilityState {
+    HICON icon = nullptr;
+    const wchar_t* title = nullptr;
+    const wchar_t* description = nullptr;
+};
+
+struct Pane {
+    const wchar_t* caption = nullptr;  // tab caption, or null for panes shown on demand
+    HWND window = nullptr;
+    HWND menuBar = nullptr;
+};
+
+// Selection of the group panes, kept as identifiers so it survives a rebuild of the model.
+struct GroupSelection {
+    int shownGroup = -1;          // a group identifier, -1 = all groups
+    int highlightedGroup = 0;     // row of the group list: a group identifier, -1 = "all groups"
+    int selectedPerson = -1;
+    int selectedPersonGroup = -1;
+    HWND detailWindow = nullptr;
+};
+
+inline constexpr int kPaneCount = 6;
+inline constexpr int kVisibilityStateCount = 4;
+
+struct AppContext {
+    // Settings file.
+    TiXmlDocument settingsDocument;
+    TiXmlElement* settingsRoot = nullptr;
+    std::string settingsPath;  // ANSI code page
+    bool settingsDirty = false;
+
+    // Start and log-in.
+    bool startedHidden = false;
+    bool autoLogIn = false;
+    bool autoRun = false;
+    std::string userId;    // ANSI code page
+    std::string passHash;  // 32 lower-case hexadecimal digits
+    std::string subName;   // UTF-8
+
+    // Session and server-side configuration.
+    int visibility = 0;
+    std::wstring userName;
+    int rateMode = 0;
+    int privateTime = 1;
+    int forceGps = 0;
+    int levelGps = 0;
+    bool inPrivateHours = false;
+    int accountMode = 0;
+
+    // Windows and layout.
+    HINSTANCE instance = nullptr;
+    HWND mainWindow = nullptr;
+    RECT contentRect = {};
+    HFONT fontHeading = nullptr;
+    HFONT fontBold = nullptr;
+    HFONT fontLink = nullptr;
+    HFONT fontNormal = nullptr;
+    HFONT fontSmall = nullptr;
+    HFONT fontLogo = nullptr;
+    HPEN nullPen = nullptr;
+    int borderX = 0;
+    int borderY = 0;
+    int scale = 0;
+
+    // Transport.
+    WSADATA socketData = {};
+    SOCKET socket = INVALID_SOCKET;
+    sockaddr_in serverAddress = {};
+    bool requestActive = false;
+    bool networkStarted = false;
+    bool renewingLogIn = false;  // a log-in renewal is under way; a 401 inside it starts no other
+    std::string serverHost;
+    std::string token;
+
+    // Location.
+    CellMonitor* cellMonitor = nullptr;
+    std::string networkCode;
+    std::string countryCode;
+    PlaceMark placeMark;
+
+    // Login window.
+    bool emailEntered = false;
+    bool passwordEntered = false;
+    bool loginPhase = false;
+    HWND loginWindow = nullptr;
+    HWND loginMenuBar = nullptr;
+
+    // Report cycle.
+    int reportFailures = 0;
+    int reportStatus = 0;
+    int reportInterval = 0;
+
+    // Header, panes and status line.
+    VisibilityState visibilityStates[kVisibilityStateCount];
+    Pane panes[kPaneCount];
+    int currentPane = 0;
+    int selectedTab = 0;
+    std::wstring statusText;
+    COLORREF statusColor = 0;
+
+    // Groups.
+    GroupList groups;
+    GroupSelection groupSelection;
+    bool placeEditorNew = false;
+};
+
+// The one AppContext, or null before CreateAppContext and after DestroyAppContext.
+AppContext* GetAppContext();
+// Creates the object unless it exists; false only when memory is exhausted.
+bool CreateAppContext();
+void DestroyAppContext();
+
+inline constexpr int kInitialiseReady = 1;
+inline constexpr int kInitialiseFailed = 0;
+inline constexpr int kInitialiseAnotherCopy = -1;
+
+// Everything the start needs before a window exists; see kInitialise* for the results.
+int InitialiseApplication(HINSTANCE instance, bool startedHidden);
+
+// True only for a command line that is exactly "-a": the start from the Startup folder.
+bool IsAutostartCommandLine(const wchar_t* commandLine);
+
+// The full path of the running executable, and the folder that holds it (no trailing backslash).
+std::wstring GetExecutablePath();
+std::wstring GetExecutableFolder();

@@ -1,0 +1,6 @@
+#include "app/durations.h"
+
+Durations& GetDurations() {
+    static Durations durations;
+    return durations;
+}

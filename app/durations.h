@@ -1,0 +1,14 @@
+// The waits of the program in one place. The program keeps these values; tests shorten them.
+#pragma once
+
+struct Durations {
+    unsigned samplingPeriodMs = 6000;     // between two cell readings of the sampling worker
+    unsigned radioPollMs = 1000;          // between two looks for the radio's answer while probing
+    unsigned radioWaitMs = 500;           // between two looks for the radio's answer while sampling
+    unsigned requestWatchdogMs = 60000;   // a server request is abandoned after this
+    unsigned connectionWaitMs = 15000;    // the longest wait for a data connection
+    unsigned connectionRetryMs = 2000;    // between two asks for a data connection at an automatic start
+    unsigned statusMessageMs = 5000;      // how long a status message stays
+};
+
+Durations& GetDurations();

@@ -82,7 +82,6 @@ struct AppContext {
     SOCKET socket = INVALID_SOCKET;
     sockaddr_in serverAddress = {};
     bool requestActive = false;
-    bool networkStarted = false;
     bool renewingLogIn = false;  // a log-in renewal is under way; a 401 inside it starts no other
     std::string serverHost;
     std::string token;

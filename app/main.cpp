@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/app_context.h"
+#include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/shutdown.h"
 #include "resources/texts.h"
@@ -14,6 +15,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     }
     switch (InitialiseApplication(instance, startedHidden)) {
     case kInitialiseReady:
+        RunMainWindow();
         ShutDownApplication();
         break;
     case kInitialiseFailed:

@@ -1,0 +1,18 @@
+// Stand-in until this pane is built: a plain hidden window of its class.
+#include "screens/configuration_tab.h"
+
+#include "app/app_context.h"
+
+HWND CreateConfigurationTab(HWND parent) {
+    AppContext& context = *GetAppContext();
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = context.instance;
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = L"PelConfigTabWnd";
+    RegisterClassW(&windowClass);
+    return CreateWindowW(L"PelConfigTabWnd", L"", WS_CHILD, 0, 0, 0, 0, parent, nullptr, context.instance, nullptr);
+}
+
+void SaveConfigurationTab() { GetAppContext()->settingsDirty = false; }
+void RevertConfigurationTab() { GetAppContext()->settingsDirty = false; }

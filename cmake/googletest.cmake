@@ -12,10 +12,18 @@ foreach(target gtest gtest_main gmock gmock_main)
     endif()
 endforeach()
 
-# A test program runs as one CTest test under Wine; its cases are GoogleTest's own.
+# A test program runs as one CTest test (under Wine for the client); its cases are GoogleTest's own.
 function(pelmora_add_test name)
     add_executable(${name} ${ARGN} ${PELMORA_RESOURCES})
     target_link_libraries(${name} PRIVATE pelmora_core gmock_main)
+    add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()
+
+# A test program of the native tree (server, phone simulator).
+function(pelmora_add_native_test name)
+    add_executable(${name} ${ARGN})
+    target_link_libraries(${name} PRIVATE gmock_main)
     add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
     set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()

@@ -25,12 +25,13 @@ build: deps $(WIN_BUILD)/CMakeCache.txt $(NATIVE_BUILD)/CMakeCache.txt
 	@cmake --build $(WIN_BUILD) --parallel $(JOBS)
 	@cmake --build $(NATIVE_BUILD) --parallel $(JOBS)
 
+# The native tests run first so that the run ends with the summary of the client's tests.
 test: build
-	@tools/wine-run --prepare
 	@status=0; \
+	(cd $(NATIVE_BUILD) && ctest --output-on-failure --no-tests=ignore) || status=$$?; \
+	tools/wine-run --prepare; \
 	(cd $(WIN_BUILD) && ctest --output-on-failure) || status=$$?; \
 	tools/wine-run --stop; \
-	(cd $(NATIVE_BUILD) && ctest --output-on-failure) || status=$$?; \
 	exit $$status
 
 run: build

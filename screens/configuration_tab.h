@@ -3,8 +3,20 @@
 
 #include <windows.h>
 
+#include <string>
+
 HWND CreateConfigurationTab(HWND parent);
-// Saves the tab's settings to settings.xml and the server.
+// Saves the tab's settings to settings.xml, the autostart shortcut and the server.
 void SaveConfigurationTab();
 // Puts the stored values back into the tab's controls.
 void RevertConfigurationTab();
+
+struct SentenceLines {
+    std::wstring first;  // the words that fit on the first line
+    std::wstring rest;   // the words after them, before the link on the second line
+};
+
+// Cuts `sentence` at its last space while it measures (in the font selected into `dc`) wider
+// than `rightEdge`; the space at the cut goes. A sentence that fits keeps its words on the first
+// line and leaves the second line to the link.
+SentenceLines CutAtLastFittingSpace(HDC dc, const std::wstring& sentence, int rightEdge);

@@ -1,4 +1,4 @@
-// The group list tab (pane 4) that chooses the shown group, and the detail window.
+// The group list tab (pane 4) that chooses which group the group tab shows.
 #pragma once
 
 #include <windows.h>

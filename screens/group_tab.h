@@ -3,4 +3,17 @@
 
 #include <windows.h>
 
+#include <string>
+
 HWND CreateGroupTab(HWND parent);
+
+struct AddressParts {
+    std::wstring first;   // goes on the name's line
+    std::wstring second;  // goes on the line below
+};
+
+// Splits an address line of an entry, measuring with the font selected into `dc`. The first part
+// takes whole words, each with the space after it, while the text before that space is no wider
+// than `available`. An address that fits whole, or has no space, stays whole on the name's line;
+// when not even its first word fits, that word still goes first and the rest below.
+AddressParts SplitAddressLine(HDC dc, const std::wstring& address, int available);

@@ -1,17 +1,145 @@
-// Stand-in until this pane is built: a plain hidden window of its class.
 #include "screens/me_tab.h"
 
 #include "app/app_context.h"
+#include "app/durations.h"
+#include "app/main_window.h"
+#include "app/status_line.h"
+#include "location/cell_monitor.h"
+#include "location/place_editor.h"
+#include "resources/resource_ids.h"
+#include "resources/texts.h"
+#include "screens/pane_window.h"
 
-HWND CreateMeTab(HWND parent) {
-    AppContext& context = *GetAppContext();
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = context.instance;
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = L"PelAITabWnd";
-    RegisterClassW(&windowClass);
-    return CreateWindowW(L"PelAITabWnd", L"", WS_CHILD, 0, 0, 0, 0, parent, nullptr, context.instance, nullptr);
+namespace {
+
+constexpr wchar_t kClassName[] = L"PelAITabWnd";
+
+bool LocationDetermined(const AppContext& context) {
+    return context.cellMonitor != nullptr && context.cellMonitor->enabled != 0;
 }
 
-std::wstring ComposePlaceLine(const AppContext& context) { return context.placeMark.title; }
+void OnCreate(HWND window) {
+    AppContext& context = *GetAppContext();
+    const int s = context.scale;
+    context.panes[kPaneMe].menuBar =
+        CreatePaneMenuBar(context, window, context.accountMode != 0 ? IDR_MENU_ME_SIMPLE : IDR_MENU_ME);
+    RECT client;
+    GetClientRect(window, &client);
+    // The notify style turns a tap on the line into a click notification.
+    CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOTIFY, client.left + 5 * s, 41 * s,
+                    client.right - 10 * s, 28 * s, window, reinterpret_cast<HMENU>(IDC_PLACE_LINE), context.instance,
+                    nullptr);
+}
+
+// A turn of the phone changes the width; the place line follows it.
+void OnSize(HWND window) {
+    const AppContext& context = *GetAppContext();
+    RECT client;
+    GetClientRect(window, &client);
+    HWND line = GetDlgItem(window, IDC_PLACE_LINE);
+    RECT bounds;
+    GetWindowRect(line, &bounds);
+    SetWindowPos(line, nullptr, 0, 0, client.right - 10 * context.scale, bounds.bottom - bounds.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void OnPaint(HWND window) {
+    const AppContext& context = *GetAppContext();
+    const int s = context.scale;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    const int saved = SaveDC(dc);
+    RECT client;
+    GetClientRect(window, &client);
+    SelectObject(dc, context.fontBold);
+    SetTextColor(dc, RGB(0, 0, 0));
+    RECT nameLine = {client.left + 7 * s, 14 * s, client.right - 12 * s, 28 * s};
+    DrawTextW(dc, context.userName.c_str(), -1, &nameLine, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+    RestoreDC(dc, saved);
+    EndPaint(window, &paint);
+}
+
+void OpenPlaceEditor(AppContext& context) {
+    FillPlaceEditor(context);
+    ShowPane(kPanePlaceEditor, false);
+}
+
+void ShowUnavailable() { ShowStatusMessage(kTextUnavailable, GetDurations().statusMessageMs); }
+
+bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+    AppContext& context = *GetAppContext();
+    const int id = LOWORD(wParam);
+    const int notification = HIWORD(wParam);
+    if (lParam != 0) {
+        if (id != IDC_PLACE_LINE || reinterpret_cast<HWND>(lParam) != GetDlgItem(window, IDC_PLACE_LINE)) return false;
+        if (notification != STN_CLICKED) return true;
+        if (LocationDetermined(context) && context.accountMode != 1) {
+            OpenPlaceEditor(context);
+        } else {
+            ShowUnavailable();
+        }
+        return true;
+    }
+    switch (id) {
+    case IDM_NAME_MY_PLACE:
+        if (LocationDetermined(context)) {
+            OpenPlaceEditor(context);
+        } else {
+            ShowUnavailable();
+        }
+        return true;
+    case IDM_CHANGE_STATUS:
+        ShowPane(kPaneVisibility, false);
+        return true;
+    case IDM_MINIMIZE:
+        ShowWindow(context.mainWindow, SW_MINIMIZE);
+        return true;
+    default:
+        return false;
+    }
+}
+
+LRESULT CALLBACK MeTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+    case WM_SIZE:
+        OnSize(window);
+        return 0;
+    case WM_PAINT:
+        OnPaint(window);
+        return 0;
+    case WM_COMMAND:
+        if (OnCommand(window, wParam, lParam)) return 0;
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+HWND CreateMeTab(HWND parent) {
+    const AppContext& context = *GetAppContext();
+    if (!RegisterPaneClass(context, kClassName, MeTabProc)) return nullptr;
+    return CreatePaneWindow(context, kClassName, parent, 0);
+}
+
+std::wstring ComposePlaceLine(const AppContext& context) {
+    if (!LocationDetermined(context)) return kTextPlaceUndetermined;
+    const PlaceMark& mark = context.placeMark;
+    if (!mark.title.empty()) {
+        std::wstring line = mark.title + L" " + mark.street;
+        if (!mark.house.empty() && mark.house != L"0") line += kTextHousePrefix + mark.house + mark.building;
+        return line;
+    }
+    if (!mark.address.empty()) return mark.address;
+    return kTextPlaceUnnamed;
+}
+
+void SetPlaceLine(const AppContext& context, const std::wstring& text) {
+    HWND pane = context.panes[kPaneMe].window;
+    if (pane != nullptr) SetDlgItemTextW(pane, IDC_PLACE_LINE, text.c_str());
+}

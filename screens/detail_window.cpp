@@ -1,0 +1,85 @@
+#include "screens/detail_window.h"
+
+#include <string>
+
+#include "app/app_context.h"
+#include "screens/group_model_lookup.h"
+#include "screens/pane_window.h"
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"DetailWnd";
+constexpr COLORREF kNameBlue = RGB(48, 48, 255);
+
+void OnPaint(HWND window) {
+    const AppContext& context = *GetAppContext();
+    const int s = context.scale;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    const int saved = SaveDC(dc);
+    RECT client;
+    GetClientRect(window, &client);
+    Rectangle(dc, client.left, client.top, client.right, client.bottom);
+
+    RECT text = {client.left + 5 * s, client.top + 5 * s, client.right - 5 * s, client.bottom};
+    SelectObject(dc, context.fontBold);
+    SetTextColor(dc, RGB(0, 0, 0));
+    const GroupSelection& selection = context.groupSelection;
+    const Group* group = FindGroup(context.groups, selection.selectedPersonGroup);
+    const Person* person = group != nullptr ? FindPerson(*group, selection.selectedPerson) : nullptr;
+    if (person != nullptr) {
+        DrawTextW(dc, group->title.c_str(), -1, &text, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+        text.top += 18 * s;
+        // The model keeps the name with the ": " that introduces the address on the group tab.
+        const std::wstring& name = person->name;
+        const std::wstring bareName = name.size() >= 2 ? name.substr(0, name.size() - 2) : std::wstring();
+        SetTextColor(dc, kNameBlue);
+        DrawTextW(dc, bareName.c_str(), -1, &text, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+        text.top += 18 * s;
+        SetTextColor(dc, RGB(0, 0, 0));
+        DrawTextW(dc, person->address.c_str(), -1, &text, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+    }
+    RestoreDC(dc, saved);
+    EndPaint(window, &paint);
+}
+
+LRESULT CALLBACK DetailWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        OnPaint(window);
+        return 0;
+    case WM_LBUTTONUP:
+        CloseDetailWindow(*GetAppContext());
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+HWND CreateDetailWindow(HWND groupTab, int rowTop) {
+    const AppContext& context = *GetAppContext();
+    if (!RegisterPaneClass(context, kClassName, DetailWindowProc)) return nullptr;
+    const int s = context.scale;
+    const int x = context.contentRect.left + 2 * s;
+    // The panel ends where the tab's client area ends: a wide scroll bar must not cut its frame.
+    RECT client;
+    GetClientRect(groupTab, &client);
+    int width = context.contentRect.right - 19 * s;
+    if (x + width > client.right - 2 * s) width = client.right - 2 * s - x;
+    HWND window = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE, x, rowTop - 4 * s, width, 84 * s, groupTab,
+                                  nullptr, context.instance, nullptr);
+    if (window == nullptr) return nullptr;
+    UpdateWindow(window);
+    ShowWindow(window, SW_SHOW);
+    return window;
+}
+
+void CloseDetailWindow(AppContext& context) {
+    HWND window = context.groupSelection.detailWindow;
+    if (window == nullptr) return;
+    context.groupSelection.detailWindow = nullptr;
+    DestroyWindow(window);
+}

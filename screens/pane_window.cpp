@@ -1,0 +1,39 @@
+#include "screens/pane_window.h"
+
+#include "app/app_context.h"
+#include "platform/aygshell.h"
+#include "resources/resource_ids.h"
+
+bool RegisterPaneClass(const AppContext& context, const wchar_t* className, WNDPROC procedure) {
+    WNDCLASSW windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = context.instance;
+    windowClass.hIcon = LoadIconW(context.instance, MAKEINTRESOURCEW(IDI_PELMORA));
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = className;
+    return RegisterClassW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, HWND parent, DWORD extraStyle) {
+    const RECT& content = context.contentRect;
+    const int s = context.scale;
+    HWND window = CreateWindowExW(0, className, L"", WS_CHILD | extraStyle, content.left + context.borderX,
+                                  content.top + context.borderY + 20 * s, content.right - 2 * context.borderX,
+                                  content.bottom - 25 * s - 2 * context.borderY, parent, nullptr, context.instance,
+                                  nullptr);
+    if (window != nullptr) UpdateWindow(window);
+    return window;
+}
+
+HWND CreatePaneMenuBar(const AppContext& context, HWND pane, UINT resource) {
+    SHMENUBARINFO info = {};
+    info.cbSize = sizeof(info);
+    info.hwndParent = pane;
+    info.dwFlags = SHCMBF_HMENU;
+    info.nToolBarId = resource;
+    info.hInstRes = context.instance;
+    if (!SHCreateMenuBar(&info)) return nullptr;
+    ShowWindow(info.hwndMB, SW_HIDE);
+    return info.hwndMB;
+}

@@ -1,0 +1,17 @@
+// What the panes of the main window share: their class settings, the tab page rectangle they
+// start at, and the soft-key menu bar that ShowPane brings up together with them.
+#pragma once
+
+#include <windows.h>
+
+struct AppContext;
+
+// Registers a window class of the panes: redrawn on every size change, the program's icon, no
+// cursor, the white brush. A class registered before (a second window of it) counts as success.
+bool RegisterPaneClass(const AppContext& context, const wchar_t* className, WNDPROC procedure);
+
+// Creates a hidden child of `parent` at the tab page rectangle and paints it once; null on failure.
+HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, HWND parent, DWORD extraStyle);
+
+// The pane's menu bar built from menu `resource`, hidden until ShowPane shows it; null on failure.
+HWND CreatePaneMenuBar(const AppContext& context, HWND pane, UINT resource);

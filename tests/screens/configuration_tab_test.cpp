@@ -1,0 +1,255 @@
+// The configuration tab: its two layouts, the dirty flag, saving into settings.xml and the
+// autostart shortcut, reverting, the action buttons and the web-site link.
+#include "tests/screens/screen_fixture.h"
+
+#include <shlobj.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/main_window.h"
+#include "app/web_link.h"
+#include "deployment.h"
+#include "resources/resource_ids.h"
+#include "screens/configuration_tab.h"
+
+namespace {
+
+std::string ReadWholeFile(const std::wstring& path) {
+    std::ifstream file(path.c_str(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::wstring ShortcutPath() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, TRUE);
+    return std::wstring(folder) + L"\\Pelmora.lnk";
+}
+
+bool ShortcutExists() { return GetFileAttributesW(ShortcutPath().c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class ConfigurationTab : public ScreenTest {
+protected:
+    void SetUp() override {
+        ScreenTest::SetUp();
+        wchar_t temporary[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temporary);
+        settingsPath_ = std::wstring(temporary) + L"pelmora-screens-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
+        context().settingsPath = std::string(settingsPath_.begin(), settingsPath_.end());
+        context().userId = "ivan@example.ru";
+        context().passHash = "0123456789abcdef0123456789abcdef";
+        DeleteFileW(ShortcutPath().c_str());
+    }
+    void TearDown() override {
+        DeleteFileW(settingsPath_.c_str());
+        DeleteFileW(ShortcutPath().c_str());
+        ScreenTest::TearDown();
+    }
+    bool Checked(int id) { return IsDlgButtonChecked(pane(kPaneConfiguration), id) == BST_CHECKED; }
+    bool Enabled(int id) { return IsWindowEnabled(control(kPaneConfiguration, id)) != FALSE; }
+    bool Exists(int id) { return control(kPaneConfiguration, id) != nullptr; }
+    void Save() { SendMessageW(pane(kPaneConfiguration), WM_COMMAND, IDM_SAVE_CONFIGURATION, 0); }
+
+    std::wstring settingsPath_;
+};
+
+TEST_F(ConfigurationTab, NormalModeShowsTheStoredSettings) {
+    context().rateMode = 1;
+    context().privateTime = 1;
+    context().autoLogIn = true;
+    context().autoRun = true;
+    CreatePanes();
+    for (int id = IDC_CONFIG_REFRESH; id <= IDC_CONFIG_AUTO_RUN; ++id) EXPECT_TRUE(Exists(id)) << "control " << id;
+    EXPECT_FALSE(Exists(IDC_CONFIG_NAME));
+    EXPECT_FALSE(Checked(IDC_CONFIG_RATE_OPTIMAL));
+    EXPECT_TRUE(Checked(IDC_CONFIG_RATE_CELL_CHANGE));
+    EXPECT_TRUE(Checked(IDC_CONFIG_PRIVATE_TIME));
+    EXPECT_TRUE(Checked(IDC_CONFIG_AUTO_LOGIN));
+    EXPECT_TRUE(Checked(IDC_CONFIG_AUTO_RUN));
+    EXPECT_TRUE(Enabled(IDC_CONFIG_AUTO_RUN));
+    EXPECT_EQ(L"Обновить все места", ControlText(kPaneConfiguration, IDC_CONFIG_REFRESH));
+    EXPECT_EQ(L"Запускать Pelmora при включении телефона", ControlText(kPaneConfiguration, IDC_CONFIG_AUTO_RUN));
+    EXPECT_FALSE(context().settingsDirty);
+
+    const RECT bounds = BoundsInParent(control(kPaneConfiguration, IDC_CONFIG_PRIVATE_TIME));
+    EXPECT_EQ(206, bounds.top);
+    EXPECT_EQ(46, bounds.bottom - bounds.top);
+    EXPECT_EQ(10, bounds.left);
+    EXPECT_EQ(ClientRect(pane(kPaneConfiguration)).right - 10, bounds.right);
+}
+
+TEST_F(ConfigurationTab, StartWithThePhoneNeedsAutomaticLogIn) {
+    context().autoLogIn = false;
+    context().autoRun = true;
+    CreatePanes();
+    EXPECT_FALSE(Checked(IDC_CONFIG_AUTO_RUN));
+    EXPECT_FALSE(Enabled(IDC_CONFIG_AUTO_RUN));
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_AUTO_LOGIN);
+    EXPECT_TRUE(Enabled(IDC_CONFIG_AUTO_RUN)) << "at once";
+    EXPECT_TRUE(context().settingsDirty);
+    Click(kPaneConfiguration, IDC_CONFIG_AUTO_RUN);
+    Click(kPaneConfiguration, IDC_CONFIG_AUTO_LOGIN);
+    EXPECT_FALSE(Enabled(IDC_CONFIG_AUTO_RUN));
+}
+
+TEST_F(ConfigurationTab, EveryEditMarksTheSettingsDirty) {
+    CreatePanes();
+    Show(kPaneConfiguration);
+    for (int id : {IDC_CONFIG_RATE_CELL_CHANGE, IDC_CONFIG_RATE_OPTIMAL, IDC_CONFIG_PRIVATE_TIME}) {
+        context().settingsDirty = false;
+        Click(kPaneConfiguration, id);
+        EXPECT_TRUE(context().settingsDirty) << "control " << id;
+    }
+    EXPECT_TRUE(Checked(IDC_CONFIG_RATE_OPTIMAL));
+    EXPECT_FALSE(Checked(IDC_CONFIG_RATE_CELL_CHANGE)) << "the two rates are one choice";
+}
+
+TEST_F(ConfigurationTab, SavingWithoutAutomaticLogInDeletesTheShortcutAndTheHash) {
+    context().autoLogIn = true;
+    context().autoRun = true;
+    CreatePanes();
+    std::ofstream(ShortcutPath().c_str()) << "old";
+    ASSERT_TRUE(ShortcutExists());
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_AUTO_LOGIN);
+    Save();
+    EXPECT_FALSE(context().autoLogIn);
+    EXPECT_TRUE(context().autoRun) << "the disabled box keeps its tick";
+    EXPECT_FALSE(ShortcutExists());
+    const std::string written = ReadWholeFile(settingsPath_);
+    EXPECT_NE(std::string::npos, written.find("<AutoLogIn>0</AutoLogIn>")) << written;
+    EXPECT_NE(std::string::npos, written.find("<PassHash />")) << written;
+    EXPECT_EQ("0123456789abcdef0123456789abcdef", context().passHash) << "the hash stays in memory";
+}
+
+TEST_F(ConfigurationTab, SavingWithBothBoxesCreatesTheShortcutWithTheAutostartArgument) {
+    context().autoLogIn = true;
+    CreatePanes();
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_AUTO_RUN);
+    Save();
+    EXPECT_TRUE(context().autoRun);
+    ASSERT_TRUE(ShortcutExists());
+    const std::string shortcut = ReadWholeFile(ShortcutPath());
+    ASSERT_GE(shortcut.size(), 3u);
+    EXPECT_EQ("\"-a", shortcut.substr(shortcut.size() - 3)) << shortcut;
+    const std::string written = ReadWholeFile(settingsPath_);
+    EXPECT_NE(std::string::npos, written.find("<AutoRun>1</AutoRun>")) << written;
+    EXPECT_NE(std::string::npos, written.find("<PassHash>0123456789abcdef0123456789abcdef</PassHash>")) << written;
+}
+
+TEST_F(ConfigurationTab, SavingTakesRateAndPrivateHoursFromTheControls) {
+    context().rateMode = 0;
+    context().privateTime = 1;
+    CreatePanes();
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_RATE_CELL_CHANGE);
+    Click(kPaneConfiguration, IDC_CONFIG_PRIVATE_TIME);
+    Save();
+    EXPECT_EQ(1, context().rateMode);
+    EXPECT_EQ(0, context().privateTime);
+}
+
+TEST_F(ConfigurationTab, NameModeEditsTheOwnName) {
+    context().accountMode = 1;
+    context().rateMode = 1;
+    context().privateTime = 1;
+    context().subName = "Иван Петров";
+    CreatePanes();
+    EXPECT_TRUE(Exists(IDC_CONFIG_NAME));
+    EXPECT_TRUE(Exists(IDC_CONFIG_AUTO_LOGIN));
+    EXPECT_TRUE(Exists(IDC_CONFIG_AUTO_RUN));
+    for (int id = IDC_CONFIG_REFRESH; id <= IDC_CONFIG_PRIVATE_TIME; ++id) EXPECT_FALSE(Exists(id)) << "control " << id;
+    EXPECT_EQ(L"Иван Петров", ControlText(kPaneConfiguration, IDC_CONFIG_NAME));
+    EXPECT_EQ(114, BoundsInParent(control(kPaneConfiguration, IDC_CONFIG_AUTO_LOGIN)).top);
+    EXPECT_FALSE(context().settingsDirty) << "filling the name is no edit";
+
+    SetDlgItemTextW(pane(kPaneConfiguration), IDC_CONFIG_NAME, L"Ваня");
+    EXPECT_TRUE(context().settingsDirty);
+    Save();
+    EXPECT_EQ("Ваня", context().subName);
+    EXPECT_EQ(0, context().privateTime) << "no private-hours box in this layout";
+    EXPECT_EQ(1, context().rateMode) << "kept";
+    EXPECT_NE(std::string::npos, ReadWholeFile(settingsPath_).find("<SubName>Ваня</SubName>"));
+
+    SetDlgItemTextW(pane(kPaneConfiguration), IDC_CONFIG_NAME, L"");
+    Save();
+    EXPECT_EQ("", context().subName);
+}
+
+TEST_F(ConfigurationTab, RevertPutsTheStoredValuesBack) {
+    context().autoLogIn = true;
+    context().autoRun = false;
+    context().rateMode = 0;
+    context().privateTime = 0;
+    CreatePanes();
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_AUTO_LOGIN);
+    Click(kPaneConfiguration, IDC_CONFIG_RATE_CELL_CHANGE);
+    Click(kPaneConfiguration, IDC_CONFIG_PRIVATE_TIME);
+    ASSERT_TRUE(context().settingsDirty);
+    RevertConfigurationTab();
+    EXPECT_TRUE(Checked(IDC_CONFIG_AUTO_LOGIN));
+    EXPECT_TRUE(Enabled(IDC_CONFIG_AUTO_RUN));
+    EXPECT_FALSE(Checked(IDC_CONFIG_AUTO_RUN));
+    EXPECT_TRUE(Checked(IDC_CONFIG_RATE_OPTIMAL));
+    EXPECT_FALSE(Checked(IDC_CONFIG_RATE_CELL_CHANGE));
+    EXPECT_FALSE(Checked(IDC_CONFIG_PRIVATE_TIME));
+    EXPECT_FALSE(context().settingsDirty);
+}
+
+TEST_F(ConfigurationTab, ActionButtonsRefreshAndQuit) {
+    CreatePanes();
+    Show(kPaneConfiguration);
+    context().settingsDirty = true;
+    Click(kPaneConfiguration, IDC_CONFIG_REFRESH);
+    EXPECT_EQ(kPaneGroups, context().selectedTab) << "on to the group tab";
+    EXPECT_TRUE(context().settingsDirty) << "refreshing is no save";
+    EXPECT_FALSE(quitPosted_);
+
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_QUIT);
+    EXPECT_TRUE(quitPosted_);
+}
+
+TEST_F(ConfigurationTab, TheLinkLineOpensTheWebSite) {
+    CreatePanes();
+    Show(kPaneConfiguration);
+    std::vector<std::wstring> opened;
+    SetBrowserOpenerForTesting([&](const wchar_t* address) { opened.push_back(address); });
+    HWND tab = pane(kPaneConfiguration);
+    SendMessageW(tab, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 200), 0);
+    const int p = GetScrollPos(tab, SB_VERT);
+    ASSERT_GT(p, 367 - ClientRect(tab).bottom) << "the link line is in view";
+    Tap(tab, 100, 367 - p);
+    Tap(tab, 100, 382 - p);
+    Tap(tab, 10, 374 - p);
+    EXPECT_TRUE(opened.empty()) << "edges of the line";
+    Tap(tab, 100, 374 - p);
+    EXPECT_EQ(std::vector<std::wstring>{PELMORA_WEB_SITE_ADDRESS}, opened);
+}
+
+TEST_F(ConfigurationTab, WebSiteSentenceBreaksAtTheLastSpaceThatFits) {
+    CreatePanes();
+    HDC dc = GetDC(pane(kPaneConfiguration));
+    HGDIOBJ old = SelectObject(dc, context().fontBold);
+    const std::wstring sentence = L"Для управления вашими группами идите на ";
+    SentenceLines lines = CutAtLastFittingSpace(dc, sentence, 10000);
+    EXPECT_EQ(L"Для управления вашими группами идите на ", lines.first) << "the whole sentence fits";
+    EXPECT_EQ(L"", lines.rest) << "the link starts the second line";
+
+    RECT measured = {};
+    DrawTextW(dc, L"Для управления вашими", -1, &measured, DT_CALCRECT | DT_SINGLELINE);
+    lines = CutAtLastFittingSpace(dc, sentence, measured.right + 5);
+    EXPECT_EQ(L"Для управления вашими", lines.first);
+    EXPECT_EQ(L"группами идите на ", lines.rest);
+    lines = CutAtLastFittingSpace(dc, sentence, 1);
+    EXPECT_EQ(L"Для", lines.first) << "the first word stays";
+    SelectObject(dc, old);
+    ReleaseDC(pane(kPaneConfiguration), dc);
+}
+
+}  // namespace

@@ -88,9 +88,8 @@ void CreateControls(HWND window, const AppContext& context) {
     for (size_t index = 0; index < bounds.size(); ++index) {
         const ControlSpec& spec = controls[index];
         const ControlBounds& at = bounds[index];
-        HWND control = CreateWindowExW(0, spec.className, spec.text, WS_CHILD | WS_VISIBLE | spec.style, at.x, at.y,
-                                       at.width, at.height, window,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(at.id)), context.instance, nullptr);
+        HWND control = CreatePaneControl(context, window, at.id, spec.className, spec.text, spec.style, at.x, at.y,
+                                         at.width, at.height);
         if (control != nullptr && spec.limit > 0) SendMessageW(control, EM_LIMITTEXT, spec.limit, 0);
     }
     HWND audience = GetDlgItem(window, IDC_PLACE_AUDIENCE);
@@ -219,6 +218,8 @@ LRESULT CALLBACK PlaceEditorProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_PAINT:
         OnPaint(window);
         return 0;
+    case WM_CTLCOLORSTATIC:
+        return ColourControlOnWhite(wParam);
     case WM_VSCROLL:
         HandlePaneScrollRequest(window, g_editorScroll, wParam, GetAppContext()->scale);
         return 0;

@@ -42,9 +42,8 @@ void CreateControl(HWND window, const AppContext& context, const ControlSpec& sp
     const int s = context.scale;
     RECT client;
     GetClientRect(window, &client);
-    CreateWindowExW(0, spec.className, spec.text, WS_CHILD | WS_VISIBLE | spec.style, client.left + 10 * s, spec.y * s,
-                    client.right - 20 * s, spec.height * s, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
-                    context.instance, nullptr);
+    CreatePaneControl(context, window, spec.id, spec.className, spec.text, spec.style, client.left + 10 * s, spec.y * s,
+                      client.right - 20 * s, spec.height * s);
 }
 
 bool IsChecked(HWND window, int id) { return IsDlgButtonChecked(window, id) == BST_CHECKED; }
@@ -119,20 +118,21 @@ void OnSize(HWND window) {
 }
 
 // The web-site paragraph: the sentence, cut at its last space that fits, then the rest of it
-// with the site's name as a link on the line below.
+// with the site's name as a link on the line below. The words are measured in the font they are
+// drawn in, against the line they are drawn in, so the first line is never clipped.
 void PaintWebSiteParagraph(HDC dc, const AppContext& context, const RECT& client, int p) {
     const int s = context.scale;
+    const int left = client.left + 12 * s;
     const int rightEdge = client.right - 12 * s + 10;
-    SelectObject(dc, context.fontBold);
-    const SentenceLines lines = CutAtLastFittingSpace(dc, kTextManageGroups, rightEdge);
+    SelectObject(dc, context.fontNormal);
+    const SentenceLines lines = CutAtLastFittingSpace(dc, kTextManageGroups, rightEdge - left);
     const std::wstring& kept = lines.first;
     const std::wstring& rest = lines.rest;
 
-    SelectObject(dc, context.fontNormal);
     SetTextColor(dc, RGB(0, 0, 0));
-    RECT line = {client.left + 12 * s, 352 * s - p, rightEdge, 367 * s - p};
+    RECT line = {left, 352 * s - p, rightEdge, 367 * s - p};
     DrawTextW(dc, kept.c_str(), static_cast<int>(kept.size()), &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
-    RECT restLine = {client.left + 12 * s, 367 * s - p, rightEdge, 382 * s - p};
+    RECT restLine = {left, 367 * s - p, rightEdge, 382 * s - p};
     RECT measured = {};
     DrawTextW(dc, rest.c_str(), static_cast<int>(rest.size()), &measured, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
     DrawTextW(dc, rest.c_str(), static_cast<int>(rest.size()), &restLine, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
@@ -226,6 +226,8 @@ LRESULT CALLBACK ConfigurationTabProc(HWND window, UINT message, WPARAM wParam, 
     case WM_LBUTTONUP:
         OnTap(window, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
         return 0;
+    case WM_CTLCOLORSTATIC:
+        return ColourControlOnWhite(wParam);
     case WM_VSCROLL:
         HandlePaneScrollRequest(window, g_configurationScroll, wParam, GetAppContext()->scale);
         return 0;
@@ -289,12 +291,12 @@ void RevertConfigurationTab() {
     context.settingsDirty = false;
 }
 
-SentenceLines CutAtLastFittingSpace(HDC dc, const std::wstring& sentence, int rightEdge) {
+SentenceLines CutAtLastFittingSpace(HDC dc, const std::wstring& sentence, int width) {
     std::wstring kept = sentence;
     for (;;) {
         RECT measured = {};
         DrawTextW(dc, kept.c_str(), static_cast<int>(kept.size()), &measured, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-        if (measured.right <= rightEdge) break;
+        if (measured.right <= width) break;
         const size_t space = kept.rfind(L' ');
         if (space == std::wstring::npos) break;
         kept.erase(space);

@@ -17,6 +17,6 @@ struct SentenceLines {
 };
 
 // Cuts `sentence` at its last space while it measures (in the font selected into `dc`) wider
-// than `rightEdge`; the space at the cut goes. A sentence that fits keeps its words on the first
+// than `width`; the space at the cut goes. A sentence that fits keeps its words on the first
 // line and leaves the second line to the link.
-SentenceLines CutAtLastFittingSpace(HDC dc, const std::wstring& sentence, int rightEdge);
+SentenceLines CutAtLastFittingSpace(HDC dc, const std::wstring& sentence, int width);

@@ -26,9 +26,8 @@ void OnCreate(HWND window) {
     RECT client;
     GetClientRect(window, &client);
     // The notify style turns a tap on the line into a click notification.
-    CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOTIFY, client.left + 5 * s, 41 * s,
-                    client.right - 10 * s, 28 * s, window, reinterpret_cast<HMENU>(IDC_PLACE_LINE), context.instance,
-                    nullptr);
+    CreatePaneControl(context, window, IDC_PLACE_LINE, L"STATIC", L"", SS_NOTIFY, client.left + 5 * s, 41 * s,
+                      client.right - 10 * s, 28 * s);
 }
 
 // A turn of the phone changes the width; the place line follows it.
@@ -113,6 +112,8 @@ LRESULT CALLBACK MeTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_COMMAND:
         if (OnCommand(window, wParam, lParam)) return 0;
         break;
+    case WM_CTLCOLORSTATIC:
+        return ColourControlOnWhite(wParam);
     default:
         break;
     }

@@ -37,3 +37,16 @@ HWND CreatePaneMenuBar(const AppContext& context, HWND pane, UINT resource) {
     ShowWindow(info.hwndMB, SW_HIDE);
     return info.hwndMB;
 }
+
+HWND CreatePaneControl(const AppContext& context, HWND pane, int id, const wchar_t* className, const wchar_t* text,
+                       DWORD style, int x, int y, int width, int height) {
+    HWND control = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, pane,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), context.instance, nullptr);
+    if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(context.fontNormal), FALSE);
+    return control;
+}
+
+LRESULT ColourControlOnWhite(WPARAM dc) {
+    SetBkColor(reinterpret_cast<HDC>(dc), RGB(255, 255, 255));
+    return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+}

@@ -15,3 +15,11 @@ HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, HWND 
 
 // The pane's menu bar built from menu `resource`, hidden until ShowPane shows it; null on failure.
 HWND CreatePaneMenuBar(const AppContext& context, HWND pane, UINT resource);
+
+// A control of a pane in the normal font (the phone's system font, which the desktop's differs
+// from), with `id` and at the bounds given in pixels; null on failure.
+HWND CreatePaneControl(const AppContext& context, HWND pane, int id, const wchar_t* className, const wchar_t* text,
+                       DWORD style, int x, int y, int width, int height);
+
+// WM_CTLCOLORSTATIC of a pane: static texts, check boxes and radio buttons lie on the pane's white.
+LRESULT ColourControlOnWhite(WPARAM dc);

@@ -235,8 +235,7 @@ LRESULT CALLBACK PlaceEditorProc(HWND window, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 HWND CreatePlaceEditor(AppContext& context, HWND parent) {
-    if (!RegisterPaneClass(context, kClassName, PlaceEditorProc)) return nullptr;
-    return CreatePaneWindow(context, kClassName, parent, WS_VSCROLL);
+    return CreatePaneWindow(context, kClassName, PlaceEditorProc, parent, WS_VSCROLL);
 }
 
 void FillPlaceEditor(AppContext& context) {

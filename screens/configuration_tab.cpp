@@ -249,8 +249,7 @@ LRESULT CALLBACK ConfigurationTabProc(HWND window, UINT message, WPARAM wParam, 
 
 HWND CreateConfigurationTab(HWND parent) {
     AppContext& context = *GetAppContext();
-    if (!RegisterPaneClass(context, kClassName, ConfigurationTabProc)) return nullptr;
-    HWND window = CreatePaneWindow(context, kClassName, parent, WS_VSCROLL);
+    HWND window = CreatePaneWindow(context, kClassName, ConfigurationTabProc, parent, WS_VSCROLL);
     // Filling the name field counts as an edit; the tab starts clean.
     if (window != nullptr) context.settingsDirty = false;
     return window;

@@ -185,6 +185,5 @@ LRESULT CALLBACK GroupListTabProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 HWND CreateGroupListTab(HWND parent) {
     const AppContext& context = *GetAppContext();
-    if (!RegisterPaneClass(context, kClassName, GroupListTabProc)) return nullptr;
-    return CreatePaneWindow(context, kClassName, parent, WS_VSCROLL);
+    return CreatePaneWindow(context, kClassName, GroupListTabProc, parent, WS_VSCROLL);
 }

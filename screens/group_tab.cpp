@@ -332,8 +332,7 @@ LRESULT CALLBACK GroupTabProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 HWND CreateGroupTab(HWND parent) {
     const AppContext& context = *GetAppContext();
-    if (!RegisterPaneClass(context, kClassName, GroupTabProc)) return nullptr;
-    return CreatePaneWindow(context, kClassName, parent, WS_VSCROLL);
+    return CreatePaneWindow(context, kClassName, GroupTabProc, parent, WS_VSCROLL);
 }
 
 AddressParts SplitAddressLine(HDC dc, const std::wstring& address, int available) {

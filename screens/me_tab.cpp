@@ -124,8 +124,7 @@ LRESULT CALLBACK MeTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 HWND CreateMeTab(HWND parent) {
     const AppContext& context = *GetAppContext();
-    if (!RegisterPaneClass(context, kClassName, MeTabProc)) return nullptr;
-    return CreatePaneWindow(context, kClassName, parent, 0);
+    return CreatePaneWindow(context, kClassName, MeTabProc, parent, 0);
 }
 
 std::wstring ComposePlaceLine(const AppContext& context) {

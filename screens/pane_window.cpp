@@ -15,7 +15,9 @@ bool RegisterPaneClass(const AppContext& context, const wchar_t* className, WNDP
     return RegisterClassW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, HWND parent, DWORD extraStyle) {
+HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, WNDPROC procedure, HWND parent,
+                      DWORD extraStyle) {
+    if (!RegisterPaneClass(context, className, procedure)) return nullptr;
     const RECT& content = context.contentRect;
     const int s = context.scale;
     HWND window = CreateWindowExW(0, className, L"", WS_CHILD | extraStyle, content.left + context.borderX,

@@ -10,8 +10,10 @@ struct AppContext;
 // cursor, the white brush. A class registered before (a second window of it) counts as success.
 bool RegisterPaneClass(const AppContext& context, const wchar_t* className, WNDPROC procedure);
 
-// Creates a hidden child of `parent` at the tab page rectangle and paints it once; null on failure.
-HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, HWND parent, DWORD extraStyle);
+// Registers the pane's class and creates the pane: a hidden child of `parent` at the tab page
+// rectangle, painted once; null on failure.
+HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, WNDPROC procedure, HWND parent,
+                      DWORD extraStyle);
 
 // The pane's menu bar built from menu `resource`, hidden until ShowPane shows it; null on failure.
 HWND CreatePaneMenuBar(const AppContext& context, HWND pane, UINT resource);

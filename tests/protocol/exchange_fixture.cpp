@@ -86,6 +86,6 @@ std::string ExchangeTest::OnlyRequest() const {
     return requests.size() == 1 ? requests[0] : std::string();
 }
 
-void ExchangeTest::ParseDocument(const std::string& elements, TiXmlDocument* document) {
+void ParseReplyDocument(const std::string& elements, TiXmlDocument* document) {
     document->Parse(pelmora_test::XmlDocument(elements).c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
 }

@@ -25,6 +25,9 @@ struct ShownBox {
     UINT flags;
 };
 
+// Parses `elements`, behind the XML declaration, as a reply's document is parsed.
+void ParseReplyDocument(const std::string& elements, TiXmlDocument* document);
+
 class ExchangeTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -35,8 +38,6 @@ protected:
                                 const std::string& host = "localhost");
     // The bytes of the only request received so far (the test fails when there is not exactly one).
     std::string OnlyRequest() const;
-    // Parses `elements` as a reply document would be.
-    static void ParseDocument(const std::string& elements, TiXmlDocument* document);
 
     // Answers the next message box with `button`; unanswered boxes get IDOK.
     void AnswerNextBox(int button) { answers_.push_back(button); }

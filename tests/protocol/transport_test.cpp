@@ -112,6 +112,9 @@ TEST_F(Transport, CutsALongStatusTextSafely) {
     EXPECT_EQ(L"500 " + std::wstring(251, L'x'), context->statusText) << "255 bytes of the status line";
     EXPECT_FALSE(Exchange());
     EXPECT_EQ(L"503 Busy", context->statusText) << "a reply without any line feed";
+    server.Push({"HTTP/1.0\r\nContent-Type: text/xml\r\n\r\n" + XmlDocument("<config/>")});
+    EXPECT_FALSE(Exchange());
+    EXPECT_EQ(L"", context->statusText) << "a status line that ends before the code";
 }
 
 TEST_F(Transport, ShowsErrorRepliesAndFailsOnlyOnANonZeroCodeWithDescription) {
@@ -249,6 +252,10 @@ TEST_F(Transport, StartNetworkTakesThePortAndResolvingTakesTheAddress) {
 
     server.Push(XmlReply("<config/>"));
     EXPECT_TRUE(Exchange());
+
+    // Started with the phone: goes on as soon as the platform reports a connection, as the desktop does.
+    context->startedHidden = true;
+    EXPECT_TRUE(StartNetwork(*context));
 }
 
 }  // namespace

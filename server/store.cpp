@@ -155,28 +155,23 @@ void Store::UpdateTerminal(std::int64_t userId, const std::string& model, const 
 }
 
 void Store::SetName(std::int64_t userId, const std::string& name) {
-    Lock lock(mutex_);
-    db_.Prepare("UPDATE users SET name = ?2 WHERE id = ?1").Bind(1, userId).Bind(2, name).Run();
+    UpdateUser("UPDATE users SET name = ?2 WHERE id = ?1", userId, name);
 }
 
 void Store::SetRate(std::int64_t userId, int rate) {
-    Lock lock(mutex_);
-    db_.Prepare("UPDATE users SET rate = ?2 WHERE id = ?1").Bind(1, userId).Bind(2, rate).Run();
+    UpdateUser("UPDATE users SET rate = ?2 WHERE id = ?1", userId, rate);
 }
 
 void Store::SetPrivateTime(std::int64_t userId, int privateTime) {
-    Lock lock(mutex_);
-    db_.Prepare("UPDATE users SET private_time = ?2 WHERE id = ?1").Bind(1, userId).Bind(2, privateTime).Run();
+    UpdateUser("UPDATE users SET private_time = ?2 WHERE id = ?1", userId, privateTime);
 }
 
 void Store::SetVisibility(std::int64_t userId, int visibility) {
-    Lock lock(mutex_);
-    db_.Prepare("UPDATE users SET visibility = ?2 WHERE id = ?1").Bind(1, userId).Bind(2, visibility).Run();
+    UpdateUser("UPDATE users SET visibility = ?2 WHERE id = ?1", userId, visibility);
 }
 
 void Store::SetMethodUse(std::int64_t userId, int method) {
-    Lock lock(mutex_);
-    db_.Prepare("UPDATE users SET method_use = ?2 WHERE id = ?1").Bind(1, userId).Bind(2, method).Run();
+    UpdateUser("UPDATE users SET method_use = ?2 WHERE id = ?1", userId, method);
 }
 
 std::string Store::OpenSession(std::int64_t userId, std::int64_t now) {

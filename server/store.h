@@ -160,6 +160,13 @@ public:
     }
 
 private:
+    // One column of one user, by a statement with the user as ?1 and the value as ?2.
+    template <typename Value>
+    void UpdateUser(const char* statement, std::int64_t userId, const Value& value) {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        db_.Prepare(statement).Bind(1, userId).Bind(2, value).Run();
+    }
+
     std::recursive_mutex mutex_;
     Database db_;
 };

@@ -52,6 +52,9 @@ struct HttpServerState {
 
     void Accept();
 
+    // Every connection beyond the limit is answered at once with the busy error.
+    bool Crowded() const { return sessions > limits.maxConnections; }
+
     Service& service;
     HttpLimits limits;
     AccessLog log;
@@ -59,6 +62,7 @@ struct HttpServerState {
     std::atomic<int> sessions{0};
     asio::io_context io;
     tcp::acceptor acceptor;
+    asio::steady_timer acceptPause{io};
     std::vector<std::thread> threads;
     std::uint16_t port = 0;
 };
@@ -80,6 +84,7 @@ public:
     void Start() {
         started_ = std::chrono::steady_clock::now();
         stream_.expires_after(server_.limits.requestDeadline);
+        if (server_.Crowded()) return RespondError(503, kBusyText);
         parser_.header_limit(static_cast<std::uint32_t>(std::min(kHeaderLimit, server_.limits.maxRequestBytes)));
         parser_.body_limit(server_.limits.maxRequestBytes);
         http::async_read_header(stream_, buffer_, parser_,
@@ -108,7 +113,7 @@ private:
             return Respond("text/html; charset=utf-8", kWelcomePage, "-", "ok");
         }
         if (request.method() != http::verb::post) {
-            return RespondError(400, "Некорректный запрос: ожидается POST");
+            return RespondError(400, std::string(kBadRequestText) + ": ожидается POST");
         }
         kind_ = KindOf(request[http::field::host]);
         Outcome outcome = server_.service.Handle(kind_, request.body());
@@ -122,7 +127,7 @@ private:
         bool httpError = ec.category() == beast::error_code(http::error::end_of_stream).category();
         if (httpError && ec != http::error::end_of_stream && ec != http::error::partial_message &&
             ec != http::error::need_more) {
-            return RespondError(400, "Некорректный запрос");
+            return RespondError(400, kBadRequestText);
         }
         // The client went away, or was too slow: there is nobody to answer.
         const char* what = ec == beast::error::timeout ? "timeout" : "closed";
@@ -131,7 +136,7 @@ private:
         Close();
     }
 
-    void TooLarge() { RespondError(400, "Некорректный запрос: слишком большой запрос"); }
+    void TooLarge() { RespondError(400, std::string(kBadRequestText) + ": слишком большой запрос"); }
 
     void RespondError(int code, const std::string& description) {
         Outcome outcome = Service::Error(code, description);
@@ -205,8 +210,15 @@ private:
 void HttpServerState::Accept() {
     acceptor.async_accept(asio::make_strand(io), [this](beast::error_code ec, tcp::socket socket) {
         if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
-        if (!ec) std::make_shared<Session>(std::move(socket), *this)->Start();
-        Accept();
+        if (!ec) {
+            std::make_shared<Session>(std::move(socket), *this)->Start();
+            return Accept();
+        }
+        // Out of descriptors or memory: try again a little later instead of spinning on the failure.
+        acceptPause.expires_after(std::chrono::milliseconds(100));
+        acceptPause.async_wait([this](beast::error_code waitError) {
+            if (!waitError) Accept();
+        });
     });
 }
 
@@ -242,6 +254,7 @@ void HttpServer::Stop() {
     asio::post(impl_->io, [this] {
         beast::error_code ignored;
         impl_->acceptor.close(ignored);
+        impl_->acceptPause.cancel();
     });
     auto deadline = std::chrono::steady_clock::now() + impl_->limits.lingerDeadline;
     while (impl_->sessions > 0 && std::chrono::steady_clock::now() < deadline) {

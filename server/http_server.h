@@ -15,6 +15,7 @@ struct HttpLimits {
     std::size_t maxRequestBytes = 64 * 1024;                // request line, headers and body together
     std::chrono::milliseconds requestDeadline{20000};       // to receive the whole request
     std::chrono::milliseconds lingerDeadline{2000};         // to let the client read the reply and close
+    int maxConnections = 512;                               // more at once are told the server is busy
 };
 
 // Receives one line (without its line end) for every request served.

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -17,6 +18,7 @@ namespace {
 
 const char* const kUsage =
     "usage: pelmora-server [--listen ADDR:PORT] [--db PATH] [--demo [--walk-step SECONDS]] [--threads N]\n"
+    "                      [--ready-file FILE]\n"
     "       pelmora-server [--db PATH] COMMAND...\n"
     "\n"
     "Serves the Pelmora phones over HTTP/1.0 and keeps the service's data in SQLite.\n"
@@ -27,8 +29,9 @@ const char* const kUsage =
     "  --demo               seed the demo (Moscow, six people, three groups) into an empty database and\n"
     "                       walk the demo people along their routes; the demo account is\n"
     "                       demo@pelmora.ru with the password pelmora\n"
-    "  --walk-step SECONDS  how often the demo people move on (default 20)\n"
+    "  --walk-step SECONDS  how often the demo people move on (default 20; 0: they stay put)\n"
     "  --threads N          connection threads (default 2)\n"
+    "  --ready-file FILE    once listening, write the port number to FILE\n"
     "  --help               this text\n"
     "\n"
     "Commands:\n"
@@ -50,6 +53,7 @@ struct Options {
     bool demo = false;
     unsigned walkSeconds = 20;
     unsigned threads = 2;
+    std::string readyFile;
     std::vector<std::string> command;
 };
 
@@ -91,7 +95,9 @@ Options ParseOptions(int argc, char** argv) {
         } else if (word == "--demo") {
             options.demo = true;
         } else if (word == "--walk-step") {
-            options.walkSeconds = Count(value(), "--walk-step", 1, 86400);
+            options.walkSeconds = Count(value(), "--walk-step", 0, 86400);
+        } else if (word == "--ready-file") {
+            options.readyFile = value();
         } else if (word == "--threads") {
             options.threads = Count(value(), "--threads", 1, 64);
         } else if (pelmora::IsAdminCommand(word)) {
@@ -132,10 +138,16 @@ int Serve(pelmora::Store& store, const Options& options) {
         return 1;
     }
     server.Start(options.threads);
+    if (!options.readyFile.empty()) {
+        // Written whole under another name first, so that a reader never sees a partial number.
+        std::string partial = options.readyFile + ".partial";
+        std::ofstream(partial) << server.Port() << "\n";
+        std::filesystem::rename(partial, options.readyFile);
+    }
     std::cout << "pelmora-server: listening on " << options.address << ":" << server.Port() << std::endl;
 
     pelmora::DemoWalker walker(store, pelmora::SystemClock);
-    if (options.demo) walker.Start(std::chrono::seconds(options.walkSeconds));
+    if (options.demo && options.walkSeconds > 0) walker.Start(std::chrono::seconds(options.walkSeconds));
 
     int signal = 0;
     sigwait(&signals, &signal);

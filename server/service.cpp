@@ -8,6 +8,10 @@
 
 namespace pelmora {
 
+const char* const kBadRequestText = "Некорректный запрос";
+const char* const kUnauthorizedText = "Сессия недействительна, требуется повторный вход";
+const char* const kBusyText = "Сервер перегружен, повторите запрос позже";
+
 namespace {
 
 // Thrown while a request is read; Handle turns each into its error document.
@@ -16,10 +20,7 @@ struct BadRequest {
 };
 struct Unauthorized {};
 
-const char* const kBadRequestText = "Некорректный запрос";
-const char* const kUnauthorizedText = "Сессия недействительна, требуется повторный вход";
 const char* const kInternalErrorText = "Внутренняя ошибка сервера";
-const char* const kBusyText = "Сервер перегружен, повторите запрос позже";
 
 // A reply document under construction: the XML declaration and one root element.
 class Reply {

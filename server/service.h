@@ -22,6 +22,11 @@ struct Outcome {
     std::string result;      // "ok", "status 1", "error 401", ...
 };
 
+// Descriptions of the error documents, shown by the phone after the code.
+extern const char* const kBadRequestText;    // 400, followed by what was wrong
+extern const char* const kUnauthorizedText;  // 401
+extern const char* const kBusyText;          // 503
+
 // Longest text a place mark or a name may hold, in bytes of UTF-8.
 constexpr std::size_t kMaxTextBytes = 1024;
 

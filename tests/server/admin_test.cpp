@@ -150,11 +150,12 @@ TEST_F(ProgramTest, ServerWithDemoListensOnAFreePortAndStopsOnSignal) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     std::string db = (directory_ / "demo.db").string();
+    std::string ready = (directory_ / "port").string();
     if (child == 0) {
         dup2(output[1], STDOUT_FILENO);
         close(output[0]);
         execl(PELMORA_SERVER_PROGRAM, PELMORA_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", db.c_str(), "--demo",
-              static_cast<char*>(nullptr));
+              "--walk-step", "0", "--ready-file", ready.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(output[1]);
@@ -166,6 +167,10 @@ TEST_F(ProgramTest, ServerWithDemoListensOnAFreePortAndStopsOnSignal) {
                           kDemoPassword + "\n");
     ASSERT_EQ(listening.rfind("pelmora-server: listening on 127.0.0.1:", 0), 0u) << listening;
     port_ = static_cast<std::uint16_t>(std::stoi(listening.substr(listening.rfind(':') + 1)));
+    std::ifstream readyFile(ready);
+    int written = 0;
+    readyFile >> written;
+    EXPECT_EQ(written, port_);
 
     auto reply = Request("hand", HandBody(kDemoEmail, *PasswordHash(kDemoPassword)));
     EXPECT_EQ(testing::TextAt(reply.get(), "handshake/status"), "0");

@@ -155,6 +155,21 @@ TEST_F(RobustnessTest, ReplyArrivesWholeWhateverTheClientSendsAfterTheBody) {
     EXPECT_EQ(TextAt(flooded.get(), "handshake/userName"), "Анна");
 }
 
+TEST_F(RobustnessTest, ConnectionsBeyondTheLimitAreToldTheServerIsBusy) {
+    HttpLimits limits;
+    limits.maxConnections = 1;
+    StartServer(limits);
+    int idle = Connect();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto busy = testing::ParseReply(
+        testing::Exchange(port_, testing::ClientRequest("hand", HandBody("anna@example.org", Md5Hex("secret")))));
+    EXPECT_EQ(TextAt(busy.get(), "error/code"), "503");
+    EXPECT_EQ(TextAt(busy.get(), "error/description"), "Сервер перегружен, повторите запрос позже");
+    close(idle);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ExpectServing();
+}
+
 TEST_F(RobustnessTest, BrowserGetsAPageInsteadOfAnError) {
     StartServer();
     std::string reply = testing::Exchange(port_, "GET / HTTP/1.1\r\nHost: localhost:8080\r\n\r\n");

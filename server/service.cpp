@@ -185,7 +185,7 @@ Outcome Service::Hand(const FormFields& form) {
         store_.SetName(user->id, name);
         user->name = name;
     }
-    std::string token = store_.OpenSession(user->id, clock_());
+    std::string token = store_.OpenSession(user->id, clock_(), settings.tokenLifetime);
 
     Reply::Add(root, "status", 0);
     if (!settings.updateUrl.empty()) Reply::Add(root, "updateurl", settings.updateUrl);

@@ -174,9 +174,10 @@ void Store::SetMethodUse(std::int64_t userId, int method) {
     UpdateUser("UPDATE users SET method_use = ?2 WHERE id = ?1", userId, method);
 }
 
-std::string Store::OpenSession(std::int64_t userId, std::int64_t now) {
+std::string Store::OpenSession(std::int64_t userId, std::int64_t now, std::int64_t lifetime) {
     std::string token = RandomHex(16);
     Lock lock(mutex_);
+    db_.Prepare("DELETE FROM sessions WHERE used_at < ?1").Bind(1, now - lifetime).Run();
     db_.Prepare("INSERT INTO sessions(token, user_id, created_at, used_at) VALUES(?1, ?2, ?3, ?3)")
         .Bind(1, token)
         .Bind(2, userId)
@@ -198,8 +199,7 @@ std::optional<std::int64_t> Store::SessionUser(const std::string& token, std::in
         }
     }
     if (userId == 0) {
-        // Every expired session is cleared out while at it.
-        db_.Prepare("DELETE FROM sessions WHERE used_at < ?1").Bind(1, now - lifetime).Run();
+        db_.Prepare("DELETE FROM sessions WHERE token = ?1").Bind(1, token).Run();
         return std::nullopt;
     }
     db_.Prepare("UPDATE sessions SET used_at = ?2 WHERE token = ?1 AND used_at < ?2").Bind(1, token).Bind(2, now).Run();

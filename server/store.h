@@ -114,8 +114,9 @@ public:
     void SetVisibility(std::int64_t userId, int visibility);
     void SetMethodUse(std::int64_t userId, int method);
 
-    // Sessions: a fresh 128-bit token; the user of a token used within its lifetime (which it renews).
-    std::string OpenSession(std::int64_t userId, std::int64_t now);
+    // Sessions: a fresh 128-bit token (sessions unused for `lifetime` seconds are cleared out first);
+    // the user of a token used within its lifetime, which the use renews.
+    std::string OpenSession(std::int64_t userId, std::int64_t now, std::int64_t lifetime);
     std::optional<std::int64_t> SessionUser(const std::string& token, std::int64_t now, std::int64_t lifetime);
 
     // Groups, in the order they were created; members by name.

@@ -184,7 +184,7 @@ TEST_F(RobustnessTest, TwoHundredConcurrentClientsLoseNothing) {
     std::vector<std::string> tokens;
     for (int i = 0; i < kClients; ++i) {
         std::string email = "user" + std::to_string(i) + "@example.org";
-        tokens.push_back(store_->OpenSession(AddUser(email, "secret", "Пользователь " + std::to_string(i)), now_));
+        tokens.push_back(store_->OpenSession(AddUser(email, "secret", "Пользователь " + std::to_string(i)), now_, 3600));
     }
     std::atomic<int> saved{0};
     std::atomic<int> bad{0};

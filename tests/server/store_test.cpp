@@ -58,14 +58,19 @@ TEST_F(StoreTest, DatabaseOfANewerServerIsRefusedUntouched) {
 
 TEST_F(StoreTest, SessionsLiveForTheirLifetimeAfterTheLastUse) {
     std::int64_t id = AddUser("anna@example.org", "x", "Анна");
-    std::string token = store_->OpenSession(id, 1000);
+    std::string token = store_->OpenSession(id, 1000, 600);
     EXPECT_EQ(token.size(), 32u);
-    EXPECT_NE(token, store_->OpenSession(id, 1000));
+    std::string other = store_->OpenSession(id, 1000, 600);
+    EXPECT_NE(token, other);
     EXPECT_EQ(store_->SessionUser(token, 1500, 600), id);
     EXPECT_EQ(store_->SessionUser(token, 2000, 600), id);  // counted from the use at 1500
     EXPECT_FALSE(store_->SessionUser(token, 2601, 600).has_value());
     EXPECT_FALSE(store_->SessionUser(token, 2000, 600).has_value());  // expired sessions are gone
     EXPECT_FALSE(store_->SessionUser("0123", 1000, 600).has_value());
+    // A new log-in clears out the sessions nobody used within their lifetime.
+    EXPECT_EQ(store_->SessionUser(other, 1001, 600), id);
+    store_->OpenSession(id, 1602, 600);
+    EXPECT_FALSE(store_->SessionUser(other, 1602, 100000).has_value());
 }
 
 TEST_F(StoreTest, UsersAndGroupsAreUnique) {

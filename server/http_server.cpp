@@ -131,7 +131,7 @@ private:
         }
         // The client went away, or was too slow: there is nobody to answer.
         const char* what = ec == beast::error::timeout ? "timeout" : "closed";
-        if (ec == http::error::end_of_stream && parser_.got_some() == false) what = "empty";
+        if (ec == http::error::end_of_stream && !parser_.got_some()) what = "empty";
         Log("-", what);
         Close();
     }
@@ -147,6 +147,8 @@ private:
     void Respond(const char* contentType, std::string body, const std::string& user, const std::string& result) {
         user_ = user;
         result_ = result;
+        // A client that took long to send still gets the full time to take the reply.
+        stream_.expires_after(server_.limits.requestDeadline);
         response_.version(10);
         response_.result(http::status::ok);
         response_.set(http::field::content_type, contentType);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/main_window.h"
+#include "app/private_hours.h"
 #include "app/web_link.h"
 #include "deployment.h"
 #include "resources/resource_ids.h"
@@ -41,6 +42,7 @@ protected:
         context().userId = "ivan@example.ru";
         context().passHash = "0123456789abcdef0123456789abcdef";
         DeleteFileW(ShortcutPath().c_str());
+        StartServer();
     }
     void TearDown() override {
         DeleteFileW(settingsPath_.c_str());
@@ -50,7 +52,11 @@ protected:
     bool Checked(int id) { return IsDlgButtonChecked(pane(kPaneConfiguration), id) == BST_CHECKED; }
     bool Enabled(int id) { return IsWindowEnabled(control(kPaneConfiguration, id)) != FALSE; }
     bool Exists(int id) { return control(kPaneConfiguration, id) != nullptr; }
-    void Save() { SendMessageW(pane(kPaneConfiguration), WM_COMMAND, IDM_SAVE_CONFIGURATION, 0); }
+    // "Сохранить", the server accepting.
+    void Save() {
+        server().Push(pelmora_test::XmlReply("<config><status>0</status></config>"));
+        SendMessageW(pane(kPaneConfiguration), WM_COMMAND, IDM_SAVE_CONFIGURATION, 0);
+    }
 
     std::wstring settingsPath_;
 };
@@ -167,17 +173,69 @@ TEST_F(ConfigurationTab, NameModeEditsTheOwnName) {
     EXPECT_EQ(114, BoundsInParent(control(kPaneConfiguration, IDC_CONFIG_AUTO_LOGIN)).top);
     EXPECT_FALSE(context().settingsDirty) << "filling the name is no edit";
 
+    Show(kPaneConfiguration);
     SetDlgItemTextW(pane(kPaneConfiguration), IDC_CONFIG_NAME, L"Ваня");
     EXPECT_TRUE(context().settingsDirty);
     Save();
+    EXPECT_EQ("token=T0K&config_rate=1&config_privatetime=0&user_name=Ваня", RequestBody(0))
+        << "no private-hours box in this layout; the rate is kept";
     EXPECT_EQ("Ваня", context().subName);
-    EXPECT_EQ(0, context().privateTime) << "no private-hours box in this layout";
-    EXPECT_EQ(1, context().rateMode) << "kept";
+    EXPECT_EQ(0, context().privateTime);
+    EXPECT_EQ(1, context().rateMode);
     EXPECT_NE(std::string::npos, ReadWholeFile(settingsPath_).find("<SubName>Ваня</SubName>"));
+    EXPECT_FALSE(context().settingsDirty);
+    EXPECT_EQ(kPaneMe, context().selectedTab) << "mode 1 goes back to the Me tab";
 
+    Show(kPaneConfiguration);
     SetDlgItemTextW(pane(kPaneConfiguration), IDC_CONFIG_NAME, L"");
     Save();
     EXPECT_EQ("", context().subName);
+    EXPECT_EQ("token=T0K&config_rate=1&config_privatetime=0", RequestBody(1)) << "an empty name is not sent";
+}
+
+TEST_F(ConfigurationTab, OtherModesShowTheNameWithoutEditingIt) {
+    context().accountMode = 2;
+    context().subName = "Иван";
+    CreatePanes();
+    EXPECT_EQ(L"Иван", ControlText(kPaneConfiguration, IDC_CONFIG_NAME));
+    EXPECT_TRUE(GetWindowLongW(control(kPaneConfiguration, IDC_CONFIG_NAME), GWL_STYLE) & ES_READONLY);
+    Save();
+    EXPECT_EQ("Иван", context().subName);
+}
+
+TEST_F(ConfigurationTab, AcceptedSaveWithPrivateHoursEntersThemAtNight) {
+    SYSTEMTIME wednesdayNight = {};
+    wednesdayNight.wYear = 2024;
+    wednesdayNight.wMonth = 5;
+    wednesdayNight.wDayOfWeek = 3;
+    wednesdayNight.wDay = 15;
+    wednesdayNight.wHour = 0;
+    wednesdayNight.wMinute = 30;
+    SetLocalClockForTesting(&wednesdayNight);
+    context().privateTime = 0;
+    CreatePanes();
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_PRIVATE_TIME);
+    Save();
+    EXPECT_EQ("token=T0K&config_rate=0&config_privatetime=1", RequestBody(0));
+    EXPECT_EQ(L"Настройки сохранены", context().statusText);
+    EXPECT_TRUE(context().inPrivateHours);
+    EXPECT_FALSE(context().settingsDirty);
+    EXPECT_EQ(kPaneGroups, context().currentPane);
+    EXPECT_EQ(kPaneGroups, context().selectedTab);
+}
+
+TEST_F(ConfigurationTab, FailedSaveKeepsTheTabAndItsChanges) {
+    context().autoLogIn = true;
+    CreatePanes();
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_AUTO_RUN);
+    context().serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    SendMessageW(pane(kPaneConfiguration), WM_COMMAND, IDM_SAVE_CONFIGURATION, 0);
+    EXPECT_EQ(L"Ошибка передачи данных", context().statusText);
+    EXPECT_TRUE(context().settingsDirty);
+    EXPECT_EQ(kPaneConfiguration, context().currentPane);
+    EXPECT_TRUE(ShortcutExists()) << "the file and the shortcut were written before the exchange";
 }
 
 TEST_F(ConfigurationTab, RevertPutsTheStoredValuesBack) {

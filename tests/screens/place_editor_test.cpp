@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "location/place_editor.h"
 #include "resources/resource_ids.h"
+#include "screens/me_tab.h"
 
 namespace {
 
@@ -112,13 +113,18 @@ TEST_F(PlaceEditor, FieldsAcceptTheirLengthsOnly) {
 }
 
 TEST_F(PlaceEditor, ChosenGroupIsTheFourthAudience) {
+    StartServer();
     Open(17);
     ASSERT_EQ(4, AudienceCount());
     EXPECT_EQ(L"Группа Друзья (5)", AudienceEntry(3));
     SendMessageW(Audience(), CB_SETCURSEL, 3, 0);
+    Type(IDC_PLACE_TITLE, L"Дача");
+    server().Push(pelmora_test::XmlReply("<itake><id>5</id></itake>"));
     SavePlaceEditor(context());
     EXPECT_EQ(3, context().placeMark.scope);
     EXPECT_EQ(17, context().placeMark.group);
+    EXPECT_EQ("token=T0K&mnc=01&lac=7718&cid=40402&sint_id=0&sint_scope=3&sint_scope_group=17&sint_title=Дача",
+              RequestBody(0));
 
     context().groupSelection.shownGroup = 99;
     FillPlaceEditor(context());
@@ -130,32 +136,93 @@ TEST_F(PlaceEditor, ChosenGroupIsTheFourthAudience) {
 }
 
 TEST_F(PlaceEditor, GroupScopeWithoutAChosenGroupSendsNoAudience) {
+    StartServer();
     ExistingMark(3);
     Open();
     EXPECT_EQ(-1, AudienceChoice());
+    server().Push(pelmora_test::XmlReply("<itake><id>44</id></itake>"));
     SavePlaceEditor(context());
     EXPECT_EQ(-1, context().placeMark.scope);
     EXPECT_EQ(-1, context().placeMark.group);
+    const std::string body = RequestBody(0);
+    EXPECT_NE(std::string::npos, body.find("&sint_scope=-1&sint_title=")) << body;
 }
 
-TEST_F(PlaceEditor, SavingAtOnceKeepsTheTitlePlaceholderAndDropsTheOthers) {
+TEST_F(PlaceEditor, SavingANewMarkAtOnceSendsOnlyTheTitlePlaceholder) {
+    StartServer();
     Open();
+    server().Push(pelmora_test::XmlReply("<itake><id>5</id></itake>"));
     SavePlaceEditor(context());
+    EXPECT_EQ("token=T0K&mnc=01&lac=7718&cid=40402&sint_id=0&sint_scope=0&sint_title=Введите название",
+              RequestBody(0));
     const PlaceMark& mark = context().placeMark;
-    EXPECT_EQ(L"Введите название", mark.title);
     EXPECT_EQ(L"", mark.street);
     EXPECT_EQ(L"", mark.house);
     EXPECT_EQ(L"", mark.building);
-    EXPECT_EQ(0, mark.scope);
     EXPECT_EQ(0, mark.id) << "the next report brings the server's number";
+    EXPECT_EQ(L"Введите название , д.", ControlText(kPaneMe, IDC_PLACE_LINE));
+    EXPECT_EQ(L"Pelmora — где мои люди", context().statusText);
     EXPECT_EQ(kPaneMe, context().currentPane);
+}
+
+TEST_F(PlaceEditor, SavedFieldsGoToTheServerAndThePlaceLine) {
+    StartServer();
+    Open();
+    Type(IDC_PLACE_TITLE, L"Дом");
+    Type(IDC_PLACE_STREET, L"Тверская");
+    Type(IDC_PLACE_HOUSE, L"7");
+    Type(IDC_PLACE_BUILDING, L"а");
+    Type(IDC_PLACE_TAGS, L"семья");
+    SendMessageW(Audience(), CB_SETCURSEL, 2, 0);
+    server().Push(pelmora_test::XmlReply("<itake><id>9</id></itake>"));
+    SavePlaceEditor(context());
+    EXPECT_EQ("token=T0K&mnc=01&lac=7718&cid=40402&sint_id=0&sint_scope=2&sint_title=Дом&sint_address_street=Тверская"
+              "&sint_address_number=7&sint_address_build=а&sint_tags=семья",
+              RequestBody(0));
+    EXPECT_EQ(L"Дом Тверская, д.7а", ControlText(kPaneMe, IDC_PLACE_LINE));
 
     FillPlaceEditor(context());
     Type(IDC_PLACE_STREET, L"Улица");
-    Type(IDC_PLACE_HOUSE, L"7");
+    server().Push(pelmora_test::XmlReply("<itake><id>10</id></itake>"));
     SavePlaceEditor(context());
     EXPECT_EQ(L"", context().placeMark.street) << "the placeholder word typed in is no street";
-    EXPECT_EQ(L"7", context().placeMark.house);
+    EXPECT_EQ(std::string::npos, RequestBody(1).find("sint_address_street"));
+}
+
+TEST_F(PlaceEditor, RefusedSaveSaysSoAndKeepsThePlaceLine) {
+    StartServer();
+    Open();
+    SetPlaceLine(context(), L"Работа");
+    Type(IDC_PLACE_TITLE, L"Дача");
+    server().Push(pelmora_test::XmlReply("<itake><id>0</id></itake>"));
+    SavePlaceEditor(context());
+    EXPECT_EQ(L"Ошибка передачи данных", context().statusText);
+    EXPECT_EQ(L"Работа", ControlText(kPaneMe, IDC_PLACE_LINE));
+    EXPECT_EQ(L"Дача", context().placeMark.title) << "the typed values stay";
+    EXPECT_EQ(kPaneMe, context().currentPane);
+}
+
+TEST_F(PlaceEditor, DeleteNamesThePlaceLineAfterTheServerAgrees) {
+    StartServer();
+    ExistingMark(1);
+    Open();
+    SetPlaceLine(context(), L"Работа Ленинский проспект, д.32а");
+    server().Push(pelmora_test::XmlReply("<cancel><status>0</status></cancel>"));
+    Click(kPanePlaceEditor, IDC_PLACE_DELETE);
+    EXPECT_EQ("token=T0K&sint_id=44", RequestBody(0));
+    EXPECT_EQ(L"Метка без названия, укажите название", ControlText(kPaneMe, IDC_PLACE_LINE));
+    EXPECT_EQ(L"Метка успешно удалена", context().statusText);
+    EXPECT_EQ(kPaneMe, context().currentPane);
+    EXPECT_EQ(kPaneMe, context().selectedTab);
+    EXPECT_EQ(44, context().placeMark.id) << "the mark stays until the next report";
+
+    Show(kPanePlaceEditor);
+    SetPlaceLine(context(), L"Работа");
+    server().Push(pelmora_test::XmlReply("<cancel><status>1</status></cancel>"));
+    Click(kPanePlaceEditor, IDC_PLACE_DELETE);
+    EXPECT_EQ(L"Невозможно удалить метку", context().statusText);
+    EXPECT_EQ(L"Работа", ControlText(kPaneMe, IDC_PLACE_LINE));
+    EXPECT_EQ(kPaneMe, context().currentPane);
 }
 
 TEST_F(PlaceEditor, CancelStoresNothing) {

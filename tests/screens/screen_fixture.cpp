@@ -5,6 +5,7 @@
 #include "app/private_hours.h"
 #include "app/web_link.h"
 #include "location/cell_monitor.h"
+#include "protocol/transport.h"
 #include "location/place_editor.h"
 #include "screens/configuration_tab.h"
 #include "screens/group_list_tab.h"
@@ -98,6 +99,8 @@ void ScreenTest::TearDown() {
     SetBrowserOpenerForTesting(nullptr);
     SetLocalClockForTesting(nullptr);
     AppContext& c = context();
+    if (server_ != nullptr) StopNetwork(c);
+    server_.reset();
     if (main_ != nullptr) DestroyWindow(main_);
     main_ = nullptr;
     Pump();
@@ -179,6 +182,32 @@ RECT ScreenTest::BoundsInParent(HWND window) {
     GetWindowRect(window, &bounds);
     MapWindowPoints(HWND_DESKTOP, GetParent(window), reinterpret_cast<POINT*>(&bounds), 2);
     return bounds;
+}
+
+void ScreenTest::StartServer() {
+    AppContext& c = context();
+    server_ = std::make_unique<pelmora_test::FakeServer>();
+    ASSERT_TRUE(StartNetwork(c));
+    c.serverHost = "localhost";
+    c.serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    c.serverAddress.sin_port = htons(server_->Port());
+    c.token = "T0K";
+    c.networkCode = "01";
+    CellIdentity cell;
+    cell.lac = 7718;
+    cell.cid = 40402;
+    c.cellMonitor->history.push_back(cell);
+}
+
+std::string ScreenTest::RequestBody(size_t index) {
+    const std::vector<std::string> requests = server_->Requests();
+    if (index >= requests.size()) return "(no request " + std::to_string(index) + ")";
+    const std::string& bytes = requests[index];
+    const size_t start = bytes.find("\r\n\r\n");
+    if (start == std::string::npos) return bytes;
+    std::string body = bytes.substr(start + 4);
+    if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) body.resize(body.size() - 2);
+    return body;
 }
 
 Person ScreenTest::MakePerson(int id, const std::wstring& name, const std::wstring& address) {

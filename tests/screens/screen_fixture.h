@@ -6,11 +6,13 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/app_context.h"
 #include "protocol/groups_model.h"
+#include "tests/support/fake_server.h"
 
 class ScreenTest : public ::testing::Test {
 protected:
@@ -44,10 +46,18 @@ protected:
     // The bounds of `window` in the client coordinates of its parent.
     RECT BoundsInParent(HWND window);
 
+    // The fake server as the service: the socket library started, a session token, the phone in a
+    // cell. Replies are pushed with server().Push.
+    void StartServer();
+    pelmora_test::FakeServer& server() { return *server_; }
+    // The form body of request `index` as the server received it.
+    std::string RequestBody(size_t index);
+
     static Person MakePerson(int id, const std::wstring& name, const std::wstring& address);
     static Group MakeGroup(int id, const std::wstring& title, std::vector<Person> people);
 
     int scale_ = 1;
     bool quitPosted_ = false;  // a pump met the quit message
+    std::unique_ptr<pelmora_test::FakeServer> server_;
     HWND main_ = nullptr;
 };

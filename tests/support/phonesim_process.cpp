@@ -1,0 +1,93 @@
+#include "phonesim_process.h"
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/device_profile.h"
+
+namespace {
+
+// The simulator is a Linux program: it takes Linux paths; the test reaches the same files through Z:.
+std::string WindowsPath(const std::string& linuxPath) { return "Z:" + linuxPath; }
+
+constexpr DWORD kStartTimeoutMs = 10000;
+constexpr char kIdleExitSeconds[] = "5";
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+}  // namespace
+
+PhoneSim::PhoneSim() {
+    static int started = 0;
+    base_ = std::string(PELMORA_SCRATCH_DIR) + "/phonesim-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++started);
+}
+
+PhoneSim::~PhoneSim() {
+    DeleteFileA(WindowsPath(base_ + ".ports").c_str());
+    DeleteFileA(WindowsPath(base_ + ".log").c_str());
+}
+
+bool PhoneSim::Start(const std::vector<std::string>& switches, int modems) {
+    std::string command = "\"" PELMORA_PHONESIM "\"";
+    for (int modem = 0; modem < modems; ++modem) command += " 0";
+    for (const std::string& argument : switches) command += " " + argument;
+    command += " --ready-file " + base_ + ".ports --log " + base_ + ".log --idle-exit " + kIdleExitSeconds;
+
+    std::wstring commandLine = Widen(command);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(Widen(PELMORA_PHONESIM).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        return false;
+    }
+    // Wine starts a Linux program without a process handle to wait on; the ports file says it listens.
+    if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+    if (process.hThread != nullptr) CloseHandle(process.hThread);
+    const std::string portsFile = WindowsPath(base_ + ".ports");
+    const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
+    while (GetFileAttributesA(portsFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount64() > deadline) return false;
+        Sleep(20);
+    }
+    std::istringstream ports(ReadWholeFile(portsFile));
+    ports_.clear();
+    for (unsigned port = 0; ports >> port;) ports_.push_back(static_cast<unsigned short>(port));
+    return static_cast<int>(ports_.size()) == modems;
+}
+
+std::string PhoneSim::Endpoint(int modem) const { return "127.0.0.1:" + std::to_string(ports_.at(modem)); }
+
+std::string PhoneSim::ReceivedBytes() const { return ReadWholeFile(WindowsPath(base_ + ".log")); }
+
+std::string DeviceProfileText(const std::string& radioMode, const std::string& radioModem,
+                              const std::vector<std::pair<std::string, std::string>>& ports) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<Device>\n";
+    text += "    <Radio mode=\"" + radioMode + "\" modem=\"" + radioModem + "\"/>\n";
+    for (const auto& port : ports) text += "    <Port name=\"" + port.first + "\" modem=\"" + port.second + "\"/>\n";
+    return text + "</Device>\n";
+}
+
+bool UseDeviceProfile(const std::string& text) {
+    static int written = 0;
+    const std::string path = WindowsPath(std::string(PELMORA_SCRATCH_DIR) + "/device-" +
+                                         std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++written) + ".xml");
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file << text;
+        if (!file) return false;
+    }
+    const bool loaded = LoadDeviceProfile(path);
+    DeleteFileA(path.c_str());
+    return loaded;
+}

@@ -51,9 +51,13 @@ bool PhoneSim::Start(const std::vector<std::string>& switches, int modems) {
                         nullptr, &startup, &process)) {
         return false;
     }
-    // Wine starts a Linux program without a process handle to wait on; the ports file says it listens.
-    if (process.hProcess != nullptr) CloseHandle(process.hProcess);
-    if (process.hThread != nullptr) CloseHandle(process.hThread);
+    // Wine starts a Linux program without handles to wait on, and what it leaves in the thread handle
+    // is not a handle of this process: closing it would close something else. The ports file tells
+    // that the simulator listens.
+    if (process.hProcess != nullptr) {
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
     const std::string portsFile = WindowsPath(base_ + ".ports");
     const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
     while (GetFileAttributesA(portsFile.c_str()) == INVALID_FILE_ATTRIBUTES) {

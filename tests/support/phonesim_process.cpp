@@ -44,13 +44,20 @@ bool PhoneSim::Start(const std::vector<std::string>& switches, int modems) {
     command += " --ready-file " + base_ + ".ports --log " + base_ + ".log --idle-exit " + kIdleExitSeconds;
 
     std::wstring commandLine = Widen(command);
+    // Its report of the ports would only clutter the test's output; the ports file gives them.
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    const HANDLE nowhere = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = nowhere;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(Widen(PELMORA_PHONESIM).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process)) {
-        return false;
-    }
+    const BOOL started = CreateProcessW(Widen(PELMORA_PHONESIM).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    if (nowhere != INVALID_HANDLE_VALUE) CloseHandle(nowhere);
+    if (!started) return false;
     // Wine starts a Linux program without handles to wait on, and what it leaves in the thread handle
     // is not a handle of this process: closing it would close something else. The ports file tells
     // that the simulator listens.

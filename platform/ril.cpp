@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +13,7 @@
 #include "app/durations.h"
 #include "platform/creg_reply.h"
 #include "platform/device_profile.h"
+#include "platform/handle_table.h"
 #include "platform/modem_link.h"
 
 namespace {
@@ -42,22 +41,9 @@ struct Radio {
     ModemLink link;  // the radio thread's only
 };
 
-struct RadioTable {
-    std::mutex lock;
-    std::map<HRIL, std::shared_ptr<Radio>> radios;
-    std::uintptr_t lastHandle = 0x7000;
-};
-
-RadioTable& Radios() {
-    static RadioTable table;
+HandleTable<Radio>& Radios() {
+    static HandleTable<Radio> table(0x70000000);
     return table;
-}
-
-std::shared_ptr<Radio> FindRadio(HRIL handle) {
-    RadioTable& table = Radios();
-    std::lock_guard<std::mutex> lock(table.lock);
-    const auto found = table.radios.find(handle);
-    return found == table.radios.end() ? nullptr : found->second;
 }
 
 bool EndsWithFinalResult(const std::string& reply) {
@@ -158,18 +144,12 @@ HRESULT RIL_Initialize(DWORD dwIndex, RILRESULTCALLBACK pfnResult, RILNOTIFYCALL
     radio->mode = profile.radioMode;
     radio->modem = profile.radioModem;
     if (radio->mode == RadioMode::Modem) radio->thread = std::thread(ServeCommands, radio);
-
-    RadioTable& table = Radios();
-    std::lock_guard<std::mutex> lock(table.lock);
-    table.lastHandle += 4;
-    const HRIL handle = reinterpret_cast<HRIL>(table.lastHandle);
-    table.radios[handle] = radio;
-    *lphRil = handle;
+    *lphRil = Radios().Add(radio);
     return S_OK;
 }
 
 HRESULT RIL_GetCellTowerInfo(HRIL hRil) {
-    const auto radio = FindRadio(hRil);
+    const auto radio = Radios().Find(hRil);
     if (!radio) return E_INVALIDARG;
     std::lock_guard<std::mutex> lock(radio->lock);
     radio->lastCommand = radio->lastCommand >= 0x7FFFFFFF ? 1 : radio->lastCommand + 1;
@@ -182,15 +162,8 @@ HRESULT RIL_GetCellTowerInfo(HRIL hRil) {
 }
 
 HRESULT RIL_Deinitialize(HRIL hRil) {
-    std::shared_ptr<Radio> radio;
-    {
-        RadioTable& table = Radios();
-        std::lock_guard<std::mutex> lock(table.lock);
-        const auto found = table.radios.find(hRil);
-        if (found == table.radios.end()) return E_INVALIDARG;
-        radio = found->second;
-        table.radios.erase(found);
-    }
+    const std::shared_ptr<Radio> radio = Radios().Remove(hRil);
+    if (!radio) return E_INVALIDARG;
     {
         std::lock_guard<std::mutex> lock(radio->lock);
         radio->stopping = true;

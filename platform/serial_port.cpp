@@ -1,13 +1,12 @@
 #include "platform/serial_port.h"
 
-#include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "app/durations.h"
 #include "platform/device_profile.h"
+#include "platform/handle_table.h"
 #include "platform/modem_link.h"
 
 namespace serial {
@@ -27,14 +26,8 @@ struct Port {
     DWORD eventMask = 0;
 };
 
-struct PortTable {
-    std::mutex lock;
-    std::map<HANDLE, std::shared_ptr<Port>> ports;
-    std::uintptr_t lastHandle = 0x5000;
-};
-
-PortTable& Ports() {
-    static PortTable table;
+HandleTable<Port>& Ports() {
+    static HandleTable<Port> table(0x50000000);
     return table;
 }
 
@@ -45,14 +38,49 @@ BOOL Fail(DWORD error) {
 
 // The port behind a handle, kept alive while the caller uses it even if another thread closes it.
 std::shared_ptr<Port> FindPort(HANDLE handle) {
-    PortTable& table = Ports();
-    std::lock_guard<std::mutex> lock(table.lock);
-    const auto found = table.ports.find(handle);
-    if (found == table.ports.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    std::shared_ptr<Port> port = Ports().Find(handle);
+    if (!port) SetLastError(ERROR_INVALID_HANDLE);
+    return port;
+}
+
+// One of the port's settings, copied out or in under the port's lock.
+template <typename Setting>
+BOOL ReadSetting(HANDLE file, Setting Port::*setting, Setting* value) {
+    const auto port = FindPort(file);
+    if (!port) return FALSE;
+    if (value == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard<std::mutex> lock(port->lock);
+    *value = (*port).*setting;
+    return TRUE;
+}
+
+template <typename Setting>
+BOOL WriteSetting(HANDLE file, Setting Port::*setting, const Setting* value) {
+    const auto port = FindPort(file);
+    if (!port) return FALSE;
+    if (value == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard<std::mutex> lock(port->lock);
+    (*port).*setting = *value;
+    return TRUE;
+}
+
+// The port of a ReadFile or WriteFile call with arguments a port without overlapped input and output
+// takes; the byte count starts at zero.
+std::shared_ptr<Port> FindTransferPort(HANDLE file, const void* buffer, DWORD size, LPDWORD count,
+                                       LPOVERLAPPED overlapped) {
+    std::shared_ptr<Port> port = FindPort(file);
+    if (!port) return nullptr;
+    if (count == nullptr || overlapped != nullptr || (buffer == nullptr && size > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return found->second;
+    *count = 0;
+    return port;
+}
+
+COMMTIMEOUTS TimeoutsOf(Port& port) {
+    std::lock_guard<std::mutex> lock(port.lock);
+    return port.timeouts;
 }
 
 bool SameName(const std::wstring& left, const std::wstring& right) { return _wcsicmp(left.c_str(), right.c_str()) == 0; }
@@ -126,53 +154,34 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    PortTable& table = Ports();
     auto port = std::make_shared<Port>();
     port->name = fileName;
     port->state = InitialState();
-    HANDLE handle = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(table.lock);
-        for (const auto& open : table.ports) {
-            if (SameName(open.second->name, port->name)) {
-                SetLastError(ERROR_ACCESS_DENIED);  // a serial port opens once at a time
-                return INVALID_HANDLE_VALUE;
-            }
-        }
-        // Reserve the name while connecting, so that a second open fails like the first would.
-        table.lastHandle += 4;
-        handle = reinterpret_cast<HANDLE>(table.lastHandle);
-        table.ports[handle] = port;
+    // The name is taken while connecting, so that a second open fails as it would once the port is open.
+    const HANDLE handle = Ports().Add(port, [&](const Port& open) { return SameName(open.name, port->name); });
+    if (handle == nullptr) {
+        SetLastError(ERROR_ACCESS_DENIED);  // a serial port opens once at a time
+        return INVALID_HANDLE_VALUE;
     }
     if (!port->link.Connect(endpoint, GetDurations().modemWaitMs)) {
-        std::lock_guard<std::mutex> lock(table.lock);
-        table.ports.erase(handle);
+        Ports().Remove(handle);
         SetLastError(ERROR_NOT_READY);
         return INVALID_HANDLE_VALUE;
     }
     return handle;
 }
 
-BOOL GetCommState(HANDLE file, LPDCB dcb) {
-    const auto port = FindPort(file);
-    if (!port) return FALSE;
-    if (dcb == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(port->lock);
-    *dcb = port->state;
-    return TRUE;
-}
+BOOL GetCommState(HANDLE file, LPDCB dcb) { return ReadSetting(file, &Port::state, dcb); }
 
 BOOL SetCommState(HANDLE file, LPDCB dcb) {
-    const auto port = FindPort(file);
-    if (!port) return FALSE;
+    if (!FindPort(file)) return FALSE;
     if (dcb == nullptr || dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > SPACEPARITY ||
         dcb->StopBits > TWOSTOPBITS) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::lock_guard<std::mutex> lock(port->lock);
-    port->state = *dcb;
-    port->state.DCBlength = sizeof(DCB);
-    return TRUE;
+    DCB state = *dcb;
+    state.DCBlength = sizeof(DCB);
+    return WriteSetting(file, &Port::state, &state);
 }
 
 BOOL EscapeCommFunction(HANDLE file, DWORD function) {
@@ -193,31 +202,14 @@ BOOL EscapeCommFunction(HANDLE file, DWORD function) {
     }
 }
 
-BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-    const auto port = FindPort(file);
-    if (!port) return FALSE;
-    if (timeouts == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(port->lock);
-    *timeouts = port->timeouts;
-    return TRUE;
-}
+BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) { return ReadSetting(file, &Port::timeouts, timeouts); }
 
-BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-    const auto port = FindPort(file);
-    if (!port) return FALSE;
-    if (timeouts == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(port->lock);
-    port->timeouts = *timeouts;
-    return TRUE;
-}
+BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) { return WriteSetting(file, &Port::timeouts, timeouts); }
 
 BOOL SetCommMask(HANDLE file, DWORD eventMask) {
-    const auto port = FindPort(file);
-    if (!port) return FALSE;
+    if (!FindPort(file)) return FALSE;
     if ((eventMask & ~kKnownEvents) != 0) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(port->lock);
-    port->eventMask = eventMask;
-    return TRUE;
+    return WriteSetting(file, &Port::eventMask, &eventMask);
 }
 
 BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped) {
@@ -246,17 +238,9 @@ BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped) {
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped) {
-    const auto port = FindPort(file);
+    const auto port = FindTransferPort(file, buffer, bytesToRead, bytesRead, overlapped);
     if (!port) return FALSE;
-    if (bytesRead == nullptr || overlapped != nullptr || (buffer == nullptr && bytesToRead > 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *bytesRead = 0;
-    COMMTIMEOUTS timeouts;
-    {
-        std::lock_guard<std::mutex> lock(port->lock);
-        timeouts = port->timeouts;
-    }
+    const COMMTIMEOUTS timeouts = TimeoutsOf(*port);
     char* bytes = static_cast<char*>(buffer);
     const ULONGLONG start = GetTickCount64();
     DWORD got = 0;
@@ -278,17 +262,9 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
-    const auto port = FindPort(file);
+    const auto port = FindTransferPort(file, buffer, bytesToWrite, bytesWritten, overlapped);
     if (!port) return FALSE;
-    if (bytesWritten == nullptr || overlapped != nullptr || (buffer == nullptr && bytesToWrite > 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *bytesWritten = 0;
-    COMMTIMEOUTS timeouts;
-    {
-        std::lock_guard<std::mutex> lock(port->lock);
-        timeouts = port->timeouts;
-    }
+    const COMMTIMEOUTS timeouts = TimeoutsOf(*port);
     const DWORD limit = timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == 0
                             ? INFINITE
                             : TotalTimeout(timeouts.WriteTotalTimeoutMultiplier, timeouts.WriteTotalTimeoutConstant,
@@ -309,17 +285,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
 }
 
 BOOL CloseHandle(HANDLE object) {
-    std::shared_ptr<Port> closing;  // released after the table's lock, so the connection ends outside it
-    {
-        PortTable& table = Ports();
-        std::lock_guard<std::mutex> lock(table.lock);
-        const auto found = table.ports.find(object);
-        if (found == table.ports.end()) return Fail(ERROR_INVALID_HANDLE);
-        closing = found->second;
-        table.ports.erase(found);
-    }
     // A call still inside the port on another thread keeps the connection until it returns.
-    return TRUE;
+    return Ports().Remove(object) ? TRUE : Fail(ERROR_INVALID_HANDLE);
 }
 
 }  // namespace serial

@@ -38,6 +38,10 @@ PhoneSim::~PhoneSim() {
 }
 
 bool PhoneSim::Start(const std::vector<std::string>& switches, int modems) {
+    // Files of an earlier run that ended without cleaning up would pass for this simulator's.
+    const std::string portsFile = WindowsPath(base_ + ".ports");
+    DeleteFileA(portsFile.c_str());
+    DeleteFileA(WindowsPath(base_ + ".log").c_str());
     std::string command = "\"" PELMORA_PHONESIM "\"";
     for (int modem = 0; modem < modems; ++modem) command += " 0";
     for (const std::string& argument : switches) command += " " + argument;
@@ -65,7 +69,6 @@ bool PhoneSim::Start(const std::vector<std::string>& switches, int modems) {
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    const std::string portsFile = WindowsPath(base_ + ".ports");
     const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
     while (GetFileAttributesA(portsFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (GetTickCount64() > deadline) return false;

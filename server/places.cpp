@@ -33,10 +33,7 @@ double DistanceKm(const Coordinates& from, const Coordinates& to) {
 std::string FormatDistance(double km) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", km);
-    std::string result(text);
-    std::size_t point = result.find('.');
-    if (point != std::string::npos) result[point] = ',';
-    return result;
+    return text;
 }
 
 bool IsPrivateHour(std::time_t when) {

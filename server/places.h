@@ -16,7 +16,7 @@ std::optional<Coordinates> EstimatePosition(const std::optional<Cell> (&cells)[3
 // Great-circle distance in kilometres.
 double DistanceKm(const Coordinates& from, const Coordinates& to);
 
-// Kilometres with one decimal, written the Russian way with a comma: "2,4".
+// Kilometres with one decimal and a decimal point, as the phone shows it: "2.4".
 std::string FormatDistance(double km);
 
 // 18:00 to 8:00 local time and the whole of Saturday and Sunday, as the phone counts them.

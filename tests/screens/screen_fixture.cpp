@@ -51,6 +51,13 @@ void ScreenTest::SetUp() {
     c.borderX = GetSystemMetrics(SM_CXBORDER);
     c.borderY = GetSystemMetrics(SM_CYBORDER);
     c.loginPhase = false;
+    SetMessageBoxAnswerer([this](HWND, const wchar_t* text, const wchar_t*, UINT) {
+        questions_.push_back(text);
+        if (answers_.empty()) return IDNO;
+        const int answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    });
 
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = DefWindowProcW;

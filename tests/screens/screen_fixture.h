@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,10 @@ protected:
 
     int scale_ = 1;
     bool quitPosted_ = false;  // a pump met the quit message
+    // The texts of the message boxes shown so far; each is answered with the next of `answers_`,
+    // or with No when none is left.
+    std::vector<std::wstring> questions_;
+    std::deque<int> answers_;
     std::unique_ptr<pelmora_test::FakeServer> server_;
     HWND main_ = nullptr;
 };

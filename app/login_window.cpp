@@ -34,7 +34,17 @@ constexpr int kProgressSteps = 4;
 // The current vertical scroll position of the login window, in pixels.
 int loginScrollOffset = 0;
 
-int ScrollMaximum(const AppContext& context, int clientHeight) { return kFormHeightUnits * context.scale - clientHeight; }
+// How far the form reaches below a client area of this height: the largest scroll offset.
+int FormOverflow(const AppContext& context, int clientHeight) {
+    const int overflow = kFormHeightUnits * context.scale - clientHeight;
+    return overflow > 0 ? overflow : 0;
+}
+
+int ClientHeight(HWND window) {
+    RECT client;
+    GetClientRect(window, &client);
+    return client.bottom;
+}
 
 // The width rule of the controls that follow the window's width.
 int ControlWidth(const AppContext& context, int id, int clientWidth) {
@@ -96,6 +106,20 @@ void CreateControls(HWND window) {
     CreateControl(window, L"STATIC", kTextGoTo, 0, Place(context, 10, 225, 58 * context.scale, 14), 0);
 }
 
+// The scroll bar for a client area of `height`, at the top. Its positions are the scroll offsets
+// themselves: the range ends a page beyond the overflow, because a scroll bar's last position is its
+// maximum less the page. A form that fits needs no scroll bar, and the bar disappears.
+void SetUpScrollBar(HWND window, int height) {
+    const AppContext& context = *GetAppContext();
+    SCROLLINFO info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    const int overflow = FormOverflow(context, height);
+    info.nMax = overflow > 0 ? overflow + kScrollPage - 1 : 0;
+    info.nPage = kScrollPage;
+    SetScrollInfo(window, SB_VERT, &info, TRUE);
+}
+
 bool OnCreate(HWND window) {
     AppContext& context = *GetAppContext();
     SHMENUBARINFO info = {};
@@ -105,20 +129,21 @@ bool OnCreate(HWND window) {
     info.nToolBarId = IDR_MENU_LOGIN;
     info.hInstRes = context.instance;
     context.loginMenuBar = SHCreateMenuBar(&info) ? info.hwndMB : nullptr;
+    // The controls are laid out for the width left beside the scroll bar, if the form needs one.
+    SetUpScrollBar(window, ClientHeight(window));
     CreateControls(window);
     return true;
 }
 
-void OnSize(HWND window, int width, int height) {
+void OnSize(HWND window, int height) {
     const AppContext& context = *GetAppContext();
     ScrollWindowEx(window, 0, loginScrollOffset, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE);
     loginScrollOffset = 0;
-    SCROLLINFO info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    info.nMax = ScrollMaximum(context, height);
-    info.nPage = kScrollPage;
-    SetScrollInfo(window, SB_VERT, &info, TRUE);
+    SetUpScrollBar(window, height);
+    // Showing or hiding the scroll bar changes the width the controls get.
+    RECT client;
+    GetClientRect(window, &client);
+    const int width = client.right;
     for (int id = IDC_LOGIN_EMAIL; id <= IDC_LOGIN_PROGRESS; ++id) {
         HWND control = GetDlgItem(window, id);
         RECT frame;
@@ -190,8 +215,7 @@ void OnVerticalScroll(HWND window, int code, int trackPosition) {
     default:
         break;
     }
-    // A window taller than the form has nothing to scroll.
-    const int maximum = info.nMax > 0 ? info.nMax : 0;
+    const int maximum = FormOverflow(context, ClientHeight(window));
     if (delta < -loginScrollOffset) delta = -loginScrollOffset;
     if (delta > maximum - loginScrollOffset) delta = maximum - loginScrollOffset;
     if (delta == 0) return;
@@ -279,7 +303,7 @@ LRESULT CALLBACK LoginWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_CREATE:
         return OnCreate(window) ? 0 : -1;
     case WM_SIZE:
-        OnSize(window, LOWORD(lParam), HIWORD(lParam));
+        OnSize(window, HIWORD(lParam));
         return 0;
     case WM_PAINT:
         OnPaint(window);

@@ -200,6 +200,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PELMORA_RENEW_LOGIN:
         RenewLogIn();
         return 0;
+    case WM_DESTROY:
+        // Without its window the program has nothing left to run: whichever loop runs ends, and
+        // the program shuts down instead of waiting for a message nobody can send.
+        PostQuitMessage(kQuitLoginExit);
+        return 0;
     default:
         break;
     }

@@ -106,6 +106,7 @@ TEST_F(LoginWindow, FocusClearsTheEmailCueButKeepsAStoredAddress) {
     Focus(email());
     EXPECT_EQ(L"", TextOf(email()));
     DestroyWindow(main());
+    EXPECT_TRUE(TakeQuit(kQuitLoginExit)) << "a program without its window ends";
 
     context().userId = "ivan@example.ru";
     context().autoLogIn = true;

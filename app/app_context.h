@@ -79,6 +79,7 @@ struct AppContext {
 
     // Transport.
     WSADATA socketData = {};
+    bool networkStarted = false;  // the socket library is started and StopNetwork has to release it
     SOCKET socket = INVALID_SOCKET;
     sockaddr_in serverAddress = {};
     bool requestActive = false;

@@ -5,6 +5,8 @@ struct Durations {
     unsigned samplingPeriodMs = 6000;     // between two cell readings of the sampling worker
     unsigned radioPollMs = 1000;          // between two looks for the radio's answer while probing
     unsigned radioWaitMs = 500;           // between two looks for the radio's answer while sampling
+    unsigned modemWaitMs = 3000;          // the longest wait of a serial port or the radio layer for the modem
+    unsigned modemQuietMs = 200;          // a modem reply is complete after this long without a byte
     unsigned requestWatchdogMs = 60000;   // a server request is abandoned after this
     unsigned connectionWaitMs = 15000;    // the longest wait for a data connection
     unsigned connectionRetryMs = 2000;    // between two asks for a data connection at an automatic start

@@ -2,6 +2,9 @@
 
 #include <new>
 
+#include "location/cell_sampler.h"
+#include "location/cell_source.h"
+
 namespace {
 
 CellMonitor*& MonitorSlot() {
@@ -13,8 +16,15 @@ CellMonitor*& MonitorSlot() {
 
 bool CreateCellMonitor() {
     if (MonitorSlot() != nullptr) return false;
-    MonitorSlot() = new (std::nothrow) CellMonitor;
-    return MonitorSlot() != nullptr;
+    CellMonitor* monitor = new (std::nothrow) CellMonitor;
+    if (monitor == nullptr) return false;
+    monitor->stopWorker = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (monitor->stopWorker == nullptr) {
+        delete monitor;
+        return false;
+    }
+    MonitorSlot() = monitor;
+    return true;
 }
 
 CellMonitor* GetCellMonitor() { return MonitorSlot(); }
@@ -22,7 +32,16 @@ CellMonitor* GetCellMonitor() { return MonitorSlot(); }
 void DestroyCellMonitor() {
     CellMonitor* monitor = MonitorSlot();
     if (monitor == nullptr) return;
+    // The worker and the radio's callbacks find the monitor through GetCellMonitor(): both end first.
+    StopCellSampler(monitor);
+    CloseCellSources(monitor);
+    CloseHandle(monitor->stopWorker);
     monitor->history.clear();
-    delete monitor;
     MonitorSlot() = nullptr;
+    delete monitor;
+}
+
+CellIdentity ReadCurrentCell(CellMonitor* monitor) {
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
+    return monitor->current;
 }

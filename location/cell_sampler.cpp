@@ -1,17 +1,131 @@
-// Stand-in until the sampling worker is built: the first reading only, no worker.
 #include "location/cell_sampler.h"
 
-#include "location/cell_monitor.h"
+#include <functional>
+#include <map>
+#include <mutex>
 
-void TakeFirstReading(CellMonitor* monitor) {
-    for (int copy = 0; copy < 3; ++copy) monitor->history.push_back(monitor->current);
+#include "app/durations.h"
+#include "location/cell_source.h"
+
+namespace {
+
+constexpr int kFirstReadingCopies = 3;
+
+std::int64_t SecondsSince1970() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    constexpr unsigned long long kTicksFrom1601To1970 = 116444736000000000ULL;
+    constexpr unsigned long long kTicksPerSecond = 10000000ULL;
+    return static_cast<std::int64_t>((ticks.QuadPart - kTicksFrom1601To1970) / kTicksPerSecond);
 }
 
-bool StartCellSampler(CellMonitor*) { return false; }
-void StopCellSampler(CellMonitor*) {}
-bool IsCellSamplerRunning(const CellMonitor*) { return false; }
+// One wait of the worker; false when it is asked to stop, which ends the wait at once.
+bool PauseWorker(CellMonitor* monitor, DWORD milliseconds) {
+    return WaitForSingleObject(monitor->stopWorker, milliseconds) == WAIT_TIMEOUT;
+}
+
+// A reading by the method in use; false when it gave no new value of `current`. Without a method the
+// current cell counts as read unchanged.
+bool TakeReading(CellMonitor* monitor, const std::function<bool()>& pause) {
+    switch (monitor->method) {
+    case 1:
+        return RequestRadioCell(monitor) && AwaitRadioAnswer(monitor, pause);
+    case 2:
+    case 3:
+        return ReadCellFromModem(monitor);
+    default:
+        return true;
+    }
+}
+
+}  // namespace
+
+void TakeFirstReading(CellMonitor* monitor) {
+    TakeReading(monitor, [] {
+        Sleep(GetDurations().radioWaitMs);
+        return true;
+    });
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
+    monitor->history.insert(monitor->history.end(), kFirstReadingCopies, monitor->current);
+}
+
+bool StartCellSampler(CellMonitor* monitor) {
+    if (IsCellSamplerRunning(monitor)) return false;
+    if (monitor->worker != nullptr) {
+        // A worker that ended by itself (location switched off) leaves its handle behind.
+        CloseHandle(monitor->worker);
+        monitor->worker = nullptr;
+    }
+    ResetEvent(monitor->stopWorker);
+    monitor->worker = CreateThread(nullptr, 0, RunCellSampler, monitor, 0, nullptr);
+    return monitor->worker != nullptr;
+}
+
+void StopCellSampler(CellMonitor* monitor) {
+    if (monitor->worker == nullptr) return;
+    SetEvent(monitor->stopWorker);
+    WaitForSingleObject(monitor->worker, INFINITE);
+    CloseHandle(monitor->worker);
+    monitor->worker = nullptr;
+}
+
+bool IsCellSamplerRunning(const CellMonitor* monitor) {
+    return monitor->worker != nullptr && WaitForSingleObject(monitor->worker, 0) == WAIT_TIMEOUT;
+}
+
+DWORD WINAPI RunCellSampler(LPVOID) {
+    CellMonitor* monitor = GetCellMonitor();
+    if (monitor == nullptr || monitor->enabled == 0) return 1;
+    CellSampleWindow window;
+    while (PauseWorker(monitor, GetDurations().samplingPeriodMs)) SampleCell(monitor, &window);
+    return 1;
+}
+
+bool SampleCell(CellMonitor* monitor, CellSampleWindow* window) {
+    if (!TakeReading(monitor, [monitor] { return PauseWorker(monitor, GetDurations().radioWaitMs); })) return false;
+    window->samples.push_back(ReadCurrentCell(monitor));
+    if (window->samples.size() < kSamplesPerWindow) return true;
+    const CellIdentity dominant = ChooseDominantCell(window->samples);
+    window->samples.clear();
+    EnterDominantCell(monitor, dominant, SecondsSince1970());
+    return true;
+}
+
+CellIdentity ChooseDominantCell(const std::vector<CellIdentity>& samples) {
+    // Ordered by the unsigned key lac * 65536 + cid, so that ties go to the smallest key.
+    std::map<std::uint32_t, std::int32_t> counts;
+    for (const CellIdentity& sample : samples) ++counts[(static_cast<std::uint32_t>(sample.lac) << 16) | sample.cid];
+    CellIdentity dominant;
+    if (counts.empty()) return dominant;
+    auto chosen = counts.begin();
+    for (auto entry = counts.begin(); entry != counts.end(); ++entry) {
+        if (entry->second > chosen->second) chosen = entry;
+    }
+    dominant.lac = static_cast<std::uint16_t>(chosen->first >> 16);
+    dominant.cid = static_cast<std::uint16_t>(chosen->first & 0xFFFF);
+    return dominant;
+}
+
+void EnterDominantCell(CellMonitor* monitor, const CellIdentity& dominant, std::int64_t now) {
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
+    monitor->current.lac = dominant.lac;
+    monitor->current.cid = dominant.cid;
+    std::list<CellIdentity>& history = monitor->history;
+    if (!history.empty() && history.front().cid == monitor->current.cid && history.front().lac == monitor->current.lac) {
+        return;
+    }
+    monitor->current.changedAt = now;
+    // An empty history (no first reading yet) keeps the new entry instead of dropping it again.
+    const bool hadEntries = !history.empty();
+    history.push_front(monitor->current);
+    if (hadEntries) history.pop_back();
+}
 
 std::size_t CopyFrontCells(CellMonitor* monitor, CellIdentity* cells, std::size_t count) {
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
     std::size_t copied = 0;
     for (auto entry = monitor->history.begin(); entry != monitor->history.end() && copied < count; ++entry) {
         cells[copied++] = *entry;

@@ -1,9 +1,101 @@
-// Stand-in until the configuration exchange is built: nothing reaches the server.
 #include "protocol/configuration.h"
 
 #include "app/app_context.h"
+#include "app/durations.h"
+#include "app/main_window.h"
+#include "app/private_hours.h"
+#include "app/status_line.h"
+#include "location/cell_monitor.h"
+#include "protocol/transport.h"
+#include "protocol/wire_format.h"
+#include "resources/texts.h"
 
-bool GetConfiguration(AppContext&) { return false; }
-void SaveConfiguration(AppContext&, int) {}
-void SendVisibility(AppContext&, int) {}
-bool ReportMethodInUse(AppContext&) { return false; }
+namespace {
+
+constexpr const char* kKind = "config";
+
+enum class Verdict {
+    NoReply,   // no "config" element: the exchange failed and has said so, or the server sent something else
+    Accepted,  // "status" 0
+    Refused,   // a non-zero "status", a "status" without text, or no "status"
+};
+
+// The server's answer to a change: "status" decides; "bad" counts only where "status" is missing.
+// A refusal with a non-zero status or with "bad" is reported on the status line.
+Verdict SendChange(AppContext& context, const std::string& body) {
+    TiXmlDocument document;
+    const TiXmlElement* config = ExchangeRequest(context, kKind, body, &document);
+    if (config == nullptr) return Verdict::NoReply;
+    const TiXmlElement* status = FindChild(config, "status");
+    if (status != nullptr) {
+        int number = 0;
+        if (!ReadChildNumber(config, "status", &number)) return Verdict::Refused;
+        if (number == 0) return Verdict::Accepted;
+    } else if (FindChild(config, "bad") == nullptr) {
+        return Verdict::Refused;
+    }
+    ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
+    return Verdict::Refused;
+}
+
+}  // namespace
+
+bool GetConfiguration(AppContext& context) {
+    TiXmlDocument document;
+    const TiXmlElement* config =
+        ExchangeRequest(context, kKind, FormBody().Add("token", context.token).Add("config_get", 0).Text(), &document);
+    if (config == nullptr) return false;
+    struct Setting {
+        const char* name;
+        int* member;
+        int fallback;
+    };
+    const Setting settings[] = {
+        {"config_rate", &context.rateMode, 0},       {"config_visibilily", &context.visibility, 0},
+        {"config_privatetime", &context.privateTime, 1}, {"config_forcegps", &context.forceGps, 0},
+        {"config_levelgps", &context.levelGps, 0},
+    };
+    for (const Setting& setting : settings) {
+        *setting.member = setting.fallback;
+        ReadChildNumber(config, setting.name, setting.member);
+    }
+    return true;
+}
+
+void SaveConfiguration(AppContext& context, int previousPrivateTime) {
+    FormBody body;
+    body.Add("token", context.token)
+        .Add("config_rate", context.rateMode == 1 ? 1 : 0)
+        .Add("config_privatetime", context.privateTime == 1 ? 1 : 0);
+    if (!context.subName.empty()) body.Add("user_name", context.subName);
+
+    const Verdict verdict = SendChange(context, body.Text());
+    if (verdict == Verdict::NoReply) return;
+    if (verdict == Verdict::Refused) {
+        ShowPane(kPaneGroups, true);
+        return;
+    }
+    ShowStatusMessage(kTextSettingsSaved, GetDurations().statusMessageMs);
+    context.settingsDirty = false;
+    if (context.privateTime != previousPrivateTime) {
+        if (context.privateTime == 1 && IsPrivateTime(GetLocalClock())) SetPrivateHours(true);
+        if (context.privateTime == 0) SetPrivateHours(false);
+    }
+    ShowPane(context.accountMode == 1 ? kPaneMe : kPaneGroups, true);
+}
+
+void SendVisibility(AppContext& context, int state) {
+    const std::string body = FormBody().Add("token", context.token).Add("config_visibilily", state).Text();
+    if (SendChange(context, body) == Verdict::Refused) ShowIdleStatus();
+}
+
+bool ReportMethodInUse(AppContext& context) {
+    const CellMonitor* monitor = context.cellMonitor;
+    if (monitor == nullptr || monitor->enabled == 0 || monitor->probed == 0) return true;
+    TiXmlDocument document;
+    const TiXmlElement* config = ExchangeRequest(
+        context, kKind, FormBody().Add("token", context.token).Add("method_use", monitor->method).Text(), &document);
+    if (config == nullptr) return false;
+    int status = 0;
+    return !ReadChildNumber(config, "status", &status) || status == 0;
+}

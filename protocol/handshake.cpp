@@ -1,7 +1,253 @@
-// Stand-in until the handshake is built: no session can be opened.
 #include "protocol/handshake.h"
 
-#include "app/app_context.h"
+#include <windows.h>
+#include <wincrypt.h>
 
-bool Handshake(AppContext&) { return false; }
-bool HashPassword(const std::string&, std::string*) { return false; }
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "app/app_context.h"
+#include "app/durations.h"
+#include "app/message_box.h"
+#include "app/status_line.h"
+#include "app/text_conversion.h"
+#include "app/web_link.h"
+#include "platform/tapi.h"
+#include "protocol/configuration.h"
+#include "protocol/transport.h"
+#include "protocol/wire_format.h"
+#include "resources/texts.h"
+
+namespace {
+
+constexpr int kClientType = 2;
+constexpr int kClientVersion = 1;
+constexpr int kOperatingSystem = 2;
+
+// Handshake statuses.
+constexpr int kAccepted = 0;
+constexpr int kUnknownUser = 1;
+constexpr int kClientOutdated = 2;
+constexpr int kServiceSuspended = 3;
+
+// A handset string is at most 256 wide characters, terminating zero included.
+constexpr DWORD kMaxHandsetStringBytes = 512;
+
+// The wide string at `offset` with `size` bytes in a LINEGENERALINFO record, as UTF-8.
+std::string GeneralInfoString(const LINEGENERALINFO* info, DWORD size, DWORD offset) {
+    if (size == 0 || offset < sizeof(LINEGENERALINFO) || offset > info->dwUsedSize ||
+        size > info->dwUsedSize - offset) {
+        return {};
+    }
+    if (size > kMaxHandsetStringBytes) size = kMaxHandsetStringBytes;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(info) + offset);
+    std::wstring value;
+    for (DWORD index = 0; index < size / sizeof(wchar_t) && text[index] != L'\0'; ++index) value += text[index];
+    return WideToUtf8(value);
+}
+
+// Reads the handset strings from an open line; false when the layer refuses.
+bool ReadGeneralInfo(HLINE line, TerminalInfo* info) {
+    LINEGENERALINFO probe = {};
+    probe.dwTotalSize = sizeof(probe);
+    if (lineGetGeneralInfo(line, &probe) != 0) return false;
+    const DWORD size = probe.dwNeededSize > sizeof(probe) ? probe.dwNeededSize : sizeof(probe);
+    // DWORD elements keep the record's fields aligned.
+    std::unique_ptr<DWORD[]> storage(new DWORD[(size + sizeof(DWORD) - 1) / sizeof(DWORD)]());
+    LINEGENERALINFO* record = reinterpret_cast<LINEGENERALINFO*>(storage.get());
+    record->dwTotalSize = size;
+    if (lineGetGeneralInfo(line, record) != 0) return false;
+    info->manufacturer = GeneralInfoString(record, record->dwManufacturerSize, record->dwManufacturerOffset);
+    info->model = GeneralInfoString(record, record->dwModelSize, record->dwModelOffset);
+    info->revision = GeneralInfoString(record, record->dwRevisionSize, record->dwRevisionOffset);
+    info->serialNumber = GeneralInfoString(record, record->dwSerialNumberSize, record->dwSerialNumberOffset);
+    info->subscriberNumber =
+        GeneralInfoString(record, record->dwSubscriberNumberSize, record->dwSubscriberNumberOffset);
+    return true;
+}
+
+void ReadCurrentOperator(HLINE line, TerminalInfo* info) {
+    LINEOPERATOR current = {};
+    current.dwIndex = static_cast<DWORD>(-1);
+    current.dwValidFields = LINEOPFORMAT_NUMERIC;
+    current.dwStatus = LINEOPSTATUS_CURRENT;
+    lineGetCurrentOperator(line, &current);
+    std::wstring numeric;
+    for (int index = 0; index < MAX_LENGTH_OPERATOR_NUMERIC && current.lpszNumName[index] != L'\0'; ++index) {
+        numeric += current.lpszNumName[index];
+    }
+    info->countryCode = WideToUtf8(numeric.substr(0, 3));
+    info->networkCode = numeric.size() > 3 ? WideToUtf8(numeric.substr(3)) : std::string();
+}
+
+std::string BuildHandshakeBody(const AppContext& context, const TerminalInfo& terminal) {
+    FormBody body;
+    body.Add("client_id", kClientType)
+        .Add("client_ver", kClientVersion)
+        .Add("user_id", context.userId)
+        .Add("auth", context.passHash)
+        .Add("terminal_osn", kOperatingSystem)
+        .Add("terminal_firmver", terminal.revision)
+        .Add("terminal_model", terminal.model)
+        .Add("user_subid", terminal.subscriberNumber);
+    if (!context.subName.empty()) body.Add("user_name", context.subName);
+    return body.Text();
+}
+
+// A reply status other than "accepted": tells the user what it means; the log-in cannot go on.
+void ReportRefusal(const AppContext& context, int status, const char* updateUrl) {
+    switch (status) {
+    case kUnknownUser:
+        ShowMessageBox(context.mainWindow, kTextUnknownUser, kTextErrorCaptionRussian, MB_OK | MB_ICONERROR);
+        break;
+    case kClientOutdated:
+        if (ShowMessageBox(context.mainWindow, kTextClientOutdated, kTextErrorCaptionRussian,
+                           MB_OKCANCEL | MB_ICONERROR) == IDOK &&
+            updateUrl != nullptr) {
+            OpenUpdateUrl(updateUrl);
+        }
+        break;
+    case kServiceSuspended:
+        ShowStatusMessage(kTextServiceSuspended, GetDurations().statusMessageMs);
+        break;
+    default:
+        break;
+    }
+}
+
+// The four numbers of a dotted IPv4 address, each taken modulo 256; false without three dots.
+bool ReadDottedAddress(const char* text, in_addr* address) {
+    unsigned char bytes[4];
+    const char* part = text;
+    for (int index = 0; index < 4; ++index) {
+        if (index > 0) {
+            part = std::strchr(part, '.');
+            if (part == nullptr) return false;
+            ++part;
+        }
+        bytes[index] = static_cast<unsigned char>(std::atoi(part));
+    }
+    std::memcpy(address, bytes, sizeof(bytes));
+    return true;
+}
+
+// The server the reply names: an address replaces only the address, a name replaces the host and is
+// resolved. False when a name cannot be resolved.
+bool UseNamedServer(AppContext& context, const char* host) {
+    if (std::atoi(host) % 256 != 0 && ReadDottedAddress(host, &context.serverAddress.sin_addr)) return true;
+    context.serverHost = host;
+    return ResolveServerHost(context, context.serverHost);
+}
+
+}  // namespace
+
+bool HashPassword(const std::string& password, std::string* digits) {
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
+    HCRYPTHASH hash = 0;
+    BYTE digest[16] = {};
+    DWORD digestSize = sizeof(digest);
+    const bool hashed = CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) &&
+                        CryptHashData(hash, reinterpret_cast<const BYTE*>(password.data()),
+                                      static_cast<DWORD>(password.size()), 0) &&
+                        CryptGetHashParam(hash, HP_HASHVAL, digest, &digestSize, 0) && digestSize == sizeof(digest);
+    if (hash != 0) CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+    if (!hashed) return false;
+
+    static const char kHexDigits[] = "0123456789abcdef";
+    digits->clear();
+    for (const BYTE byte : digest) {
+        digits->push_back(kHexDigits[byte >> 4]);
+        digits->push_back(kHexDigits[byte & 0x0F]);
+    }
+    return true;
+}
+
+bool GatherTerminalInfo(TerminalInfo* info) {
+    *info = TerminalInfo();
+    HLINEAPP lineApp = nullptr;
+    DWORD deviceCount = 0;
+    DWORD apiVersion = TAPI_VERSION_2_0;
+    LINEINITIALIZEEXPARAMS params = {};
+    params.dwTotalSize = sizeof(params);
+    params.dwNeededSize = sizeof(params);
+    params.dwOptions = LINEINITIALIZEEXOPTION_USEEVENT;
+    if (lineInitializeEx(&lineApp, nullptr, nullptr, nullptr, &deviceCount, &apiVersion, &params) != 0) return false;
+
+    bool gathered = false;
+    DWORD negotiated = 0;
+    LINEEXTENSIONID extension = {};
+    HLINE line = nullptr;
+    if (lineNegotiateAPIVersion(lineApp, 0, TAPI_VERSION_1_4, TAPI_VERSION_2_0, &negotiated, &extension) == 0 &&
+        lineOpen(lineApp, 0, &line, negotiated, 0, 0, LINECALLPRIVILEGE_MONITOR, LINEMEDIAMODE_INTERACTIVEVOICE,
+                 nullptr) == 0) {
+        if (ReadGeneralInfo(line, info)) {
+            ReadCurrentOperator(line, info);
+            gathered = true;
+        }
+        lineClose(line);
+    }
+    lineShutdown(lineApp);
+    return gathered;
+}
+
+void OpenUpdateUrl(const std::string& address) { OpenInBrowser(AnsiToWide(address).c_str()); }
+
+std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* handshake) {
+    std::vector<std::optional<std::string>> methods;
+    for (const TiXmlElement* method = FindChild(handshake, "method"); method != nullptr;
+         method = method->NextSiblingElement()) {
+        const char* text = method->GetText();
+        methods.push_back(text != nullptr ? std::optional<std::string>(text) : std::nullopt);
+    }
+    return methods;
+}
+
+bool FinishMethodChoice(AppContext& context, MethodChoice choice) {
+    if (choice == MethodChoice::ProbeFound) return ReportMethodInUse(context);
+    if (choice == MethodChoice::ProbeFailed) {
+        ShowMessageBox(context.loginWindow, kTextNoCellLocation, kTextErrorCaptionRussian, MB_OK | MB_ICONERROR);
+    }
+    return true;
+}
+
+bool Handshake(AppContext& context) {
+    TerminalInfo terminal;
+    if (GatherTerminalInfo(&terminal)) {
+        context.countryCode = terminal.countryCode;
+        context.networkCode = terminal.networkCode;
+    }
+
+    TiXmlDocument document;
+    const TiXmlElement* reply = ExchangeRequest(context, "hand", BuildHandshakeBody(context, terminal), &document);
+    int status = 0;
+    if (reply == nullptr || !ReadChildNumber(reply, "status", &status)) return false;
+    const char* updateUrl = ChildText(reply, "updateurl");
+    if (status != kAccepted) {
+        ReportRefusal(context, status, updateUrl);
+        return false;
+    }
+
+    if (updateUrl != nullptr && ShowMessageBox(context.mainWindow, kTextNewVersionOffer, kTextNewVersionCaption,
+                                               MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
+        OpenUpdateUrl(updateUrl);
+    }
+    const char* token = ChildText(reply, "token");
+    if (token == nullptr) return false;
+    context.token = token;
+    context.accountMode = 0;
+    ReadChildNumber(reply, "mode", &context.accountMode);
+    if (const char* host = ChildText(reply, "host")) {
+        if (!UseNamedServer(context, host)) return false;
+    }
+    context.userName = ChildWideText(reply, "userName");
+
+    const std::vector<std::optional<std::string>> methods = ReadMethodList(reply);
+    if (methods.empty() || context.cellMonitor == nullptr) return true;
+    const MethodChoice choice = ChooseCellMethod(context.cellMonitor, methods, [&context] {
+        ShowMessageBox(context.loginWindow, kTextProbeWarning, kTextAttentionCaption, MB_OK | MB_ICONWARNING);
+    });
+    return FinishMethodChoice(context, choice);
+}

@@ -1,11 +1,40 @@
-// The "hand" request that opens a session, and the password hash it carries.
+// The "hand" request that opens a session, the password hash it carries, and the handset data it sends.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
+
+#include <tinyxml.h>
+
+#include "location/cell_source.h"
 
 struct AppContext;
+
+// What the telephony layer tells about the handset, as UTF-8; empty what it could not deliver.
+struct TerminalInfo {
+    std::string manufacturer;
+    std::string model;
+    std::string revision;  // firmware
+    std::string serialNumber;
+    std::string subscriberNumber;
+    std::string countryCode;  // the first three characters of the current operator's numeric name
+    std::string networkCode;  // the rest of it
+};
 
 // 1 when the log-in may go on; shows its own message boxes and status texts.
 bool Handshake(AppContext& context);
 // MD5 of the password's bytes as 32 lower-case hexadecimal digits; false when hashing fails.
 bool HashPassword(const std::string& password, std::string* digits);
+// Asks the telephony layer for the handset's data; false when it failed at some step (then the
+// fields it had not reached yet, the operator codes included, are left empty).
+bool GatherTerminalInfo(TerminalInfo* info);
+// Opens an update address (ANSI code page) in the browser.
+void OpenUpdateUrl(const std::string& address);
+
+// The texts of the reply's first "method" element and of every sibling element after it, whatever
+// its name, in document order; an element without text gives no value. Empty without "method".
+std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* handshake);
+// The end of the handshake once the cell sources have walked the method list: the method report
+// after a probe that found a source, the error box after one that found none. 1 when the log-in may go on.
+bool FinishMethodChoice(AppContext& context, MethodChoice choice);

@@ -1,8 +1,291 @@
-// Stand-in until the transport is built: there is no network.
 #include "protocol/transport.h"
 
-#include "app/app_context.h"
+#include <winsock2.h>
+#include <windows.h>
+#include <wininet.h>
 
-bool StartNetwork(AppContext&) { return false; }
-bool ResolveServerHost(AppContext&, const std::string&) { return false; }
-void StopNetwork(AppContext&) {}
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app_context.h"
+#include "app/durations.h"
+#include "app/status_line.h"
+#include "app/text_conversion.h"
+#include "deployment.h"
+#include "platform/connection_manager.h"
+#include "protocol/wire_format.h"
+#include "resources/resource_ids.h"
+#include "resources/texts.h"
+
+namespace {
+
+constexpr unsigned short kDefaultServicePort = 80;
+constexpr int kReceiveChunk = 512;
+// The status text shown for a refused reply is kept within this many bytes, terminating zero included.
+constexpr std::size_t kStatusTextBuffer = 256;
+
+// One request under way, shared by the user-interface thread and the request's watchdog. Whichever
+// of them ends the request first (interlocked `ended`) closes the socket; the other leaves it alone,
+// so a watchdog never touches a socket after its request is over, let alone a later request's.
+struct PendingRequest {
+    SOCKET socket = INVALID_SOCKET;
+    HANDLE finished = nullptr;  // set when the user-interface thread ends the request: the watchdog stops waiting
+    DWORD watchdogMs = 0;
+    volatile LONG ended = 0;
+    volatile LONG references = 1;
+};
+
+void ReleaseRequest(PendingRequest* request) {
+    if (InterlockedDecrement(&request->references) != 0) return;
+    CloseHandle(request->finished);
+    delete request;
+}
+
+// True for the thread that ends the request; false when the other one has ended it already.
+bool ClaimEnd(PendingRequest* request) { return InterlockedExchange(&request->ended, 1) == 0; }
+
+bool HasEnded(PendingRequest* request) { return InterlockedCompareExchange(&request->ended, 0, 0) != 0; }
+
+DWORD WINAPI RequestWatchdog(LPVOID parameter) {
+    PendingRequest* request = static_cast<PendingRequest*>(parameter);
+    if (WaitForSingleObject(request->finished, request->watchdogMs) == WAIT_TIMEOUT && ClaimEnd(request)) {
+        // The blocked send or receive of the user-interface thread fails and the request ends with 0.
+        closesocket(request->socket);
+    }
+    ReleaseRequest(request);
+    return 0;
+}
+
+// Ends the request from the user-interface thread; false when the watchdog had abandoned it.
+bool EndRequest(PendingRequest* request) {
+    const bool ours = ClaimEnd(request);
+    if (ours) {
+        closesocket(request->socket);
+        SetEvent(request->finished);
+    }
+    ReleaseRequest(request);
+    return ours;
+}
+
+// Asks the platform for a data connection to the Internet and waits for it; the outcome shows later,
+// when the connection to the server is made or fails.
+void RequestDataConnection() {
+    CONNMGR_CONNECTIONINFO info = {};
+    info.cbSize = sizeof(info);
+    info.dwParams = CONNMGR_PARAM_GUIDDESTNET;
+    info.dwFlags = CONNMGR_FLAG_PROXY_HTTP;
+    info.dwPriority = CONNMGR_PRIORITY_HIPRIBKGND;
+    info.guidDestNet = IID_DestNetInternet;
+    HANDLE connection = nullptr;
+    DWORD status = 0;
+    ConnMgrEstablishConnectionSync(&info, &connection, GetDurations().connectionWaitMs, &status);
+}
+
+std::string BuildRequest(const std::string& host, const char* kind, const std::string& body) {
+    std::string request = "POST http://";
+    request += host;
+    request += " HTTP/1.0\r\nHost: ";
+    request += kind;
+    request += ".";
+    request += host;
+    request += "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: ";
+    request += std::to_string(body.size());
+    request += "\r\n\r\n";
+    request += body;
+    request += "\r\n";
+    return request;
+}
+
+int FailureOfLastCall() { return WSAGetLastError() == WSAETIMEDOUT ? kTransferTimedOut : kTransferFailed; }
+
+int SendAll(PendingRequest* request, const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        if (HasEnded(request)) return kTransferFailed;
+        const int written = send(request->socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+        if (written == SOCKET_ERROR) return FailureOfLastCall();
+        sent += static_cast<std::size_t>(written);
+    }
+    return kTransferComplete;
+}
+
+int ReceiveAll(PendingRequest* request, std::string* reply) {
+    char chunk[kReceiveChunk];
+    for (;;) {
+        if (HasEnded(request)) return kTransferFailed;
+        const int received = recv(request->socket, chunk, kReceiveChunk, 0);
+        if (received == 0) return kTransferComplete;
+        if (received == SOCKET_ERROR) return FailureOfLastCall();
+        if (reply->size() + static_cast<std::size_t>(received) > kMaxReplyBytes) return kTransferFailed;
+        reply->append(chunk, static_cast<std::size_t>(received));
+    }
+}
+
+const char* RootElementName(const char* kind) { return std::strcmp(kind, "hand") == 0 ? "handshake" : kind; }
+
+}  // namespace
+
+std::string GetServiceHost() {
+    char host[256] = {};
+    const DWORD length = GetEnvironmentVariableA("PELMORA_SERVICE_HOST", host, sizeof(host));
+    if (length > 0 && length < sizeof(host)) return std::string(host, length);
+    return PELMORA_SERVICE_HOST;
+}
+
+unsigned short GetServicePort() {
+    char text[16] = {};
+    const DWORD length = GetEnvironmentVariableA("PELMORA_SERVICE_PORT", text, sizeof(text));
+    if (length == 0 || length >= sizeof(text)) return kDefaultServicePort;
+    char* end = nullptr;
+    const unsigned long port = std::strtoul(text, &end, 10);
+    if (*end != '\0' || port == 0 || port > 65535) return kDefaultServicePort;
+    return static_cast<unsigned short>(port);
+}
+
+bool StartNetwork(AppContext& context) {
+    if (!context.networkStarted) {
+        if (WSAStartup(MAKEWORD(2, 0), &context.socketData) != 0) return false;
+        context.networkStarted = true;
+    }
+    std::memset(&context.serverAddress, 0, sizeof(context.serverAddress));
+    context.serverAddress.sin_family = AF_INET;
+    context.serverAddress.sin_port = htons(GetServicePort());
+
+    RequestDataConnection();
+    if (context.startedHidden) {
+        // Started with the phone: wait, however long it takes, until the phone has a data connection.
+        DWORD flags = 0;
+        while (!InternetGetConnectedState(&flags, 0)) {
+            Sleep(GetDurations().connectionRetryMs);
+            RequestDataConnection();
+        }
+    }
+    return true;
+}
+
+bool ResolveServerHost(AppContext& context, const std::string& host) {
+    const hostent* entry = gethostbyname(host.c_str());
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr) return false;
+    std::memcpy(&context.serverAddress.sin_addr, entry->h_addr_list[0], 4);
+    return true;
+}
+
+void StopNetwork(AppContext& context) {
+    if (!context.networkStarted) return;
+    WSACleanup();
+    context.networkStarted = false;
+}
+
+int PostRequest(AppContext& context, const std::string& host, const char* kind, const std::string& body,
+                std::string* reply) {
+    reply->clear();
+    const std::wstring url = L"http://" + AnsiToWide(host);
+    if (!InternetCheckConnectionW(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0)) RequestDataConnection();
+
+    const SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    if (connection == INVALID_SOCKET) return kTransferFailed;
+    if (connect(connection, reinterpret_cast<const sockaddr*>(&context.serverAddress),
+                sizeof(context.serverAddress)) != 0) {
+        closesocket(connection);
+        return kTransferFailed;
+    }
+
+    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (finished == nullptr) {
+        closesocket(connection);
+        return kTransferFailed;
+    }
+    PendingRequest* request = new PendingRequest;
+    request->socket = connection;
+    request->finished = finished;
+    request->watchdogMs = GetDurations().requestWatchdogMs;
+    request->references = 2;  // this thread and the watchdog
+    HANDLE watchdog = CreateThread(nullptr, 0, RequestWatchdog, request, 0, nullptr);
+    if (watchdog == nullptr) {
+        // Without a watchdog the request could block the program for good: it is not made.
+        request->references = 1;
+        EndRequest(request);
+        return kTransferFailed;
+    }
+    CloseHandle(watchdog);
+    context.socket = connection;
+    context.requestActive = true;
+
+    int result = SendAll(request, BuildRequest(host, kind, body));
+    if (result == kTransferComplete) result = ReceiveAll(request, reply);
+    if (!EndRequest(request)) result = kTransferFailed;
+    context.requestActive = false;
+    context.socket = INVALID_SOCKET;
+    return result;
+}
+
+bool CheckHttpStatus(const std::string& reply) {
+    if (reply.size() < 9 || reply.compare(0, 5, "HTTP/") != 0) return false;
+    if (std::atoi(reply.c_str() + 9) == 200) return true;
+
+    std::size_t end = reply.find('\n', 9);
+    if (end == std::string::npos) end = reply.size();
+    if (end > 9 && reply[end - 1] == '\r') --end;
+    std::string status = reply.substr(9, end - 9);
+    if (status.size() > kStatusTextBuffer - 1) status.resize(kStatusTextBuffer - 1);
+    ShowStatusMessage(AnsiToWide(status).c_str(), GetDurations().statusMessageMs);
+    return false;
+}
+
+std::size_t FindXmlDocument(const std::string& reply) {
+    static const char kHeader[] = "Content-Type:";
+    const std::size_t headerLength = sizeof(kHeader) - 1;
+    for (std::size_t line = 0;;) {
+        const std::size_t start = line < reply.size() && reply[line] == '\r' ? line + 1 : line;
+        if (reply.compare(start, headerLength, kHeader) == 0) {
+            // One byte (the blank) after the colon, then exactly the type; parameters after it are allowed.
+            const std::size_t type = start + headerLength + 1;
+            if (type > reply.size() || reply.compare(type, 8, "text/xml") != 0) return std::string::npos;
+            for (std::size_t at = reply.find('<', start); at != std::string::npos; at = reply.find('<', at + 1)) {
+                if (reply.compare(at, 5, "<?xml") == 0) return at;
+            }
+            return std::string::npos;
+        }
+        const std::size_t feed = reply.find('\n', line);
+        if (feed == std::string::npos) return std::string::npos;
+        line = feed + 1;
+    }
+}
+
+int CheckErrorReply(AppContext& context, const TiXmlDocument& document) {
+    const TiXmlElement* error = FindChild(&document, "error");
+    if (error == nullptr) return 0;
+    const TiXmlElement* code = FindChild(error, "code");
+    if (code == nullptr) return 0;
+    std::wstring codeText;
+    int number = 0;
+    if (const char* text = code->GetText()) {
+        codeText = Utf8ToWide(text);
+        number = _wtoi(codeText.c_str());
+    }
+    const TiXmlElement* description = FindChild(error, "description");
+    if (description == nullptr) return 0;
+    if (const char* text = description->GetText()) {
+        const std::wstring message = codeText + L": " + Utf8ToWide(text);
+        ShowStatusMessage(message.c_str(), GetDurations().statusMessageMs);
+    }
+    if (number == 401 && !context.renewingLogIn && context.mainWindow != nullptr) {
+        SendMessageW(context.mainWindow, WM_PELMORA_RENEW_LOGIN, 0, 0);
+    }
+    return number;
+}
+
+const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const std::string& body,
+                                    TiXmlDocument* document) {
+    std::string reply;
+    const int transfer = PostRequest(context, context.serverHost, kind, body, &reply);
+    if (transfer == kTransferFailed) ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
+    if (transfer == kTransferTimedOut) ShowStatusMessage(kTextTimeout, GetDurations().statusMessageMs);
+    if (transfer != kTransferComplete) return nullptr;
+    if (!CheckHttpStatus(reply)) return nullptr;
+    const std::size_t start = FindXmlDocument(reply);
+    if (start == std::string::npos) return nullptr;
+    // Whatever part of the tree parses is used: a damaged document shows up as missing elements.
+    document->Parse(reply.c_str() + start, nullptr, TIXML_ENCODING_UNKNOWN);
+    if (CheckErrorReply(context, *document) != 0) return nullptr;
+    return FindChild(document, RootElementName(kind));
+}

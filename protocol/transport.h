@@ -1,13 +1,67 @@
 // HTTP/1.0 over Winsock: one POST per request on a fresh connection, an XML document in reply.
+//
+// Requests are made on the user-interface thread, one at a time, and block it until the outcome is
+// known. Each request has a watchdog thread that abandons it when the reply has not ended within
+// GetDurations().requestWatchdogMs of the send.
+//
+// Log-in renewal: an error reply with code 401 makes CheckErrorReply send WM_PELMORA_RENEW_LOGIN
+// (resources/resource_ids.h) to AppContext::mainWindow and wait for the handler. The handler renews
+// the session (handshake, configuration, report) with AppContext::renewingLogIn set for the whole
+// renewal and cleared afterwards; while it is set, a 401 is shown like any other error but sends
+// no further message, so renewals never nest.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+#include <tinyxml.h>
 
 struct AppContext;
 
-// Starts the socket library and waits for a data connection.
+// Results of PostRequest.
+inline constexpr int kTransferComplete = 1;   // the whole reply arrived and the server closed the connection
+inline constexpr int kTransferFailed = 0;     // no socket, no connection, a send or receive error, abandoned
+inline constexpr int kTransferTimedOut = -1;  // the socket reported a time-out
+
+// The longest reply taken (room for thousands of group members); a longer one fails as a transfer error.
+inline constexpr std::size_t kMaxReplyBytes = 8u * 1024u * 1024u;
+
+// The service's host name: the environment variable PELMORA_SERVICE_HOST when set, otherwise the
+// deployment value of the build. The log-in puts it into AppContext::serverHost.
+std::string GetServiceHost();
+// The service's port: the environment variable PELMORA_SERVICE_PORT when it holds a port number, else 80.
+unsigned short GetServicePort();
+
+// Starts the socket library and waits for a data connection; at an automatic start (startedHidden)
+// it keeps asking for a connection until the platform reports one. Sets the server's port.
 bool StartNetwork(AppContext& context);
-// Resolves `host` and keeps its first IPv4 address as the server's address.
+// Resolves `host` and keeps its first IPv4 address as the server's address (port unchanged).
 bool ResolveServerHost(AppContext& context, const std::string& host);
-// Releases the socket library.
+// Releases the socket library if StartNetwork started it; calling it again does nothing.
 void StopNetwork(AppContext& context);
+
+// Sends one request of `kind` ("hand", "config", "isee", "itake", "cancel", "ineed") to the server's
+// address, naming `host` in the request line and the Host header, and reads the reply into `reply`
+// until the server closes the connection. Returns one of kTransfer*.
+int PostRequest(AppContext& context, const std::string& host, const char* kind, const std::string& body,
+                std::string* reply);
+
+// True for a reply with status 200. A reply with another status has its status text (code and reason,
+// at most 255 bytes) shown on the status line; a reply that is no HTTP reply at all is rejected silently.
+bool CheckHttpStatus(const std::string& reply);
+
+// The offset of the XML document in `reply`, or std::string::npos when the reply has no "text/xml"
+// Content-Type header or no document that starts with an XML declaration.
+std::size_t FindXmlDocument(const std::string& reply);
+
+// The code of an "error" document (non-zero when the document is an error reply), 0 otherwise. Shows
+// "CODE: DESCRIPTION" itself; code 401 renews the log-in (see above) before it returns.
+int CheckErrorReply(AppContext& context, const TiXmlDocument& document);
+
+// The exchange every request makes: sends `body` as `kind` to AppContext::serverHost, checks the
+// reply, parses it into `document` and returns the reply's root element for the kind ("handshake"
+// for "hand", the kind's own name otherwise). Returns null after any failure, having shown what the
+// user is to see: "Ошибка передачи данных" or the time-out text for a failed transfer, the status
+// text of a refused reply, the error of an error reply; a missing root element shows nothing.
+const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const std::string& body,
+                                    TiXmlDocument* document);

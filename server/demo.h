@@ -1,0 +1,49 @@
+// The demo: a part of Moscow with its cells, six people in three groups, their place marks, and a
+// walker that moves everybody but the demo account along their routes.
+#pragma once
+
+#include "server/service.h"
+#include "server/store.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace pelmora {
+
+// The account the demo phone logs in with.
+extern const char* const kDemoEmail;
+extern const char* const kDemoPassword;
+
+// The demo cells as CSV (server/demo/moscow_cells.csv, built into the program).
+extern const char* const kDemoCellsCsv;
+
+// Seeds the demo into a database without users; returns false (and changes nothing) otherwise.
+bool SeedDemo(Store& store, std::time_t now);
+
+// Moves each walking demo user one cell along their route every `step`, as their phones would
+// report it.
+class DemoWalker {
+public:
+    DemoWalker(Store& store, Clock clock);
+    DemoWalker(const DemoWalker&) = delete;
+    DemoWalker& operator=(const DemoWalker&) = delete;
+    ~DemoWalker();
+
+    // Reports every walker one cell further (to and fro along the route).
+    void Step();
+    void Start(std::chrono::milliseconds step);
+    void Stop();
+
+private:
+    Store& store_;
+    Clock clock_;
+    int position_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+};
+
+}  // namespace pelmora

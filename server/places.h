@@ -1,0 +1,29 @@
+// Where people are: positions from cells, distances, the private hours, the words for a place.
+#pragma once
+
+#include "server/store.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace pelmora {
+
+// The position between the known cells of a report, the front cell weighing most (3, 2, 1).
+// Unknown cells are left out; nothing when none is known.
+std::optional<Coordinates> EstimatePosition(const std::optional<Cell> (&cells)[3]);
+
+// Great-circle distance in kilometres.
+double DistanceKm(const Coordinates& from, const Coordinates& to);
+
+// Kilometres with one decimal and a decimal point, as the phone shows it: "2.4".
+std::string FormatDistance(double km);
+
+// 18:00 to 8:00 local time and the whole of Saturday and Sunday, as the phone counts them.
+bool IsPrivateHour(std::time_t when);
+
+// How a place reads in a group list: the mark's title with its street and house, else the cell's
+// address line; empty when neither is known.
+std::string DescribePlace(const std::optional<Mark>& mark, const std::optional<Cell>& cell);
+
+}  // namespace pelmora

@@ -1,0 +1,385 @@
+#include "server/service.h"
+
+#include "server/places.h"
+
+#include <tinyxml.h>
+
+#include <map>
+
+namespace pelmora {
+
+const char* const kBadRequestText = "Некорректный запрос";
+const char* const kUnauthorizedText = "Сессия недействительна, требуется повторный вход";
+const char* const kBusyText = "Сервер перегружен, повторите запрос позже";
+
+namespace {
+
+// Thrown while a request is read; Handle turns each into its error document.
+struct BadRequest {
+    std::string description;
+};
+struct Unauthorized {};
+
+const char* const kInternalErrorText = "Внутренняя ошибка сервера";
+
+// A reply document under construction: the XML declaration and one root element.
+class Reply {
+public:
+    explicit Reply(const char* rootName) {
+        document_.LinkEndChild(new TiXmlDeclaration("1.0", "UTF-8", ""));
+        root_ = new TiXmlElement(rootName);
+        document_.LinkEndChild(root_);
+    }
+
+    TiXmlElement* root() { return root_; }
+
+    // A child element holding `text`; TinyXML escapes it when printing.
+    static TiXmlElement* Add(TiXmlElement* parent, const char* name, const std::string& text) {
+        TiXmlElement* element = new TiXmlElement(name);
+        if (!text.empty()) element->LinkEndChild(new TiXmlText(text));
+        parent->LinkEndChild(element);
+        return element;
+    }
+    static TiXmlElement* Add(TiXmlElement* parent, const char* name, std::int64_t number) {
+        return Add(parent, name, std::to_string(number));
+    }
+
+    std::string Print() {
+        TiXmlPrinter printer;
+        document_.Accept(&printer);
+        return printer.Str();
+    }
+
+private:
+    TiXmlDocument document_;
+    TiXmlElement* root_;
+};
+
+Outcome Done(Reply& reply, const std::string& user, const std::string& result) {
+    return Outcome{reply.Print(), user, result};
+}
+
+const std::string& Required(const FormFields& form, const char* key) {
+    const std::string* value = form.Find(key);
+    if (!value) throw BadRequest{std::string(kBadRequestText) + ": нет поля " + key};
+    return *value;
+}
+
+std::int64_t Number(const FormFields& form, const char* key, std::int64_t low, std::int64_t high) {
+    std::optional<std::int64_t> number = ParseInteger(Required(form, key));
+    if (!number || *number < low || *number > high) {
+        throw BadRequest{std::string(kBadRequestText) + ": неверное значение " + key};
+    }
+    return *number;
+}
+
+// A text field as it will be stored: valid UTF-8 on one line, of bounded length; empty when absent.
+std::string Text(const FormFields& form, const char* key) {
+    const std::string* value = form.Find(key);
+    if (!value) return std::string();
+    if (value->size() > kMaxTextBytes) throw BadRequest{std::string(kBadRequestText) + ": слишком длинное " + key};
+    return CleanText(*value);
+}
+
+// The cell identities the phone sends: LAC and CI are unsigned, the network code a small number.
+std::int64_t CellNumber(const FormFields& form, const char* key) {
+    return Number(form, key, 0, 0xFFFFFFFFLL);
+}
+
+std::int64_t NetworkCode(const FormFields& form) {
+    return Number(form, "mnc", 0, 999);
+}
+
+// The first of the report's cells that the store knows, for the address line of a place.
+std::optional<Cell> AddressCell(Store& store, const Position& position) {
+    for (const CellKey& key : position.cells) {
+        if (std::optional<Cell> cell = store.FindCell(key)) return cell;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::time_t SystemClock() {
+    return std::time(nullptr);
+}
+
+Service::Service(Store& store, Clock clock) : store_(store), clock_(std::move(clock)) {}
+
+Outcome Service::Error(int code, const std::string& description) {
+    Reply reply("error");
+    Reply::Add(reply.root(), "code", code);
+    Reply::Add(reply.root(), "description", description);
+    return Outcome{reply.Print(), "-", "error " + std::to_string(code)};
+}
+
+Outcome Service::Handle(std::string_view kind, std::string_view body) {
+    try {
+        return Dispatch(kind, body);
+    } catch (const BadRequest& bad) {
+        return Error(400, bad.description);
+    } catch (const Unauthorized&) {
+        return Error(401, kUnauthorizedText);
+    } catch (const DatabaseError& error) {
+        Outcome outcome = error.code() == SQLITE_BUSY || error.code() == SQLITE_LOCKED ? Error(503, kBusyText)
+                                                                                       : Error(500, kInternalErrorText);
+        outcome.result += std::string(" (") + error.what() + ")";
+        return outcome;
+    } catch (const std::exception& error) {
+        Outcome outcome = Error(500, kInternalErrorText);
+        outcome.result += std::string(" (") + error.what() + ")";
+        return outcome;
+    }
+}
+
+Outcome Service::Dispatch(std::string_view kind, std::string_view body) {
+    FormFields form = FormFields::Parse(body);
+    if (kind == "hand") return Hand(form);
+    if (kind == "config") return Config(form);
+    if (kind == "isee") return Isee(form);
+    if (kind == "itake") return Itake(form);
+    if (kind == "cancel") return Cancel(form);
+    if (kind == "ineed") return Ineed(form);
+    throw BadRequest{std::string(kBadRequestText) + ": неизвестный вид запроса"};
+}
+
+User Service::Authenticate(const FormFields& form) {
+    const std::string* token = form.Find("token");
+    if (!token) throw Unauthorized{};
+    std::optional<std::int64_t> userId = store_.SessionUser(*token, clock_(), store_.Settings().tokenLifetime);
+    if (!userId) throw Unauthorized{};
+    std::optional<User> user = store_.GetUser(*userId);
+    if (!user) throw Unauthorized{};
+    return *user;
+}
+
+Outcome Service::Hand(const FormFields& form) {
+    std::int64_t clientId = Number(form, "client_id", INT32_MIN, INT32_MAX);
+    std::int64_t clientVersion = Number(form, "client_ver", INT32_MIN, INT32_MAX);
+    std::string email = NormaliseEmailFromPhone(Required(form, "user_id"));
+    std::string hash = Required(form, "auth");
+    ServerSettings settings = store_.Settings();
+    Reply reply("handshake");
+    TiXmlElement* root = reply.root();
+
+    if (clientId != 2 || clientVersion < settings.minClientVersion) {
+        Reply::Add(root, "status", 2);
+        if (!settings.updateUrl.empty()) Reply::Add(root, "updateurl", settings.updateUrl);
+        return Done(reply, email, "status 2");
+    }
+    if (settings.suspended) {
+        Reply::Add(root, "status", 3);
+        return Done(reply, email, "status 3");
+    }
+    for (char& c : hash) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::optional<User> user = store_.FindUser(email);
+    if (!user || hash != user->passHash) {
+        Reply::Add(root, "status", 1);
+        return Done(reply, email, "status 1");
+    }
+
+    store_.UpdateTerminal(user->id, Text(form, "terminal_model"), Text(form, "terminal_firmver"),
+                          Text(form, "user_subid"));
+    std::string name = Text(form, "user_name");
+    if (!name.empty()) {
+        store_.SetName(user->id, name);
+        user->name = name;
+    }
+    std::string token = store_.OpenSession(user->id, clock_(), settings.tokenLifetime);
+
+    Reply::Add(root, "status", 0);
+    if (!settings.updateUrl.empty()) Reply::Add(root, "updateurl", settings.updateUrl);
+    Reply::Add(root, "token", token);
+    Reply::Add(root, "mode", user->mode);
+    if (!settings.host.empty()) Reply::Add(root, "host", settings.host);
+    Reply::Add(root, "userName", user->name);
+    // A method the phone found by probing comes first, so that it need not probe (and warn) again.
+    std::vector<int> methods;
+    if (user->methodUse && *user->methodUse >= 1 && *user->methodUse <= 3 && settings.methods.front() != -1) {
+        methods.push_back(*user->methodUse);
+    }
+    for (int method : settings.methods) {
+        if (methods.empty() || method != methods.front()) methods.push_back(method);
+    }
+    for (int method : methods) Reply::Add(root, "method", method);
+    return Done(reply, email, "ok");
+}
+
+Outcome Service::Config(const FormFields& form) {
+    User user = Authenticate(form);
+    Reply reply("config");
+    TiXmlElement* root = reply.root();
+
+    if (form.Has("config_get")) {
+        Reply::Add(root, "config_rate", user.rate);
+        Reply::Add(root, "config_visibilily", user.visibility);
+        Reply::Add(root, "config_privatetime", user.privateTime);
+        Reply::Add(root, "config_forcegps", user.forceGps);
+        Reply::Add(root, "config_levelgps", user.levelGps);
+        return Done(reply, user.email, "ok");
+    }
+
+    // The other forms are answered with status 0, or status 1 and the first field refused in "bad".
+    auto refuse = [&](const char* key) {
+        Reply::Add(root, "status", 1);
+        Reply::Add(root, "bad", key);
+        return Done(reply, user.email, std::string("status 1 (") + key + ")");
+    };
+    auto flag = [&](const char* key) -> std::optional<int> {
+        std::optional<std::int64_t> value = ParseInteger(*form.Find(key));
+        if (!value || (*value != 0 && *value != 1)) return std::nullopt;
+        return static_cast<int>(*value);
+    };
+
+    if (form.Has("method_use")) {
+        std::optional<std::int64_t> method = ParseInteger(*form.Find("method_use"));
+        if (!method || *method < -1 || *method > 3) return refuse("method_use");
+        store_.SetMethodUse(user.id, static_cast<int>(*method));
+    } else if (form.Has("config_visibilily")) {
+        std::optional<std::int64_t> visibility = ParseInteger(*form.Find("config_visibilily"));
+        if (!visibility || *visibility < kVisibleToAll || *visibility > kSwitchedOff) {
+            return refuse("config_visibilily");
+        }
+        store_.SetVisibility(user.id, static_cast<int>(*visibility));
+    } else if (form.Has("config_rate") || form.Has("config_privatetime") || form.Has("user_name")) {
+        std::optional<int> rate;
+        std::optional<int> privateTime;
+        if (form.Has("config_rate") && !(rate = flag("config_rate"))) return refuse("config_rate");
+        if (form.Has("config_privatetime") && !(privateTime = flag("config_privatetime"))) {
+            return refuse("config_privatetime");
+        }
+        if (form.Has("user_name") && form.Find("user_name")->size() > kMaxTextBytes) return refuse("user_name");
+        std::string name = Text(form, "user_name");
+        store_.InTransaction([&] {
+            if (rate) store_.SetRate(user.id, *rate);
+            if (privateTime) store_.SetPrivateTime(user.id, *privateTime);
+            if (!name.empty()) store_.SetName(user.id, name);
+        });
+    } else {
+        throw BadRequest{std::string(kBadRequestText) + ": неизвестная форма config"};
+    }
+    Reply::Add(root, "status", 0);
+    return Done(reply, user.email, "ok");
+}
+
+Outcome Service::Isee(const FormFields& form) {
+    User user = Authenticate(form);
+    std::int64_t mnc = NetworkCode(form);
+    CellKey cells[3] = {
+        {mnc, CellNumber(form, "lac"), CellNumber(form, "cid")},
+        {mnc, CellNumber(form, "lac1"), CellNumber(form, "cid1")},
+        {mnc, CellNumber(form, "lac2"), CellNumber(form, "cid2")},
+    };
+    std::int64_t delta = form.Has("delta") ? Number(form, "delta", INT32_MIN, INT32_MAX) : 0;
+    store_.RecordReport(user.id, cells, delta, clock_());
+
+    Position position;
+    for (int i = 0; i < 3; ++i) position.cells[i] = cells[i];
+    std::optional<Mark> mark = store_.VisibleMark(user.id, cells[0]);
+    std::optional<Cell> cell = AddressCell(store_, position);
+
+    Reply reply("isee");
+    TiXmlElement* root = reply.root();
+    Reply::Add(root, "status", 1);
+    Reply::Add(root, "timer", store_.Settings().reportInterval);
+    if (mark || cell) {
+        TiXmlElement* sint = Reply::Add(root, "sint", std::string());
+        if (mark) {
+            Reply::Add(sint, "sint_id", mark->id);
+            Reply::Add(sint, "sint_scope", mark->scope);
+            if (mark->groupId) Reply::Add(sint, "sint_group", *mark->groupId);
+            Reply::Add(sint, "sint_title", mark->title);
+        }
+        Reply::Add(sint, "address", cell ? cell->address : std::string());
+        if (mark) {
+            Reply::Add(sint, "address_street", mark->street);
+            Reply::Add(sint, "address_number", mark->number);
+            Reply::Add(sint, "address_build", mark->build);
+        }
+    }
+    return Done(reply, user.email, "ok");
+}
+
+Outcome Service::Itake(const FormFields& form) {
+    User user = Authenticate(form);
+    Mark mark;
+    mark.userId = user.id;
+    mark.cell = {NetworkCode(form), CellNumber(form, "lac"), CellNumber(form, "cid")};
+    mark.scope = static_cast<int>(Number(form, "sint_scope", kScopeOwner, kScopeOneGroup));
+    if (mark.scope == kScopeOneGroup) {
+        mark.groupId = Number(form, "sint_scope_group", 1, INT64_MAX);
+        if (!store_.IsMember(*mark.groupId, user.id)) {
+            throw BadRequest{std::string(kBadRequestText) + ": вы не состоите в этой группе"};
+        }
+    }
+    mark.title = Text(form, "sint_title");
+    mark.street = Text(form, "sint_address_street");
+    mark.number = Text(form, "sint_address_number");
+    mark.build = Text(form, "sint_address_build");
+    mark.tags = Text(form, "sint_tags");
+    std::int64_t id = store_.SaveMark(mark, clock_());
+
+    Reply reply("itake");
+    Reply::Add(reply.root(), "id", id);
+    return Done(reply, user.email, "ok");
+}
+
+Outcome Service::Cancel(const FormFields& form) {
+    User user = Authenticate(form);
+    std::int64_t id = Number(form, "sint_id", INT64_MIN, INT64_MAX);
+    bool deleted = store_.DeleteMark(user.id, id);
+    Reply reply("cancel");
+    Reply::Add(reply.root(), "status", deleted ? 0 : 1);
+    return Done(reply, user.email, deleted ? "ok" : "status 1");
+}
+
+Outcome Service::Ineed(const FormFields& form) {
+    User viewer = Authenticate(form);
+    std::time_t now = clock_();
+    std::optional<Position> viewerPosition = store_.PositionOf(viewer.id);
+
+    // What the viewer may see of each member, worked out once even for a member of several groups.
+    struct Seen {
+        std::string address;
+        std::string distance;
+    };
+    std::map<std::int64_t, Seen> seen;
+    auto look = [&](const User& member) -> const Seen& {
+        auto found = seen.find(member.id);
+        if (found != seen.end()) return found->second;
+        Seen what;
+        bool hidden = member.visibility == kInvisible || member.visibility == kSwitchedOff ||
+                      (member.privateTime != 0 && IsPrivateHour(now));
+        std::optional<Position> position = hidden ? std::nullopt : store_.PositionOf(member.id);
+        if (position) {
+            what.address =
+                DescribePlace(store_.VisibleMark(viewer.id, position->cells[0]), AddressCell(store_, *position));
+            if (position->where && viewerPosition && viewerPosition->where) {
+                what.distance = FormatDistance(DistanceKm(*viewerPosition->where, *position->where));
+            }
+        }
+        return seen.emplace(member.id, what).first->second;
+    };
+
+    Reply reply("ineed");
+    TiXmlElement* groups = Reply::Add(reply.root(), "groups", std::string());
+    for (const GroupSummary& group : store_.GroupsOf(viewer.id)) {
+        TiXmlElement* element = Reply::Add(groups, "group", std::string());
+        Reply::Add(element, "title", group.title);
+        Reply::Add(element, "group_id", group.id);
+        Reply::Add(element, "count", group.memberCount);
+        TiXmlElement* users = Reply::Add(element, "users", std::string());
+        for (const User& member : store_.MembersOf(group.id)) {
+            if (member.id == viewer.id) continue;
+            TiXmlElement* user = Reply::Add(users, "user", std::string());
+            Reply::Add(user, "user_id", member.id);
+            Reply::Add(user, "name", member.name.empty() ? member.email : member.name);
+            const Seen& what = look(member);
+            if (!what.address.empty()) Reply::Add(user, "address", what.address);
+            if (!what.distance.empty()) Reply::Add(user, "distance", what.distance);
+        }
+    }
+    return Done(reply, viewer.email, "ok");
+}
+
+}  // namespace pelmora

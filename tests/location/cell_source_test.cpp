@@ -1,0 +1,283 @@
+// The cell sources against the real device layer and a running phone simulator: the modem reading,
+// the radio's answers, the probe order, opening a named source and the walk of the server's list.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "location/cell_source.h"
+#include "monitor_fixture.h"
+#include "platform/ril.h"
+#include "platform/serial_port.h"
+#include "resources/texts.h"
+
+namespace {
+
+constexpr char kModemCommands[] = "AT+creg=2\rAT+creg?\r";
+
+class CellSources : public MonitorTest {
+protected:
+    // The port can be opened again: whoever had it closed it.
+    static bool PortIsFree(const wchar_t* name) {
+        const HANDLE port = serial::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (port == INVALID_HANDLE_VALUE) return false;
+        serial::CloseHandle(port);
+        return true;
+    }
+
+    bool RadioBoxShown() const {
+        for (const ShownBox& box : boxes) {
+            if (box.text == kTextCantInitializeRadio) return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(CellSources, AModemReadingWritesTheTwoCommandsAndStoresTheCell) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    monitor->current.changedAt = 1234;
+    ASSERT_TRUE(OpenModemPort(monitor, L"COM2:"));
+    ASSERT_TRUE(ReadCellFromModem(monitor));
+    EXPECT_EQ(Cell(6699, 15437, 1234), ReadCurrentCell(monitor)) << "a source never writes changedAt";
+    EXPECT_EQ(kModemCommands, modem.ReceivedBytes());
+}
+
+TEST_F(CellSources, AModemReadingKeepsTheLow16Bits) {
+    for (const auto& cell : {std::make_pair("00C1,FFFF", Cell(193, 65535)), std::make_pair("00C1,1A2B3C4D", Cell(193, 15437))}) {
+        PhoneSim modem;
+        ASSERT_TRUE(modem.Start({"--cell", cell.first}));
+        ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+        ASSERT_TRUE(OpenModemPort(monitor, L"COM2:"));
+        ASSERT_TRUE(ReadCellFromModem(monitor)) << cell.first;
+        EXPECT_EQ(cell.second, ReadCurrentCell(monitor)) << cell.first;
+    }
+}
+
+TEST_F(CellSources, BadModemInputIsAFailedReadingThatChangesNothing) {
+    for (const char* fault : {"--garbage", "--no-creg", "--flood", "--drop", "--silent", "--hang-up"}) {
+        PhoneSim modem;
+        ASSERT_TRUE(modem.Start({fault}));
+        ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+        monitor->current = Cell(111, 222);
+        ASSERT_TRUE(OpenModemPort(monitor, L"COM2:")) << fault;
+        if (std::string(fault) == "--hang-up") Sleep(300);  // let the hang-up arrive before the first write
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_FALSE(ReadCellFromModem(monitor)) << fault;
+        EXPECT_LT(GetTickCount64() - start, 2 * GetDurations().modemWaitMs + 1000) << fault << " must not hang";
+        EXPECT_EQ(Cell(111, 222), ReadCurrentCell(monitor)) << fault;
+        EXPECT_FALSE(ReadCellFromModem(monitor)) << fault << ", read again";
+        EXPECT_EQ(Cell(111, 222), ReadCurrentCell(monitor)) << fault;
+    }
+}
+
+TEST_F(CellSources, AReplyWithoutCellOrWithoutPortFails) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start({"--unregistered-every", "1"}));
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    monitor->current = Cell(111, 222);
+    EXPECT_FALSE(ReadCellFromModem(monitor)) << "no port open yet";
+    ASSERT_TRUE(OpenModemPort(monitor, L"COM2:"));
+    EXPECT_FALSE(ReadCellFromModem(monitor)) << "+CREG: 2,0 carries no quotes";
+    EXPECT_EQ(Cell(111, 222), ReadCurrentCell(monitor));
+}
+
+TEST_F(CellSources, RadioResultsStoreTheLow16BitsAndErrorsChangeNothing) {
+    monitor->current = Cell(1, 2);
+    RILCELLTOWERINFO record = {};
+    record.cbSize = sizeof(record);
+    record.dwLocationAreaCode = 0x100C1;
+    record.dwCellID = 0x1A2B3C4D;
+
+    monitor->pendingAnswers = 3;
+    const HRESULT failure = E_FAIL;
+    OnRadioResult(RIL_RESULT_ERROR, 5, &failure, sizeof(failure), 0);
+    EXPECT_EQ(Cell(1, 2), ReadCurrentCell(monitor));
+    EXPECT_EQ(2, monitor->pendingAnswers) << "an error answers the request too";
+    OnRadioResult(RIL_RESULT_OK, 6, nullptr, 0, 0);
+    EXPECT_EQ(Cell(1, 2), ReadCurrentCell(monitor));
+    EXPECT_EQ(1, monitor->pendingAnswers);
+    OnRadioResult(RIL_RESULT_OK, 7, &record, sizeof(record), 0);
+    EXPECT_EQ(Cell(193, 15437), ReadCurrentCell(monitor));
+    EXPECT_EQ(0, monitor->pendingAnswers);
+}
+
+TEST_F(CellSources, ARefusedRadioRequestIsNotWaitedFor) {
+    EXPECT_FALSE(RequestRadioCell(monitor)) << "no radio connection";
+    EXPECT_EQ(0, monitor->pendingAnswers);
+}
+
+TEST_F(CellSources, AnAnsweringRadioIsMethod1AndNoPortIsOpened) {
+    PhoneSim radioModem;
+    PhoneSim portModem;
+    ASSERT_TRUE(radioModem.Start({"--cell", "00C1,FFFF"}));
+    ASSERT_TRUE(portModem.Start());
+    ASSERT_TRUE(UseDeviceProfile(
+        DeviceProfileText("modem", radioModem.Endpoint(), {{"COM2:", portModem.Endpoint()}, {"COM9:", portModem.Endpoint()}})));
+    ASSERT_TRUE(ProbeCellSource(monitor));
+    EXPECT_EQ(1, monitor->method);
+    EXPECT_EQ(1, monitor->probed);
+    EXPECT_EQ(1, monitor->enabled);
+    EXPECT_EQ(Cell(193, 65535), ReadCurrentCell(monitor));
+    EXPECT_NE(nullptr, monitor->radio) << "the radio stays connected";
+    EXPECT_EQ(nullptr, monitor->port);
+    EXPECT_TRUE(PortIsFree(L"COM2:"));
+    EXPECT_EQ("", portModem.ReceivedBytes()) << "no port was tried";
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(CellSources, ASilentRadioGetsTenPollsThenCom2IsTried) {
+    GetDurations().radioPollMs = 40;
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("silent", "", {{"COM2:", modem.Endpoint()}})));
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(ProbeCellSource(monitor));
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_GE(elapsed, 10u * 40u - 20u) << "ten waits for the radio";
+    EXPECT_LT(elapsed, 11u * 40u + 1500u) << "and no more";
+    EXPECT_EQ(2, monitor->method);
+    EXPECT_EQ(1, monitor->probed);
+    EXPECT_EQ(Cell(6699, 15437), ReadCurrentCell(monitor));
+    EXPECT_NE(nullptr, monitor->port) << "the port stays open";
+    EXPECT_EQ(nullptr, monitor->radio) << "the radio layer was let go";
+    EXPECT_EQ(0, monitor->pendingAnswers);
+    EXPECT_EQ(kModemCommands, modem.ReceivedBytes());
+}
+
+TEST_F(CellSources, WithoutARadioTheBoxIsShownAndCom2IsTriedAtOnce) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    ASSERT_TRUE(ProbeCellSource(monitor));
+    EXPECT_EQ(2, monitor->method);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(nullptr, boxes[0].owner);
+    EXPECT_EQ(kTextCantInitializeRadio, boxes[0].text);
+    EXPECT_FALSE(boxes[0].hasCaption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].flags);
+}
+
+TEST_F(CellSources, AMissingCom2LeadsToCom9) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start({"--cell", "00C1,FFFF"}));
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM9:", modem.Endpoint()}})));
+    ASSERT_TRUE(ProbeCellSource(monitor));
+    EXPECT_EQ(3, monitor->method);
+    EXPECT_EQ(Cell(193, 65535), ReadCurrentCell(monitor));
+}
+
+TEST_F(CellSources, AFailedReadingOnCom2ClosesItAndTriesCom9) {
+    for (const char* fault : {"--drop", "--hang-up", "--garbage"}) {
+        PhoneSim broken;
+        PhoneSim working;
+        ASSERT_TRUE(broken.Start({fault}));
+        ASSERT_TRUE(working.Start({"--cell", "00C1,FFFF"}));
+        ASSERT_TRUE(UseDeviceProfile(
+            DeviceProfileText("none", "", {{"COM2:", broken.Endpoint()}, {"COM9:", working.Endpoint()}})));
+        monitor->method = 0;
+        ASSERT_TRUE(ProbeCellSource(monitor)) << fault;
+        EXPECT_EQ(3, monitor->method) << fault;
+        EXPECT_EQ(Cell(193, 65535), ReadCurrentCell(monitor)) << fault;
+        EXPECT_TRUE(PortIsFree(L"COM2:")) << fault << ": COM2: was closed";
+        EXPECT_FALSE(PortIsFree(L"COM9:")) << fault << ": COM9: stays open";
+        CloseCellSources(monitor);
+    }
+}
+
+TEST_F(CellSources, WhenNothingWorksLocationIsSwitchedOff) {
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {})));
+    EXPECT_FALSE(ProbeCellSource(monitor));
+    EXPECT_EQ(-1, monitor->method);
+    EXPECT_EQ(0, monitor->enabled);
+    EXPECT_EQ(1, monitor->probed);
+    EXPECT_EQ(nullptr, monitor->port);
+    EXPECT_EQ(nullptr, monitor->radio);
+}
+
+TEST_F(CellSources, OpeningANamedSource) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+
+    EXPECT_FALSE(OpenCellSource(monitor, -1));
+    EXPECT_FALSE(OpenCellSource(monitor, 0));
+    EXPECT_EQ(0, monitor->method) << "-1 and 0 change nothing";
+    EXPECT_EQ(1, monitor->enabled);
+
+    EXPECT_FALSE(OpenCellSource(monitor, 3)) << "this phone has no COM9:";
+    EXPECT_EQ(3, monitor->method) << "the method is stored before the open";
+    EXPECT_EQ(1, monitor->enabled);
+    EXPECT_FALSE(OpenCellSource(monitor, 7));
+    EXPECT_EQ(7, monitor->method);
+    EXPECT_FALSE(OpenCellSource(monitor, -5));
+    EXPECT_EQ(-5, monitor->method);
+    EXPECT_TRUE(boxes.empty());
+
+    EXPECT_FALSE(OpenCellSource(monitor, 1));
+    EXPECT_EQ(1, monitor->method);
+    EXPECT_TRUE(RadioBoxShown());
+
+    ASSERT_TRUE(OpenCellSource(monitor, 2));
+    EXPECT_EQ(2, monitor->method);
+    EXPECT_NE(nullptr, monitor->port);
+    EXPECT_EQ("", modem.ReceivedBytes()) << "opening does not read";
+
+    ASSERT_TRUE(OpenCellSource(monitor, 2)) << "a renewed log-in opens the same port again";
+    EXPECT_TRUE(ReadCellFromModem(monitor));
+}
+
+TEST_F(CellSources, TheServerSwitchesLocationOffWithoutAProbe) {
+    int probes = 0;
+    EXPECT_EQ(MethodChoice::SwitchedOff, ChooseCellMethod(monitor, {std::string("-1"), std::string("0")}, [&] { ++probes; }));
+    EXPECT_EQ(0, monitor->enabled);
+    EXPECT_EQ(0, probes);
+    EXPECT_EQ(0, monitor->probed);
+}
+
+TEST_F(CellSources, TheServersMethodsAreTriedInOrder) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    int probes = 0;
+    EXPECT_EQ(MethodChoice::Opened,
+              ChooseCellMethod(monitor, {std::nullopt, std::string("3"), std::string("2"), std::string("1")}, [&] { ++probes; }));
+    EXPECT_EQ(2, monitor->method);
+    EXPECT_NE(nullptr, monitor->port);
+    EXPECT_FALSE(RadioBoxShown()) << "the radio after COM2: was never tried";
+    EXPECT_EQ(0, probes);
+
+    EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {std::string("3")}, [&] { ++probes; }));
+    EXPECT_EQ(3, monitor->method);
+    EXPECT_EQ(1, monitor->enabled) << "the log-in goes on with location";
+    EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {}, [&] { ++probes; }));
+    EXPECT_EQ(0, probes);
+}
+
+TEST_F(CellSources, ZeroOrAnUnknownMethodProbesAfterTheWarning) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM9:", modem.Endpoint()}})));
+    for (const char* text : {"0", "4", "abc"}) {
+        CloseCellSources(monitor);
+        monitor->probed = 0;
+        monitor->method = 0;
+        int warnings = 0;
+        bool warnedBeforeProbing = false;
+        EXPECT_EQ(MethodChoice::ProbeFound, ChooseCellMethod(monitor, {std::string(text), std::string("2")}, [&] {
+                      ++warnings;
+                      warnedBeforeProbing = monitor->probed == 0;
+                  })) << text;
+        EXPECT_EQ(1, warnings) << text;
+        EXPECT_TRUE(warnedBeforeProbing) << text;
+        EXPECT_EQ(3, monitor->method) << text << ": nothing after the probe is examined";
+        EXPECT_EQ(1, monitor->probed) << text;
+    }
+
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {})));
+    EXPECT_EQ(MethodChoice::ProbeFailed, ChooseCellMethod(monitor, {std::string("0")}, [] {}));
+    EXPECT_EQ(-1, monitor->method);
+    EXPECT_EQ(0, monitor->enabled);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+// The "ineed" request and the groups-and-people model it rebuilds.
+#include <gtest/gtest.h>
+
+#include "protocol/groups.h"
+#include "resources/texts.h"
+#include "tests/protocol/exchange_fixture.h"
+
+namespace {
+
+using pelmora_test::XmlReply;
+
+class GroupsTest : public ExchangeTest {};
+
+TEST_F(GroupsTest, BuildsTheModelInReplyOrderWithTheDefaultsOfMissingParts) {
+    server.Push(XmlReply(
+        "<ineed><groups>"
+        "<group><title>\xD0\xA1\xD0\xB5\xD0\xBC\xD1\x8C\xD1\x8F</title><group_id>12</group_id><count>3</count><users>"
+        "<user><user_id>5</user_id><name>\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0</name>"
+        "<address>\xD0\xA2\xD0\xB2\xD0\xB5\xD1\x80\xD1\x81\xD0\xBA\xD0\xB0\xD1\x8F, 1</address>"
+        "<distance>2.5</distance></user>"
+        "<user><user_id>5</user_id><name>Anna</name></user>"
+        "<user><distance>0,3</distance></user>"
+        "<visitor><name>Guest</name></visitor>"
+        "</users></group>"
+        "<group><count>5</count><users/></group>"
+        "<stray/>"
+        "</groups></ineed>"));
+    context->groups.push_back(Group());  // whatever was there goes
+    FetchGroups(*context);
+
+    const std::string expected = Envelope("ineed", "token=T0K&group_list=1");
+    EXPECT_EQ(expected, OnlyRequest());
+    const GroupList& groups = context->groups;
+    ASSERT_EQ(3u, groups.size());
+    EXPECT_EQ(12, groups[0].id);
+    EXPECT_EQ(L"Семья (3)", groups[0].title);
+    ASSERT_EQ(4u, groups[0].people.size());
+    EXPECT_EQ(5, groups[0].people[0].id);
+    EXPECT_EQ(L"Анна: ", groups[0].people[0].name);
+    EXPECT_EQ(L"Тверская, 1, 2.5 км", groups[0].people[0].address);
+    EXPECT_EQ(L"", groups[0].people[0].addressFirstPart);
+    EXPECT_EQ(0, groups[0].people[0].nameWidth);
+    EXPECT_EQ(5, groups[0].people[1].id) << "the same person twice is kept twice";
+    EXPECT_EQ(L"Anna: ", groups[0].people[1].name);
+    EXPECT_EQ(L"", groups[0].people[1].address);
+    EXPECT_EQ(-1, groups[0].people[2].id);
+    EXPECT_EQ(L"", groups[0].people[2].name) << "no name, no colon";
+    EXPECT_EQ(L", 0,3 км", groups[0].people[2].address);
+    EXPECT_EQ(L"Guest: ", groups[0].people[3].name) << "a sibling of another name is a person too";
+
+    EXPECT_EQ(2147483647, groups[1].id);
+    EXPECT_EQ(L" (5)", groups[1].title);
+    EXPECT_TRUE(groups[1].people.empty());
+    EXPECT_EQ(2147483647, groups[2].id) << "a sibling of another name is a group too";
+    EXPECT_EQ(L"", groups[2].title);
+}
+
+TEST_F(GroupsTest, AnyFailureLeavesTheModelEmpty) {
+    const char* replies[] = {
+        "<ineed/>",
+        "<ineed><groups/></ineed>",
+        "<ineed><groups><team><title>T</title></team></groups></ineed>",
+        "<error><code>9</code><description>No</description></error>",
+    };
+    for (const char* reply : replies) {
+        server.Push(XmlReply("<ineed><groups><group><group_id>1</group_id></group></groups></ineed>"));
+        FetchGroups(*context);
+        ASSERT_EQ(1u, context->groups.size());
+        context->statusText.clear();
+        server.Push(XmlReply(reply));
+        FetchGroups(*context);
+        EXPECT_TRUE(context->groups.empty()) << reply;
+    }
+    EXPECT_EQ(L"9: No", context->statusText);
+
+    context->groups.push_back(Group());
+    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    FetchGroups(*context);
+    EXPECT_TRUE(context->groups.empty());
+    EXPECT_EQ(kTextTransferError, context->statusText);
+
+    context->groups.push_back(Group());
+    ClearGroups(*context);
+    EXPECT_TRUE(context->groups.empty());
+}
+
+}  // namespace

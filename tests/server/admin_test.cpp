@@ -1,0 +1,190 @@
+// Administration: the commands on a store, the cell CSV, and the program itself on its command line.
+#include "server/admin.h"
+#include "server/demo.h"
+#include "server/text.h"
+
+#include "server_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pelmora {
+namespace {
+
+class AdminTest : public testing::ServerTest {
+protected:
+    std::string Run(const std::vector<std::string>& words) {
+        std::ostringstream out;
+        RunAdminCommand(*store_, words, out, now_);
+        return out.str();
+    }
+
+    std::filesystem::path WriteFile(const std::string& name, const std::string& content) {
+        std::filesystem::path path = directory_ / name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+};
+
+TEST_F(AdminTest, CellsCsvTakesQuotedAndBareAddressesAndSkipsCommentsAndHeader) {
+    std::vector<Cell> cells = ParseCellsCsv(
+        "\xEF\xBB\xBF# comment\r\nmnc,lac,cid,lat,lon,address\r\n\r\n"
+        "1,7701,10101,55.7558,37.6136,\"Москва, Манежная площадь, 1\"\r\n"
+        "01, 7702 ,20201,55.7547,37.6215,Москва, Красная площадь, 3\n"
+        "1,7703,30303,-55.5,-37.25,\"Кафе \"\"Арбат\"\"\"\n");
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_EQ(cells[0].address, "Москва, Манежная площадь, 1");
+    EXPECT_EQ(cells[0].key.cid, 10101);
+    EXPECT_DOUBLE_EQ(cells[0].lat, 55.7558);
+    EXPECT_EQ(cells[1].key.mnc, 1);
+    EXPECT_EQ(cells[1].key.lac, 7702);
+    EXPECT_EQ(cells[1].address, "Москва, Красная площадь, 3");
+    EXPECT_EQ(cells[2].address, "Кафе \"Арбат\"");
+    EXPECT_DOUBLE_EQ(cells[2].lon, -37.25);
+}
+
+TEST_F(AdminTest, CellsCsvNamesTheFaultyLine) {
+    const char* faulty[] = {
+        "1,7701,10101,55.7,37.6,ok\n1,7701,10102,north,37.6,bad\n",
+        "1,7701,10101,55.7,37.6,ok\n\n1,7701,-5,55.7,37.6,bad\n",
+        "1,7701,10101,55.7,37.6,ok\n1,7701\n",
+        "1,7701,10101,95.0,37.6,too far north\n",
+        "1,7701,10101,55.7,37.6,\n",
+    };
+    const char* lines[] = {"line 2", "line 3", "line 2", "line 1", "line 1"};
+    for (int i = 0; i < 5; ++i) {
+        try {
+            ParseCellsCsv(faulty[i]);
+            ADD_FAILURE() << "accepted: " << faulty[i];
+        } catch (const StoreError& error) {
+            EXPECT_EQ(std::string(error.what()).rfind(lines[i], 0), 0u) << error.what();
+        }
+    }
+}
+
+TEST_F(AdminTest, UsersGroupsAndMembersAreManagedByCommands) {
+    EXPECT_EQ(Run({"user", "add", "Anna@Example.org", "пароль", "Анна Каренина"}), "user 1 anna@example.org added\n");
+    EXPECT_EQ(store_->FindUser("anna@example.org")->passHash, Md5Hex("\xEF\xE0\xF0\xEE\xEB\xFC"));
+    Run({"user", "add", "boris@example.org", "secret", "Борис"});
+    EXPECT_THROW(Run({"user", "add", "ANNA@example.org", "x", "Двойник"}), StoreError);
+    EXPECT_THROW(Run({"user", "add", "no-at-sign", "x", "Никто"}), StoreError);
+    EXPECT_THROW(Run({"user", "add", "carl@example.org", "密码", "Карл"}), StoreError);
+    EXPECT_EQ(Run({"group", "add", "Семья"}), "group 1 Семья added\n");
+    Run({"group", "member", "Семья", "ANNA@example.org"});
+    EXPECT_THROW(Run({"group", "member", "Соседи", "anna@example.org"}), StoreError);
+    EXPECT_THROW(Run({"group", "member", "Семья", "nobody@example.org"}), StoreError);
+    EXPECT_EQ(Run({"user", "list"}),
+              "1\tanna@example.org\tАнна Каренина\tСемья\n"
+              "2\tboris@example.org\tБорис\t\n");
+    Run({"user", "password", "boris@example.org", "new"});
+    EXPECT_EQ(store_->FindUser("boris@example.org")->passHash, Md5Hex("new"));
+    EXPECT_THROW(Run({"user", "add", "x@example.org"}), StoreError);
+    EXPECT_THROW(Run({"user", "remove", "x@example.org"}), StoreError);
+}
+
+TEST_F(AdminTest, CellImportIsAllOrNothing) {
+    auto good = WriteFile("good.csv", "1,7701,10101,55.7558,37.6136,\"Москва, Манежная площадь, 1\"\n"
+                                      "1,7701,10102,55.7579,37.6112,\"Москва, ул. Тверская, 7\"\n");
+    EXPECT_EQ(Run({"cell", "import", good.string()}), "2 cells imported\n");
+    EXPECT_EQ(store_->FindCell({1, 7701, 10102})->address, "Москва, ул. Тверская, 7");
+    auto bad = WriteFile("bad.csv", "1,7701,10103,55.7,37.6,fine\n1,7701,10104,x,37.6,broken\n");
+    EXPECT_THROW(Run({"cell", "import", bad.string()}), StoreError);
+    EXPECT_EQ(store_->CellCount(), 2);
+    EXPECT_THROW(Run({"cell", "import", (directory_ / "absent.csv").string()}), StoreError);
+}
+
+TEST_F(AdminTest, SettingsAreListedAndChanged) {
+    EXPECT_EQ(Run({"setting", "set", "methods", "2,1"}), "methods set to 2,1\n");
+    EXPECT_THROW(Run({"setting", "set", "suspended", "maybe"}), StoreError);
+    std::string list = Run({"setting", "list"});
+    EXPECT_NE(list.find("methods\t2,1\n"), std::string::npos) << list;
+    EXPECT_NE(list.find("report_interval\t300\n"), std::string::npos) << list;
+    EXPECT_NE(list.find("suspended\t0\n"), std::string::npos) << list;
+}
+
+// The program as the operator and the demo script run it.
+class ProgramTest : public testing::ServerTest {
+protected:
+    // Runs the program with `arguments`; its output and exit status.
+    std::pair<std::string, int> Run(const std::string& arguments) {
+        std::string command = std::string(PELMORA_SERVER_PROGRAM) + " " + arguments + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string output;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        int status = pclose(pipe);
+        return {output, WEXITSTATUS(status)};
+    }
+
+    std::string Db() const { return "--db " + (directory_ / "program" / "admin.db").string(); }
+};
+
+TEST_F(ProgramTest, CommandLineAdministersTheDatabaseFile) {
+    EXPECT_EQ(Run(Db() + " user add demo@example.org secret 'Демо Пользователь'"),
+              std::make_pair(std::string("user 1 demo@example.org added\n"), 0));
+    EXPECT_EQ(Run(Db() + " group add 'Семья'").second, 0);
+    EXPECT_EQ(Run(Db() + " group member 'Семья' DEMO@example.org").second, 0);
+    EXPECT_EQ(Run(Db() + " user list"),
+              std::make_pair(std::string("1\tdemo@example.org\tДемо Пользователь\tСемья\n"), 0));
+    auto duplicate = Run(Db() + " user add demo@example.org other Другой");
+    EXPECT_EQ(duplicate.second, 1);
+    EXPECT_NE(duplicate.first.find("exists already"), std::string::npos) << duplicate.first;
+    auto unknown = Run(Db() + " --colour red");
+    EXPECT_EQ(unknown.second, 2);
+    auto help = Run("--help");
+    EXPECT_EQ(help.second, 0);
+    EXPECT_NE(help.first.find("--listen ADDR:PORT"), std::string::npos);
+    EXPECT_NE(help.first.find("demo@pelmora.ru"), std::string::npos);
+}
+
+TEST_F(ProgramTest, ServerWithDemoListensOnAFreePortAndStopsOnSignal) {
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    std::string db = (directory_ / "demo.db").string();
+    std::string ready = (directory_ / "port").string();
+    if (child == 0) {
+        dup2(output[1], STDOUT_FILENO);
+        close(output[0]);
+        execl(PELMORA_SERVER_PROGRAM, PELMORA_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", db.c_str(), "--demo",
+              "--walk-step", "0", "--ready-file", ready.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(output[1]);
+    FILE* lines = fdopen(output[0], "r");
+    char line[256];
+    std::string seeded = std::fgets(line, sizeof line, lines) ? line : "";
+    std::string listening = std::fgets(line, sizeof line, lines) ? line : "";
+    EXPECT_EQ(seeded, std::string("pelmora-server: demo data seeded; log in as ") + kDemoEmail + " with the password " +
+                          kDemoPassword + "\n");
+    ASSERT_EQ(listening.rfind("pelmora-server: listening on 127.0.0.1:", 0), 0u) << listening;
+    port_ = static_cast<std::uint16_t>(std::stoi(listening.substr(listening.rfind(':') + 1)));
+    std::ifstream readyFile(ready);
+    int written = 0;
+    readyFile >> written;
+    EXPECT_EQ(written, port_);
+
+    auto reply = Request("hand", HandBody(kDemoEmail, *PasswordHash(kDemoPassword)));
+    EXPECT_EQ(testing::TextAt(reply.get(), "handshake/status"), "0");
+    EXPECT_EQ(testing::TextAt(reply.get(), "handshake/userName"), "Алексей Смирнов");
+
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string stopping = std::fgets(line, sizeof line, lines) ? line : "";
+    EXPECT_EQ(stopping, "pelmora-server: stopping\n");
+    fclose(lines);
+}
+
+}  // namespace
+}  // namespace pelmora

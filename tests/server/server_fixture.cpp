@@ -1,0 +1,190 @@
+#include "server_fixture.h"
+
+#include "server/text.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace pelmora::testing {
+
+std::string ClientRequest(const std::string& kind, const std::string& body) {
+    return "POST http://localhost HTTP/1.0\r\nHost: " + kind +
+           ".localhost\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
+}
+
+std::string EncodeValue(const std::string& value) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (char c : value) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '&' || c == '=' || c == '+' || c == '%' || u < 0x20 || u == 0x7f) {
+            encoded += '%';
+            encoded += digits[u >> 4];
+            encoded += digits[u & 15];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
+}
+
+std::string Exchange(std::uint16_t port, const std::string& bytes, int seconds) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_GE(fd, 0);
+    timeval timeout{seconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ADD_FAILURE() << "connect: " << std::strerror(errno);
+        close(fd);
+        return reply;
+    }
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    char buffer[512];
+    for (;;) {
+        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return reply;
+}
+
+std::unique_ptr<TiXmlDocument> ParseReply(const std::string& reply) {
+    auto document = std::make_unique<TiXmlDocument>();
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\n";
+    if (reply.compare(0, head.size(), head) != 0) {
+        ADD_FAILURE() << "reply does not start as the phone expects:\n" << reply;
+        return document;
+    }
+    std::size_t end = reply.find("\r\n\r\n");
+    if (end == std::string::npos || reply.compare(end + 4, 5, "<?xml") != 0) {
+        ADD_FAILURE() << "no XML document right after the headers:\n" << reply;
+        return document;
+    }
+    std::string lengthHeader = "Content-Length: " + std::to_string(reply.size() - end - 4) + "\r\n";
+    EXPECT_NE(reply.find(lengthHeader), std::string::npos) << reply;
+    document->Parse(reply.c_str() + end + 4, nullptr, TIXML_ENCODING_UNKNOWN);
+    EXPECT_FALSE(document->Error()) << document->ErrorDesc() << "\n" << reply;
+    return document;
+}
+
+const TiXmlElement* ElementAt(const TiXmlNode* node, const std::string& path) {
+    std::size_t start = 0;
+    while (node && start <= path.size()) {
+        std::size_t slash = path.find('/', start);
+        std::string name = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        node = node->FirstChildElement(name.c_str());
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return node ? node->ToElement() : nullptr;
+}
+
+std::string TextAt(const TiXmlNode* node, const std::string& path) {
+    const TiXmlElement* element = ElementAt(node, path);
+    if (!element) return "<missing>";
+    return element->GetText() ? element->GetText() : "";
+}
+
+std::time_t LocalTime(int year, int month, int day, int hour, int minute) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_isdst = -1;
+    return std::mktime(&local);
+}
+
+ServerTest::ServerTest() : now_(LocalTime(2024, 5, 15, 12, 0)) {
+    directory_ = std::filesystem::temp_directory_path() / ("pelmora-server-test-" + RandomHex(6));
+    std::filesystem::create_directories(directory_);
+    store_ = std::make_unique<Store>((directory_ / "pelmora.db").string());
+    service_ = std::make_unique<Service>(*store_, [this] { return now_.load(); });
+}
+
+ServerTest::~ServerTest() {
+    server_.reset();
+    service_.reset();
+    store_.reset();
+    std::filesystem::remove_all(directory_);
+}
+
+void ServerTest::StartServer(HttpLimits limits) {
+    server_ = std::make_unique<HttpServer>(*service_, limits, [this](const std::string& line) {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        log_.push_back(line);
+    });
+    server_->Listen("127.0.0.1", 0);
+    server_->Start(2);
+    port_ = server_->Port();
+}
+
+std::int64_t ServerTest::AddUser(const std::string& email, const std::string& password, const std::string& name) {
+    return store_->AddUser(*NormaliseEmail(email), *PasswordHash(password), name, now_);
+}
+
+std::int64_t ServerTest::AddGroup(const std::string& title, const std::vector<std::int64_t>& members) {
+    std::int64_t id = store_->AddGroup(title);
+    for (std::int64_t member : members) store_->AddMember(id, member);
+    return id;
+}
+
+void ServerTest::AddCell(std::int64_t lac, std::int64_t cid, double lat, double lon, const std::string& address) {
+    store_->PutCell(Cell{{1, lac, cid}, lat, lon, address});
+}
+
+std::unique_ptr<TiXmlDocument> ServerTest::Request(const std::string& kind, const std::string& body) {
+    return ParseReply(Exchange(port_, ClientRequest(kind, body)));
+}
+
+std::string ServerTest::HandBody(const std::string& email, const std::string& hash) {
+    return "client_id=2&client_ver=1&user_id=" + email + "&auth=" + hash +
+           "&terminal_osn=2&terminal_firmver=4.21.1088&terminal_model=PPC-2003&user_subid=%2B79161234567";
+}
+
+std::string ServerTest::Login(const std::string& email, const std::string& password) {
+    auto reply = Request("hand", HandBody(email, Md5Hex(*Utf8ToCp1251(password))));
+    EXPECT_EQ(TextAt(reply.get(), "handshake/status"), "0") << email;
+    return TextAt(reply.get(), "handshake/token");
+}
+
+std::unique_ptr<TiXmlDocument> ServerTest::Report(const std::string& token, std::int64_t lac, std::int64_t cid) {
+    std::string l = std::to_string(lac);
+    std::string c = std::to_string(cid);
+    return Request("isee", "token=" + token + "&mnc=01&lac=" + l + "&cid=" + c + "&lac1=" + l + "&cid1=" + c +
+                               "&lac2=" + l + "&cid2=" + c + "&delta=-12&db=0");
+}
+
+std::unique_ptr<TiXmlDocument> ServerTest::SaveMark(const std::string& token, std::int64_t lac, std::int64_t cid,
+                                                    int scope, const std::string& title, std::int64_t group) {
+    std::string body = "token=" + token + "&mnc=01&lac=" + std::to_string(lac) + "&cid=" + std::to_string(cid) +
+                       "&sint_id=0&sint_scope=" + std::to_string(scope);
+    if (scope == 3) body += "&sint_scope_group=" + std::to_string(group);
+    body += "&sint_title=" + EncodeValue(title);
+    return Request("itake", body);
+}
+
+std::vector<std::string> ServerTest::LogLines() {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    return log_;
+}
+
+}  // namespace pelmora::testing

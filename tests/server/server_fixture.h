@@ -1,0 +1,78 @@
+// A server on an ephemeral loopback port with a fresh database and a clock the test sets, and the
+// phone's side of the exchange: the exact request bytes, the reply checks the phone makes.
+#pragma once
+
+#include "server/http_server.h"
+#include "server/service.h"
+#include "server/store.h"
+
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pelmora::testing {
+
+// The request exactly as the phone writes it, CR LF after the body included.
+std::string ClientRequest(const std::string& kind, const std::string& body);
+
+// What the phone does to a value before it goes into a body: "&", "=", "+", "%" and control
+// characters percent-encoded, everything else as raw UTF-8.
+std::string EncodeValue(const std::string& value);
+
+// Sends `bytes` to the port and reads until the server closes (at most `seconds`).
+std::string Exchange(std::uint16_t port, const std::string& bytes, int seconds = 10);
+
+// A reply as the phone accepts it: status 200, the content type, an XML declaration. Fails the test
+// otherwise and returns an empty document.
+std::unique_ptr<TiXmlDocument> ParseReply(const std::string& reply);
+
+// The text of the element at a slash-separated path ("isee/sint/sint_title"); "<missing>" when the
+// element is not there, "" when it has no text.
+std::string TextAt(const TiXmlNode* node, const std::string& path);
+const TiXmlElement* ElementAt(const TiXmlNode* node, const std::string& path);
+
+// Local wall-clock time as a time_t (the private hours are local).
+std::time_t LocalTime(int year, int month, int day, int hour, int minute);
+
+class ServerTest : public ::testing::Test {
+protected:
+    ServerTest();
+    ~ServerTest() override;
+
+    void StartServer(HttpLimits limits = HttpLimits());
+
+    std::int64_t AddUser(const std::string& email, const std::string& password, const std::string& name);
+    std::int64_t AddGroup(const std::string& title, const std::vector<std::int64_t>& members);
+    void AddCell(std::int64_t lac, std::int64_t cid, double lat, double lon, const std::string& address);
+
+    // One request of `kind` with `body`; the parsed reply.
+    std::unique_ptr<TiXmlDocument> Request(const std::string& kind, const std::string& body);
+    // The handshake body the phone sends for this e-mail and password hash.
+    static std::string HandBody(const std::string& email, const std::string& hash);
+    // Logs in and returns the token (failing the test when the handshake is refused).
+    std::string Login(const std::string& email, const std::string& password);
+    // A location report with all three cells the same, network 01.
+    std::unique_ptr<TiXmlDocument> Report(const std::string& token, std::int64_t lac, std::int64_t cid);
+    // Saves a place mark at the cell; the "itake" reply.
+    std::unique_ptr<TiXmlDocument> SaveMark(const std::string& token, std::int64_t lac, std::int64_t cid, int scope,
+                                            const std::string& title, std::int64_t group = 0);
+
+    std::vector<std::string> LogLines();
+
+    std::filesystem::path directory_;
+    std::unique_ptr<Store> store_;
+    std::atomic<std::time_t> now_;
+    std::unique_ptr<Service> service_;
+    std::unique_ptr<HttpServer> server_;
+    std::uint16_t port_ = 0;
+    std::mutex logMutex_;
+    std::vector<std::string> log_;
+};
+
+}  // namespace pelmora::testing

@@ -1,0 +1,130 @@
+// Byte helpers: the password hash the phone computes, form decoding, e-mail folding, text cleaning,
+// and the arithmetic of places.
+#include "server/places.h"
+#include "server/text.h"
+
+#include "server_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace pelmora {
+namespace {
+
+TEST(TextTest, Md5MatchesTheReferenceVectors) {
+    EXPECT_EQ(Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+              "57edf4a22be3c955ac49da2e2107b67a");
+}
+
+TEST(TextTest, PasswordHashIsTakenOverWindows1251Bytes) {
+    // "пароль" in Windows-1251 is EF E0 F0 EE EB FC; hashing the UTF-8 bytes would never match the phone.
+    EXPECT_EQ(*PasswordHash("пароль"), Md5Hex("\xEF\xE0\xF0\xEE\xEB\xFC"));
+    EXPECT_NE(*PasswordHash("пароль"), Md5Hex("пароль"));
+    EXPECT_EQ(*PasswordHash("secret"), Md5Hex("secret"));
+    EXPECT_FALSE(PasswordHash("密码").has_value());
+}
+
+TEST(TextTest, FormValuesArePercentDecodedWithPlusAsBlank) {
+    EXPECT_EQ(DecodeFormValue("a%26b%3Dc%2Bd+e%25"), "a&b=c+d e%");
+    EXPECT_EQ(DecodeFormValue("%D0%94%d0%be%D0%BC"), "Дом");
+    EXPECT_EQ(DecodeFormValue("Дом"), "Дом");
+    EXPECT_EQ(DecodeFormValue("100%"), "100%");
+    EXPECT_EQ(DecodeFormValue("%zz%4"), "%zz%4");
+    EXPECT_EQ(DecodeFormValue("%00x"), std::string("\0x", 2));
+}
+
+TEST(TextTest, FormFieldsKeepTheFirstValueAndIgnoreTheClosingLineEnd) {
+    FormFields form = FormFields::Parse("token=abc&lac=1&lac=2&flag&&empty=&db=0\r\n");
+    ASSERT_TRUE(form.Has("token"));
+    EXPECT_EQ(*form.Find("token"), "abc");
+    EXPECT_EQ(*form.Find("lac"), "1");
+    EXPECT_EQ(*form.Find("flag"), "");
+    EXPECT_EQ(*form.Find("empty"), "");
+    EXPECT_EQ(*form.Find("db"), "0");
+    EXPECT_FALSE(form.Has("missing"));
+}
+
+TEST(TextTest, IntegersAreWholeDecimalNumbersOnly) {
+    EXPECT_EQ(ParseInteger("65535"), 65535);
+    EXPECT_EQ(ParseInteger("-12"), -12);
+    EXPECT_EQ(ParseInteger("+7"), 7);
+    EXPECT_FALSE(ParseInteger("").has_value());
+    EXPECT_FALSE(ParseInteger("-").has_value());
+    EXPECT_FALSE(ParseInteger("12a").has_value());
+    EXPECT_FALSE(ParseInteger(" 1").has_value());
+    EXPECT_FALSE(ParseInteger("99999999999999999999").has_value());
+}
+
+TEST(TextTest, EmailsFoldToLowerCaseFromBothCodePages) {
+    EXPECT_EQ(NormaliseEmailFromPhone("Demo@Pelmora.RU"), "demo@pelmora.ru");
+    // ИВАН@ПОЧТА.РФ as the phone sends it, in Windows-1251.
+    EXPECT_EQ(NormaliseEmailFromPhone("\xC8\xC2\xC0\xCD@\xCF\xCE\xD7\xD2\xC0.\xD0\xD4"), "иван@почта.рф");
+    EXPECT_EQ(*NormaliseEmail(" ИВАН@почта.РФ "), "иван@почта.рф");
+    EXPECT_EQ(*NormaliseEmail("Ёлка@Mail.ru"), "ёлка@mail.ru");
+    EXPECT_FALSE(NormaliseEmail("日本@mail.ru").has_value());
+}
+
+TEST(TextTest, CleanTextRepairsBrokenUtf8AndFlattensControlCharacters) {
+    EXPECT_EQ(CleanText("Дом"), "Дом");
+    EXPECT_EQ(CleanText("a\nb\tc"), "a b c");
+    EXPECT_EQ(CleanText("x\xFFy"), "x\xEF\xBF\xBDy");
+    EXPECT_EQ(CleanText("\xD0"), "\xEF\xBF\xBD");
+    EXPECT_EQ(Cp1251ToUtf8("\xC4\xEE\xEC"), "Дом");
+}
+
+TEST(TextTest, RandomHexIsFreshEveryTime) {
+    std::string first = RandomHex(16);
+    std::string second = RandomHex(16);
+    EXPECT_EQ(first.size(), 32u);
+    EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_NE(first, second);
+}
+
+TEST(PlacesTest, PositionWeighsTheFrontCellMost) {
+    std::optional<Cell> cells[3] = {Cell{{1, 1, 1}, 55.0, 37.0, "a"}, std::nullopt, Cell{{1, 1, 3}, 56.0, 38.0, "c"}};
+    std::optional<Coordinates> where = EstimatePosition(cells);
+    ASSERT_TRUE(where.has_value());
+    EXPECT_DOUBLE_EQ(where->lat, 55.25);
+    EXPECT_DOUBLE_EQ(where->lon, 37.25);
+    std::optional<Cell> none[3];
+    EXPECT_FALSE(EstimatePosition(none).has_value());
+}
+
+TEST(PlacesTest, DistancesAreKilometresWithOneDecimalComma) {
+    EXPECT_NEAR(DistanceKm({0, 0}, {0, 1}), 111.19, 0.01);
+    EXPECT_NEAR(DistanceKm({55.7558, 37.6136}, {55.7376, 37.6281}), 2.2, 0.1);
+    EXPECT_EQ(FormatDistance(2.44), "2.4");
+    EXPECT_EQ(FormatDistance(0), "0.0");
+    EXPECT_EQ(FormatDistance(12.06), "12.1");
+}
+
+TEST(PlacesTest, PrivateHoursAreEveningsNightsAndWeekends) {
+    using testing::LocalTime;
+    EXPECT_TRUE(IsPrivateHour(LocalTime(2024, 5, 15, 0, 30)));   // Wednesday night
+    EXPECT_FALSE(IsPrivateHour(LocalTime(2024, 5, 15, 8, 0)));   // Wednesday morning
+    EXPECT_FALSE(IsPrivateHour(LocalTime(2024, 5, 15, 17, 59)));
+    EXPECT_TRUE(IsPrivateHour(LocalTime(2024, 5, 15, 18, 0)));
+    EXPECT_TRUE(IsPrivateHour(LocalTime(2024, 5, 18, 12, 0)));   // Saturday
+    EXPECT_TRUE(IsPrivateHour(LocalTime(2024, 5, 19, 12, 0)));   // Sunday
+    EXPECT_FALSE(IsPrivateHour(LocalTime(2024, 5, 20, 12, 0)));  // Monday
+}
+
+TEST(PlacesTest, PlaceDescriptionPrefersTheMarkTitle) {
+    Mark mark;
+    mark.title = "Дом";
+    mark.street = "Тверская";
+    mark.number = "7";
+    mark.build = "а";
+    Cell cell{{1, 1, 1}, 0, 0, "Москва, ул. Тверская, 7"};
+    EXPECT_EQ(DescribePlace(mark, cell), "Дом, Тверская, д.7а");
+    mark.number = "0";
+    EXPECT_EQ(DescribePlace(mark, cell), "Дом, Тверская");
+    mark.title.clear();
+    EXPECT_EQ(DescribePlace(mark, cell), "Москва, ул. Тверская, 7");
+    EXPECT_EQ(DescribePlace(std::nullopt, std::nullopt), "");
+}
+
+}  // namespace
+}  // namespace pelmora

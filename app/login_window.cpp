@@ -371,7 +371,7 @@ bool LogIn() {
     AppContext& context = *GetAppContext();
     HWND window = context.loginWindow;
     if (!StartNetwork(context)) return FailLogIn(kTextCannotConnect);
-    context.serverHost = PELMORA_SERVICE_HOST;
+    context.serverHost = GetServiceHost();
     if (!ResolveServerHost(context, context.serverHost)) return FailLogIn(kTextCannotConnect);
     EnableForm(window, false);
 

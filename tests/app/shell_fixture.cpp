@@ -8,6 +8,7 @@
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "platform/screen_metrics.h"
+#include "protocol/transport.h"
 
 void ShellTest::SetUp() {
     ASSERT_TRUE(CreateAppContext());
@@ -198,4 +199,63 @@ SYSTEMTIME MakeLocalTime(int dayOfWeek, int hour, int minute) {
     time.wHour = static_cast<WORD>(hour);
     time.wMinute = static_cast<WORD>(minute);
     return time;
+}
+
+const char kHandshakeAccepted[] = "<handshake><status>0</status><token>T1</token><userName>Анна</userName></handshake>";
+const char kConfigurationVisibleToGroups[] =
+    "<config><config_rate>0</config_rate><config_visibilily>1</config_visibilily>"
+    "<config_privatetime>1</config_privatetime></config>";
+const char kReportAccepted[] =
+    "<isee><status>1</status><timer>300</timer><sint><sint_id>4</sint_id><sint_title>Дом</sint_title>"
+    "<address_street>Лесная</address_street><address_number>3</address_number></sint></isee>";
+const char kReportRefused[] = "<isee><status>0</status></isee>";
+const char kOneGroup[] =
+    "<ineed><groups><group><title>Семья</title><group_id>1</group_id><count>1</count><users>"
+    "<user><user_id>2</user_id><name>Мама</name><address>Лесная, 3</address></user></users></group></groups></ineed>";
+const char kLogInExpired[] = "<error><code>401</code><description>Сессия истекла</description></error>";
+
+void ServedShellTest::SetUp() {
+    ShellTest::SetUp();
+    server_.ExportPort();
+    SetEnvironmentVariableW(L"PELMORA_SERVICE_HOST", L"127.0.0.1");
+}
+
+void ServedShellTest::TearDown() {
+    if (GetAppContext() != nullptr) StopNetwork(context());
+    SetEnvironmentVariableW(L"PELMORA_SERVICE_HOST", nullptr);
+    SetEnvironmentVariableW(L"PELMORA_SERVICE_PORT", nullptr);
+    ShellTest::TearDown();
+}
+
+void ServedShellTest::OpenSession() {
+    ASSERT_TRUE(StartNetwork(context()));
+    context().serverHost = "localhost";
+    context().serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context().token = "T0K";
+}
+
+std::vector<std::string> ServedShellTest::RequestKinds() const {
+    std::vector<std::string> kinds;
+    for (const std::string& request : server_.Requests()) {
+        // "Host: KIND.HOST" names the kind of every request.
+        const size_t host = request.find("\r\nHost: ");
+        if (host == std::string::npos) {
+            kinds.push_back("?");
+            continue;
+        }
+        const size_t start = host + 8;
+        kinds.push_back(request.substr(start, request.find('.', start) - start));
+    }
+    return kinds;
+}
+
+std::string ServedShellTest::RequestBody(size_t index) const {
+    const std::vector<std::string> requests = server_.Requests();
+    if (index >= requests.size()) return "";
+    const std::string& request = requests[index];
+    const size_t start = request.find("\r\n\r\n");
+    if (start == std::string::npos) return "";
+    std::string body = request.substr(start + 4);
+    while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.pop_back();
+    return body;
 }

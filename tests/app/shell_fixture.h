@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app_context.h"
+#include "tests/support/fake_server.h"
 
 struct AskedQuestion {
     HWND owner;
@@ -112,3 +113,30 @@ private:
 
 // A date of the week (0 Sunday ... 6 Saturday) at hour:minute, for the settable clock.
 SYSTEMTIME MakeLocalTime(int dayOfWeek, int hour, int minute);
+
+// A shell test with the fake server as the service: a log-in finds it through the environment, and
+// OpenSession() makes the context look like one after a log-in to it.
+class ServedShellTest : public ShellTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The socket library started, the server's address, a token: what a log-in leaves.
+    void OpenSession();
+    // Appends an "HTTP/1.0 200 OK" XML reply with `elements` to the server's script.
+    void Reply(const std::string& elements) { server_.Push(pelmora_test::XmlReply(elements)); }
+    // The request kinds received so far, in order ("hand", "config", "isee", "ineed", ...).
+    std::vector<std::string> RequestKinds() const;
+    // The body of request `index`.
+    std::string RequestBody(size_t index) const;
+
+    pelmora_test::FakeServer server_;
+};
+
+// Replies of the service that most tests need.
+extern const char kHandshakeAccepted[];
+extern const char kConfigurationVisibleToGroups[];
+extern const char kReportAccepted[];
+extern const char kReportRefused[];
+extern const char kOneGroup[];
+extern const char kLogInExpired[];

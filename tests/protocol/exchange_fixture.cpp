@@ -53,7 +53,8 @@ void ExchangeTest::SetUp() {
     context->token = "T0K";
 
     SetMessageBoxAnswerer([this](HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags) {
-        boxes.push_back({owner, text, caption, flags});
+        // A box without a caption (the radio layer's) gets the platform's default one.
+        boxes.push_back({owner, text, caption != nullptr ? caption : L"", flags});
         if (answers_.empty()) return IDOK;
         const int answer = answers_.front();
         answers_.pop_front();

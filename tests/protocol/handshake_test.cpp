@@ -277,4 +277,68 @@ TEST_F(HandshakeTest, AProbeIsReportedAndAFailedOneWarnsOnTheLoginWindow) {
     EXPECT_EQ(0x10u, boxes[0].flags);
 }
 
+// The whole handshake with the method list walked by the real cell sources of the device layer.
+class MethodWalkTest : public HandshakeTest {
+protected:
+    void UseDevice(const char* radioMode) {
+        UseHandsetProfile((std::string("<Device><Radio mode=\"") + radioMode + "\"/></Device>").c_str());
+        CellMonitor& monitor = *context->cellMonitor;
+        monitor.enabled = 1;
+        monitor.probed = 0;
+        monitor.method = 0;
+    }
+    bool HandshakeWithMethods(const std::string& methods) {
+        server.Push(Hand("<status>0</status><token>T0K</token>" + methods));
+        return Handshake(*context);
+    }
+};
+
+TEST_F(MethodWalkTest, MinusOneSwitchesLocationOffWithoutAProbe) {
+    UseDevice("none");
+    EXPECT_TRUE(HandshakeWithMethods("<method>-1</method><method>1</method>"));
+    EXPECT_EQ(0, context->cellMonitor->enabled);
+    EXPECT_EQ(0, context->cellMonitor->probed);
+    EXPECT_EQ(0, context->cellMonitor->method);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(1u, server.RequestCount()) << "no method report";
+}
+
+TEST_F(MethodWalkTest, NamedSourcesAreTriedInTheServersOrder) {
+    UseDevice("silent");  // the radio layer opens; there are no serial ports
+    EXPECT_TRUE(HandshakeWithMethods("<method>2</method><method>1</method>"));
+    EXPECT_EQ(1, context->cellMonitor->method) << "COM2: missing, then the radio";
+    EXPECT_EQ(1, context->cellMonitor->enabled);
+
+    UseDevice("silent");
+    EXPECT_TRUE(HandshakeWithMethods("<method>3</method>"));
+    EXPECT_EQ(3, context->cellMonitor->method) << "no COM9: keeps the method and the log-in goes on";
+    EXPECT_EQ(1, context->cellMonitor->enabled);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(2u, server.RequestCount());
+}
+
+TEST_F(MethodWalkTest, ZeroWarnsThenProbesAndReportsAFailedProbe) {
+    UseDevice("none");
+    EXPECT_TRUE(HandshakeWithMethods("<method>0</method><method>1</method>"));
+    ASSERT_EQ(3u, boxes.size());
+    EXPECT_EQ(loginWindow, boxes[0].owner);
+    EXPECT_EQ(kTextProbeWarning, boxes[0].text);
+    EXPECT_EQ(kTextAttentionCaption, boxes[0].caption);
+    EXPECT_EQ(0x30u, boxes[0].flags);
+    EXPECT_EQ(kTextCantInitializeRadio, boxes[1].text);
+    EXPECT_EQ(kTextNoCellLocation, boxes[2].text);
+    EXPECT_EQ(-1, context->cellMonitor->method);
+    EXPECT_EQ(0, context->cellMonitor->enabled);
+    EXPECT_EQ(1, context->cellMonitor->probed);
+    EXPECT_EQ(1u, server.RequestCount()) << "nothing found, nothing reported";
+}
+
+TEST_F(MethodWalkTest, AStrayElementAfterTheMethodsReadsAsZero) {
+    UseDevice("none");
+    EXPECT_TRUE(HandshakeWithMethods("<method>3</method><note>later</note>"));
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(kTextProbeWarning, boxes[0].text) << "\"later\" has no digits: a probe";
+    EXPECT_EQ(-1, context->cellMonitor->method);
+}
+
 }  // namespace

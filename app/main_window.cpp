@@ -114,7 +114,15 @@ void RestoreIdleUnlessReported(const AppContext& context) {
 void CheckPrivateHours(const AppContext& context) {
     if (context.privateTime == 0) return;
     const bool privateNow = IsPrivateTime(GetLocalClock());
-    if (privateNow != context.inPrivateHours) SetPrivateHours(privateNow);
+    if (privateNow == context.inPrivateHours) return;
+    if (privateNow) {
+        SetPrivateHours(true);
+        return;
+    }
+    // Leaving them fetches the groups: a request like any other, announced on the status line.
+    ShowTransferStatus();
+    SetPrivateHours(false);
+    RestoreIdleUnlessReported(context);
 }
 
 void OnTimer(WPARAM id) {
@@ -380,7 +388,5 @@ void SetPrivateHours(bool on) {
         ClearShownGroups();
         return;
     }
-    ShowTransferStatus();
     FetchGroupsIntoPanes(context);
-    RestoreIdleUnlessReported(context);
 }

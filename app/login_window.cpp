@@ -12,6 +12,7 @@
 #include "app/status_line.h"
 #include "app/text_conversion.h"
 #include "app/web_link.h"
+#include "app/window_class.h"
 #include "deployment.h"
 #include "location/cell_sampler.h"
 #include "location/location_report.h"
@@ -349,16 +350,7 @@ HWND CreateLoginWindow(HWND parent) {
     context.emailEntered = false;
     context.passwordEntered = false;
     context.loginPhase = true;
-    WNDCLASSW windowClass = {};
-    if (!GetClassInfoW(context.instance, kLoginWindowClass, &windowClass)) {
-        windowClass.style = CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = LoginWindowProc;
-        windowClass.hInstance = context.instance;
-        windowClass.hIcon = LoadIconW(context.instance, MAKEINTRESOURCEW(IDI_PELMORA));
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-        windowClass.lpszClassName = kLoginWindowClass;
-        if (RegisterClassW(&windowClass) == 0) return nullptr;
-    }
+    if (!RegisterShellWindowClass(context.instance, kLoginWindowClass, LoginWindowProc)) return nullptr;
     RECT client;
     GetClientRect(parent, &client);
     HWND window = CreateWindowExW(0, kLoginWindowClass, L"", WS_CHILD | WS_VSCROLL, 0, 0, client.right,

@@ -10,6 +10,7 @@
 #include "app/status_line.h"
 #include "app/tab_header.h"
 #include "app/visibility_chooser.h"
+#include "app/window_class.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/location_report.h"
@@ -256,16 +257,7 @@ void SwitchPane(AppContext& context, int index) {
 
 HWND CreateMainWindow() {
     AppContext& context = *GetAppContext();
-    WNDCLASSW windowClass = {};
-    if (!GetClassInfoW(context.instance, kMainWindowClass, &windowClass)) {
-        windowClass.style = CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = MainWindowProc;
-        windowClass.hInstance = context.instance;
-        windowClass.hIcon = LoadIconW(context.instance, MAKEINTRESOURCEW(IDI_PELMORA));
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-        windowClass.lpszClassName = kMainWindowClass;
-        if (RegisterClassW(&windowClass) == 0) return nullptr;
-    }
+    if (!RegisterShellWindowClass(context.instance, kMainWindowClass, MainWindowProc)) return nullptr;
     // On the phone a top-level window of default size covers the screen without a caption; the
     // desktop gives such a window only to pop-ups of an explicit size.
     context.mainWindow = CreateWindowExW(0, kMainWindowClass, kTextProductName, WS_POPUP | WS_VISIBLE, 0, 0,

@@ -5,6 +5,7 @@
 #include "app/app_context.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
+#include "app/window_class.h"
 #include "location/cell_sampler.h"
 #include "platform/aygshell.h"
 #include "protocol/configuration.h"
@@ -143,16 +144,7 @@ void LoadVisibilityStates(AppContext& context) {
 
 HWND CreateStateWindow(HWND parent) {
     const AppContext& context = *GetAppContext();
-    WNDCLASSW windowClass = {};
-    if (!GetClassInfoW(context.instance, kStateWindowClass, &windowClass)) {
-        windowClass.style = CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = StateWindowProc;
-        windowClass.hInstance = context.instance;
-        windowClass.hIcon = LoadIconW(context.instance, MAKEINTRESOURCEW(IDI_PELMORA));
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-        windowClass.lpszClassName = kStateWindowClass;
-        if (RegisterClassW(&windowClass) == 0) return nullptr;
-    }
+    if (!RegisterShellWindowClass(context.instance, kStateWindowClass, StateWindowProc)) return nullptr;
     const RECT& content = context.contentRect;
     const int s = context.scale;
     HWND window = CreateWindowExW(0, kStateWindowClass, L"", WS_CHILD, content.left + context.borderX,

@@ -34,6 +34,12 @@ protected:
     void TickAutomaticLogIn(bool on) {
         SendMessageW(loginControl(IDC_LOGIN_AUTO), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
     }
+    // What settings.xml holds after a log-in with automatic log-in on.
+    void StoreCredentials() {
+        context().autoLogIn = true;
+        context().userId = "anna@example.ru";
+        context().passHash = kStoredHash;
+    }
     void PressLogIn() { Command(login(), IDC_LOGIN_BUTTON, BN_CLICKED); }
     int Progress() { return static_cast<int>(SendMessageW(loginControl(IDC_LOGIN_PROGRESS), PBM_GETPOS, 0, 0)); }
     bool FormEnabled() {
@@ -150,9 +156,7 @@ TEST_F(LoginFlow, AFailedFirstReportLeavesSettingsAndConfiguration) {
 }
 
 TEST_F(LoginFlow, TheAutomaticLogInUsesTheStoredCredentialsUntilTheUserTypesAPassword) {
-    context().autoLogIn = true;
-    context().userId = "anna@example.ru";
-    context().passHash = kStoredHash;
+    StoreCredentials();
     Reply("<handshake><status>1</status></handshake>");
     Reply("<handshake><status>1</status></handshake>");
     CreateMain();
@@ -170,9 +174,7 @@ TEST_F(LoginFlow, TheAutomaticLogInUsesTheStoredCredentialsUntilTheUserTypesAPas
 }
 
 TEST_F(LoginFlow, UntickingAutomaticLogInCountsOnlyAfterASuccessfulHandshake) {
-    context().autoLogIn = true;
-    context().userId = "anna@example.ru";
-    context().passHash = kStoredHash;
+    StoreCredentials();
     server_.Push(pelmora_test::DroppedConnection());
     Reply(kHandshakeAccepted);
     Reply(kConfigurationVisibleToGroups);
@@ -207,9 +209,7 @@ TEST_F(LoginFlow, AnAutomaticStartStaysHiddenUntilTheLogInSucceeds) {
     SYSTEMTIME wednesdayNoon = MakeLocalTime(3, 12, 0);
     SetLocalClockForTesting(&wednesdayNoon);
     context().startedHidden = true;
-    context().autoLogIn = true;
-    context().userId = "anna@example.ru";
-    context().passHash = kStoredHash;
+    StoreCredentials();
     pelmora_test::FakeReply slowHandshake = pelmora_test::XmlReply(kHandshakeAccepted);
     slowHandshake.delayMs = 300;
     server_.Push(slowHandshake);

@@ -260,15 +260,41 @@ TEST_F(ConfigurationTab, RevertPutsTheStoredValuesBack) {
     EXPECT_FALSE(context().settingsDirty);
 }
 
-TEST_F(ConfigurationTab, ActionButtonsRefreshAndQuit) {
+TEST_F(ConfigurationTab, RefreshLeavesTheChangesUnsavedAndNoPutsTheStoredValuesBack) {
+    context().autoLogIn = true;
+    context().autoRun = false;
     CreatePanes();
     Show(kPaneConfiguration);
-    context().settingsDirty = true;
+    Click(kPaneConfiguration, IDC_CONFIG_AUTO_LOGIN);
+    ASSERT_FALSE(Enabled(IDC_CONFIG_AUTO_RUN));
+    server().Push(pelmora_test::XmlReply("<isee><status>1</status><timer>300</timer></isee>"));
+    server().Push(pelmora_test::XmlReply("<ineed><groups></groups></ineed>"));
     Click(kPaneConfiguration, IDC_CONFIG_REFRESH);
-    EXPECT_EQ(kPaneGroups, context().selectedTab) << "on to the group tab";
-    EXPECT_TRUE(context().settingsDirty) << "refreshing is no save";
-    EXPECT_FALSE(quitPosted_);
+    EXPECT_EQ(0u, RequestBody(0).find("token=T0K&mnc=01&lac=7718&cid=40402")) << "a location report first";
+    EXPECT_EQ(std::vector<std::wstring>{L"Вы изменили настройки, но не сохранили их. Сохранить?"}, questions_)
+        << "leaving the tab still asks: refreshing saved nothing";
+    EXPECT_TRUE(Checked(IDC_CONFIG_AUTO_LOGIN)) << "No restores the stored automatic log-in";
+    EXPECT_TRUE(Enabled(IDC_CONFIG_AUTO_RUN));
+    EXPECT_FALSE(context().settingsDirty);
+    EXPECT_EQ(kPaneGroups, context().currentPane);
+    EXPECT_EQ(kPaneGroups, context().selectedTab);
+}
 
+TEST_F(ConfigurationTab, YesToTheQuestionSaves) {
+    CreatePanes();
+    Show(kPaneConfiguration);
+    Click(kPaneConfiguration, IDC_CONFIG_RATE_CELL_CHANGE);
+    answers_.push_back(IDYES);
+    server().Push(pelmora_test::XmlReply("<config><status>0</status></config>"));
+    ShowPane(kPaneMe, true);
+    EXPECT_EQ(1u, questions_.size());
+    EXPECT_EQ("token=T0K&config_rate=1&config_privatetime=1", RequestBody(0));
+    EXPECT_EQ(1, context().rateMode);
+    EXPECT_FALSE(context().settingsDirty);
+}
+
+TEST_F(ConfigurationTab, QuitEndsTheMessageLoop) {
+    CreatePanes();
     Show(kPaneConfiguration);
     Click(kPaneConfiguration, IDC_CONFIG_QUIT);
     EXPECT_TRUE(quitPosted_);

@@ -2,7 +2,7 @@
 #   make build   configure and build both trees
 #   make test    install what is missing, build, run every test (ends with CTest's summary)
 #   make run     start Pelmora in a phone-sized Wine desktop
-#   make screenshots  the login and main windows at both phone sizes into docs/screens/
+#   make screenshots  every screen at both phone sizes into docs/screens/
 #   make clean   remove the build trees
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)

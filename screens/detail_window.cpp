@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "app/window_class.h"
 #include "screens/group_model_lookup.h"
-#include "screens/pane_window.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ LRESULT CALLBACK DetailWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 HWND CreateDetailWindow(HWND groupTab, int rowTop) {
     const AppContext& context = *GetAppContext();
-    if (!RegisterPaneClass(context, kClassName, DetailWindowProc)) return nullptr;
+    if (!RegisterShellWindowClass(context.instance, kClassName, DetailWindowProc)) return nullptr;
     const int s = context.scale;
     const int x = context.contentRect.left + 2 * s;
     // The panel ends where the tab's client area ends: a wide scroll bar must not cut its frame.

@@ -1,23 +1,12 @@
 #include "screens/pane_window.h"
 
 #include "app/app_context.h"
+#include "app/window_class.h"
 #include "platform/aygshell.h"
-#include "resources/resource_ids.h"
-
-bool RegisterPaneClass(const AppContext& context, const wchar_t* className, WNDPROC procedure) {
-    WNDCLASSW windowClass = {};
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = context.instance;
-    windowClass.hIcon = LoadIconW(context.instance, MAKEINTRESOURCEW(IDI_PELMORA));
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = className;
-    return RegisterClassW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
 
 HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, WNDPROC procedure, HWND parent,
                       DWORD extraStyle) {
-    if (!RegisterPaneClass(context, className, procedure)) return nullptr;
+    if (!RegisterShellWindowClass(context.instance, className, procedure)) return nullptr;
     const RECT& content = context.contentRect;
     const int s = context.scale;
     HWND window = CreateWindowExW(0, className, L"", WS_CHILD | extraStyle, content.left + context.borderX,

@@ -1,14 +1,10 @@
-// What the panes of the main window share: their class settings, the tab page rectangle they
-// start at, and the soft-key menu bar that ShowPane brings up together with them.
+// What the panes of the main window share: the tab page rectangle they start at, the soft-key menu
+// bar that ShowPane brings up together with them, and how their controls look.
 #pragma once
 
 #include <windows.h>
 
 struct AppContext;
-
-// Registers a window class of the panes: redrawn on every size change, the program's icon, no
-// cursor, the white brush. A class registered before (a second window of it) counts as success.
-bool RegisterPaneClass(const AppContext& context, const wchar_t* className, WNDPROC procedure);
 
 // Registers the pane's class and creates the pane: a hidden child of `parent` at the tab page
 // rectangle, painted once; null on failure.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 namespace {
@@ -24,6 +25,12 @@ std::string ReadWholeFile(const std::string& windowsPath) {
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+std::string UniqueScratchPath(const std::string& stem) {
+    static int made = 0;
+    return std::string(PELMORA_SCRATCH_DIR) + "/" + stem + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(++made);
 }
 
 std::optional<std::string> StartNativeProgram(const NativeProgram& program) {
@@ -50,7 +57,10 @@ std::optional<std::string> StartNativeProgram(const NativeProgram& program) {
     }
     const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
     while (GetFileAttributesA(readyFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (GetTickCount64() > deadline) return std::nullopt;
+        if (GetTickCount64() > deadline) {
+            if (!program.errorFile.empty()) std::cerr << ReadWholeFile(WindowsPath(program.errorFile));
+            return std::nullopt;
+        }
         Sleep(20);
     }
     return ReadWholeFile(readyFile);

@@ -10,6 +10,8 @@
 std::string WindowsPath(const std::string& linuxPath);
 // The whole content of a file named by its Windows path; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& windowsPath);
+// A Linux path in the scratch folder that nothing else of this test run uses: STEM-PROCESS-NUMBER.
+std::string UniqueScratchPath(const std::string& stem);
 
 struct NativeProgram {
     std::string program;    // Linux path of the executable
@@ -20,5 +22,6 @@ struct NativeProgram {
 };
 
 // Starts the program (after removing a ready file an earlier run left) and waits at most ten seconds
-// for its ready file; the file's text, or nothing when the program did not come up.
+// for its ready file; the file's text, or nothing when the program did not come up (then what it
+// wrote to its error file is passed on to the test's error output).
 std::optional<std::string> StartNativeProgram(const NativeProgram& program);

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <fstream>
-#include <iostream>
 #include <optional>
 #include <sstream>
 
@@ -16,11 +15,7 @@ constexpr char kIdleExitSeconds[] = "5";
 
 }  // namespace
 
-PhoneSim::PhoneSim() {
-    static int started = 0;
-    base_ = std::string(PELMORA_SCRATCH_DIR) + "/phonesim-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++started);
-}
+PhoneSim::PhoneSim() : base_(UniqueScratchPath("phonesim")) {}
 
 PhoneSim::~PhoneSim() {
     for (const char* extension : {".ports", ".log", ".err"}) DeleteFileA(WindowsPath(base_ + extension).c_str());
@@ -39,10 +34,7 @@ bool PhoneSim::Start(const std::vector<std::string>& switches, int modems) {
     // a simulator that kept the test's error output would hold up whoever waits for it to close.
     program.errorFile = base_ + ".err";
     const std::optional<std::string> ready = StartNativeProgram(program);
-    if (!ready) {
-        std::cerr << ReadWholeFile(WindowsPath(program.errorFile));
-        return false;
-    }
+    if (!ready) return false;
     std::istringstream ports(*ready);
     ports_.clear();
     for (unsigned port = 0; ports >> port;) ports_.push_back(static_cast<unsigned short>(port));
@@ -67,9 +59,7 @@ std::string DeviceProfileText(const std::string& radioMode, const std::string& r
 }
 
 bool UseDeviceProfile(const std::string& text) {
-    static int written = 0;
-    const std::string path = WindowsPath(std::string(PELMORA_SCRATCH_DIR) + "/device-" +
-                                         std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++written) + ".xml");
+    const std::string path = WindowsPath(UniqueScratchPath("device") + ".xml");
     {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file << text;

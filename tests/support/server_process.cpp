@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <iostream>
 #include <optional>
 #include <sstream>
 
@@ -17,11 +16,7 @@ const char* const kFolderFiles[] = {"demo.db", "demo.db-wal", "demo.db-shm", "po
 
 }  // namespace
 
-DemoServer::DemoServer() {
-    static int started = 0;
-    folder_ = std::string(PELMORA_SCRATCH_DIR) + "/server-" + std::to_string(GetCurrentProcessId()) + "-" +
-              std::to_string(++started);
-}
+DemoServer::DemoServer() : folder_(UniqueScratchPath("server")) {}
 
 DemoServer::~DemoServer() {
     // The server may still run: Linux lets its open files go, and it writes nothing more unless asked.
@@ -43,10 +38,7 @@ bool DemoServer::Start() {
     program.outputFile = folder_ + "/server.out";
     program.errorFile = folder_ + "/server.log";
     const std::optional<std::string> ready = StartNativeProgram(program);
-    if (!ready) {
-        std::cerr << ReadWholeFile(WindowsPath(program.errorFile));
-        return false;
-    }
+    if (!ready) return false;
     std::istringstream text(*ready);
     unsigned port = 0;
     if (!(text >> port) || port == 0 || port > 65535) return false;

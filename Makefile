@@ -2,13 +2,14 @@
 #   make build   configure and build both trees
 #   make test    install what is missing, build, run every test (ends with CTest's summary)
 #   make run     start Pelmora in a phone-sized Wine desktop
+#   make screenshots  the login and main windows at both phone sizes into docs/screens/
 #   make clean   remove the build trees
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_BUILD := build/win
 NATIVE_BUILD := build/native
 
-.PHONY: all build deps test run clean
+.PHONY: all build deps test run screenshots clean
 
 all: build
 
@@ -36,6 +37,9 @@ test: build
 
 run: build
 	@tools/run-demo
+
+screenshots: build
+	@tools/screenshots
 
 clean:
 	@tools/wine-run --stop 2>/dev/null || true

@@ -11,6 +11,7 @@ struct Durations {
     unsigned connectionWaitMs = 15000;    // the longest wait for a data connection
     unsigned connectionRetryMs = 2000;    // between two asks for a data connection at an automatic start
     unsigned statusMessageMs = 5000;      // how long a status message stays
+    unsigned errorGlanceMs = 1000;        // an error of the log-in renewal stays readable before the report replaces it
 };
 
 Durations& GetDurations();

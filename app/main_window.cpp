@@ -1,9 +1,312 @@
-// Stand-in until the main window is built: panes switch, nothing else runs.
 #include "app/main_window.h"
 
-#include "app/app_context.h"
+#include <windowsx.h>
 
-void RunMainWindow() {}
+#include "app/app_context.h"
+#include "app/durations.h"
+#include "app/login_window.h"
+#include "app/message_box.h"
+#include "app/private_hours.h"
+#include "app/status_line.h"
+#include "app/tab_header.h"
+#include "app/visibility_chooser.h"
+#include "app/window_class.h"
+#include "location/cell_monitor.h"
+#include "location/cell_sampler.h"
+#include "location/location_report.h"
+#include "location/place_editor.h"
+#include "platform/screen_metrics.h"
+#include "protocol/configuration.h"
+#include "protocol/groups.h"
+#include "protocol/handshake.h"
+#include "resources/resource_ids.h"
+#include "resources/texts.h"
+#include "screens/configuration_tab.h"
+#include "screens/group_list_tab.h"
+#include "screens/group_tab.h"
+#include "screens/me_tab.h"
+
+namespace {
+
+constexpr wchar_t kMainWindowClass[] = L"PelMainWnd";
+
+// After this many failed reports in a row the user counts as switched off.
+constexpr int kReportFailuresBeforeSwitchOff = 3;
+
+HFONT CreateTahoma(int height, int weight, bool italic, bool underline) {
+    return CreateFontW(height, 0, 0, 0, weight, italic, underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Tahoma");
+}
+
+void CreateFonts(AppContext& context) {
+    const int s = context.scale;
+    context.fontHeading = CreateTahoma(16 * s, FW_BOLD, false, false);
+    context.fontBold = CreateTahoma(14 * s, FW_BOLD, false, false);
+    context.fontLink = CreateTahoma(14 * s, FW_NORMAL, false, true);
+    context.fontNormal = CreateTahoma(14 * s, FW_NORMAL, false, false);
+    context.fontSmall = CreateTahoma(11 * s, FW_NORMAL, false, false);
+    context.fontLogo = CreateTahoma(20 * s, FW_BOLD, true, false);
+    context.nullPen = CreatePen(PS_NULL, 0, 0);
+}
+
+// The panes fill the space between the header and the status line; the login window covers
+// everything above the status line.
+void LayOutChildren(AppContext& context, int width, int height) {
+    const int s = context.scale;
+    context.contentRect = {0, 5 * s, width, height - 15 * s};
+    for (const Pane& pane : context.panes) {
+        if (pane.window == nullptr) continue;
+        MoveWindow(pane.window, context.borderX, 25 * s + context.borderY, width - 2 * context.borderX,
+                   height - 40 * s - 2 * context.borderY, FALSE);
+    }
+    if (context.loginWindow != nullptr) MoveWindow(context.loginWindow, 0, 0, width, height - 16 * s, FALSE);
+}
+
+bool OnCreate(HWND window) {
+    AppContext& context = *GetAppContext();
+    context.mainWindow = window;
+    context.borderX = GetSystemMetrics(SM_CXBORDER);
+    context.borderY = GetSystemMetrics(SM_CYBORDER);
+
+    // The soft-key menu bar takes the bottom of the screen; the window ends above it. The size
+    // message of the move lays out contentRect.
+    RECT frame;
+    GetWindowRect(window, &frame);
+    const int height = frame.bottom - GetMenuBarHeight() - GetSystemMetrics(SM_CYEDGE) - frame.top - 1;
+    MoveWindow(window, frame.left, frame.top, frame.right - frame.left, height, FALSE);
+
+    // The fonts come first: the login window's controls are set in them.
+    CreateFonts(context);
+    LoadVisibilityStates(context);
+    context.loginWindow = CreateLoginWindow(window);
+    if (context.loginWindow == nullptr) return false;
+
+    context.visibility = kVisibilityVisible;
+    ShowIdleStatus();
+    return true;
+}
+
+void OnPaint(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    PaintMainWindow(dc);
+    EndPaint(window, &paint);
+}
+
+void ShowPlaceLine(const AppContext& context) {
+    SetDlgItemTextW(context.panes[kPaneMe].window, IDC_PLACE_LINE, ComposePlaceLine(context).c_str());
+}
+
+// Group panes re-measure on a size message with zero arguments; their lists start at the top again.
+void FetchGroupsIntoPanes(AppContext& context) {
+    FetchGroups(context);
+    for (int index : {kPaneGroups, kPaneGroupList}) {
+        HWND pane = context.panes[index].window;
+        SetScrollPos(pane, SB_VERT, 0, TRUE);
+        SendMessageW(pane, WM_SIZE, 0, 0);
+    }
+}
+
+// A request that failed without a message of its own must not leave "Передача данных..." behind.
+void RestoreIdleUnlessReported(const AppContext& context) {
+    if (context.statusText == kTextTransfer) ShowIdleStatus();
+}
+
+void CheckPrivateHours(const AppContext& context) {
+    if (context.privateTime == 0) return;
+    const bool privateNow = IsPrivateTime(GetLocalClock());
+    if (privateNow == context.inPrivateHours) return;
+    if (privateNow) {
+        SetPrivateHours(true);
+        return;
+    }
+    // Leaving them fetches the groups: a request like any other, announced on the status line.
+    ShowTransferStatus();
+    SetPrivateHours(false);
+    RestoreIdleUnlessReported(context);
+}
+
+void OnTimer(WPARAM id) {
+    AppContext& context = *GetAppContext();
+    switch (id) {
+    case TIMER_REPORT:
+        RunReportCycle();
+        break;
+    case TIMER_STATUS_MESSAGE:
+        ShowIdleStatus();
+        break;
+    case TIMER_PRIVATE_HOURS:
+        CheckPrivateHours(context);
+        break;
+    default:
+        break;
+    }
+}
+
+// Left and Right walk through all three tabs in a ring, even when the header shows two.
+int NeighbourTab(int tab, int step) {
+    constexpr int kTabCount = 3;
+    return (tab + step + kTabCount) % kTabCount;
+}
+
+bool OnKeyDown(WPARAM key, LPARAM flags) {
+    AppContext& context = *GetAppContext();
+    switch (key) {
+    case VK_RETURN:
+    case VK_UP:
+    case VK_DOWN:
+        if (HWND pane = context.panes[context.currentPane].window) SendMessageW(pane, WM_KEYDOWN, key, flags);
+        return true;
+    case VK_LEFT:
+    case VK_RIGHT:
+        if (!context.loginPhase) ShowPane(NeighbourTab(context.selectedTab, key == VK_LEFT ? -1 : 1), true);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The server asked for a new session (an error reply with code 401). Requests inside the renewal
+// may be refused the same way; the flag keeps them from starting another renewal.
+void RenewLogIn() {
+    AppContext& context = *GetAppContext();
+    // During the log-in the login flow itself opens the session; a failure there resets the form.
+    if (context.loginPhase || context.renewingLogIn) return;
+    context.renewingLogIn = true;
+    ShowTransferStatus();
+    if (!Handshake(context)) {
+        ShowStatusMessage(kTextCannotInitializeSession, GetDurations().statusMessageMs);
+    } else {
+        if (!GetConfiguration(context)) {
+            ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
+            Sleep(GetDurations().errorGlanceMs);
+        }
+        ShowIdleStatus();
+        RunReportCycle();
+    }
+    context.renewingLogIn = false;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window) ? 0 : -1;
+    case WM_SIZE:
+        LayOutChildren(*GetAppContext(), LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_PAINT:
+        OnPaint(window);
+        return 0;
+    case WM_TIMER:
+        OnTimer(wParam);
+        return 0;
+    case WM_KEYDOWN:
+        if (OnKeyDown(wParam, lParam)) return 0;
+        break;
+    case WM_LBUTTONUP:
+        HitTestHeader(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_PELMORA_RENEW_LOGIN:
+        RenewLogIn();
+        return 0;
+    case WM_DESTROY:
+        // Without its window the program has nothing left to run: whichever loop runs ends, and
+        // the program shuts down instead of waiting for a message nobody can send.
+        PostQuitMessage(kQuitLoginExit);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void BringForward(HWND window) {
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+}
+
+void CreatePanes(AppContext& context) {
+    HWND main = context.mainWindow;
+    // Braced lists are evaluated in order: the panes are created 0 to 5.
+    const HWND windows[kPaneCount] = {CreateMeTab(main),        CreateGroupTab(main),
+                                      CreateConfigurationTab(main), CreateStateWindow(main),
+                                      CreateGroupListTab(main), CreatePlaceEditor(context, main)};
+    for (int index = 0; index < kPaneCount; ++index) context.panes[index].window = windows[index];
+    context.panes[kPaneMe].caption = kTextTabMe;
+    context.panes[kPaneGroups].caption = kTextTabGroups;
+    context.panes[kPaneConfiguration].caption = kTextTabSettings;
+
+    RECT client;
+    GetClientRect(main, &client);
+    LayOutChildren(context, client.right, client.bottom);
+}
+
+// Hides the pane on screen with its menu bar and shows pane `index` with its own.
+void SwitchPane(AppContext& context, int index) {
+    const Pane& current = context.panes[context.currentPane];
+    if (current.window != nullptr) ShowWindow(current.window, SW_HIDE);
+    if (current.menuBar != nullptr) ShowWindow(current.menuBar, SW_HIDE);
+    context.currentPane = index;
+    const Pane& next = context.panes[index];
+    if (next.window != nullptr) ShowWindow(next.window, SW_SHOW);
+    if (next.menuBar != nullptr) ShowWindow(next.menuBar, SW_SHOW);
+}
+
+}  // namespace
+
+HWND CreateMainWindow() {
+    AppContext& context = *GetAppContext();
+    if (!RegisterShellWindowClass(context.instance, kMainWindowClass, MainWindowProc)) return nullptr;
+    // On the phone a top-level window of default size covers the screen without a caption; the
+    // desktop gives such a window only to pop-ups of an explicit size.
+    context.mainWindow = CreateWindowExW(0, kMainWindowClass, kTextProductName, WS_POPUP | WS_VISIBLE, 0, 0,
+                                         GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
+                                         nullptr, context.instance, nullptr);
+    return context.mainWindow;
+}
+
+void EnterRunningPhase() {
+    AppContext& context = *GetAppContext();
+    context.loginPhase = false;
+    ShowWindow(context.loginWindow, SW_HIDE);
+    if (context.loginMenuBar != nullptr) ShowWindow(context.loginMenuBar, SW_HIDE);
+
+    CreatePanes(context);
+    ShowPane(kPaneMe, true);
+    UpdateWindow(context.mainWindow);
+    SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
+    ShowPlaceLine(context);
+    if (!context.inPrivateHours && context.accountMode == 0) {
+        ShowTransferStatus();
+        FetchGroupsIntoPanes(context);
+        ShowIdleStatus();
+    }
+    StartCellSampler(context.cellMonitor);
+    SetTimer(context.mainWindow, TIMER_PRIVATE_HOURS, kPrivateHoursCheckMs, nullptr);
+    context.reportFailures = 0;
+}
+
+void RunMainWindow() {
+    AppContext& context = *GetAppContext();
+    HWND window = CreateMainWindow();
+    if (window == nullptr) return;
+    if (context.startedHidden) {
+        ShowWindow(window, SW_HIDE);
+    } else {
+        BringForward(window);
+    }
+    ShowWindow(context.loginWindow, SW_SHOW);
+    UpdateWindow(context.loginWindow);
+    if (context.autoLogIn) {
+        PostMessageW(context.loginWindow, WM_COMMAND, MAKEWPARAM(IDC_LOGIN_BUTTON, BN_CLICKED), 0);
+    }
+    if (RunMessageLoop() != kQuitLoginSucceeded) return;
+
+    if (context.startedHidden) BringForward(window);
+    EnterRunningPhase();
+    RunMessageLoop();
+}
 
 int RunMessageLoop() {
     MSG message;
@@ -16,18 +319,66 @@ int RunMessageLoop() {
 
 void ShowPane(int index, bool select) {
     AppContext& context = *GetAppContext();
-    const Pane& current = context.panes[context.currentPane];
-    if (current.window != nullptr) ShowWindow(current.window, SW_HIDE);
-    if (current.menuBar != nullptr) ShowWindow(current.menuBar, SW_HIDE);
-    context.currentPane = index;
-    const Pane& next = context.panes[index];
-    if (next.window != nullptr) ShowWindow(next.window, SW_SHOW);
-    if (next.menuBar != nullptr) ShowWindow(next.menuBar, SW_SHOW);
-    if (select) context.selectedTab = index;
+    if (context.currentPane == kPaneConfiguration && context.settingsDirty) {
+        const int answer = ShowMessageBox(context.mainWindow, kTextUnsavedSettings, kTextAttentionCaption,
+                                          MB_YESNO | MB_ICONEXCLAMATION);
+        if (answer == IDYES) {
+            SaveConfigurationTab();
+        } else {
+            RevertConfigurationTab();
+        }
+        context.settingsDirty = false;
+    }
+    SwitchPane(context, index);
+    InvalidateRect(context.mainWindow, &context.contentRect, TRUE);
+    SetFocus(context.mainWindow);
+    if (select) context.selectedTab = context.currentPane;
 }
 
-void ReturnToSelectedTab() { ShowPane(GetAppContext()->selectedTab, false); }
+void ReturnToSelectedTab() {
+    AppContext& context = *GetAppContext();
+    SwitchPane(context, context.selectedTab);
+}
 
-void RunReportCycle() {}
+unsigned ReportTimerIntervalMs(const AppContext& context) {
+    if (context.rateMode != 0 || context.cellMonitor == nullptr || context.cellMonitor->enabled == 0) {
+        return kPeriodicReportMs;
+    }
+    const int seconds =
+        context.reportInterval < kMinimumReportIntervalSeconds ? kMinimumReportIntervalSeconds : context.reportInterval;
+    return static_cast<unsigned>(seconds) * 1000u;
+}
 
-void SetPrivateHours(bool on) { GetAppContext()->inPrivateHours = on; }
+void RunReportCycle() {
+    AppContext& context = *GetAppContext();
+    ShowTransferStatus();
+    KillTimer(context.mainWindow, TIMER_REPORT);
+    if (!SendLocationReport(context, context.placeMark)) {
+        ++context.reportFailures;
+        if (context.reportFailures >= kReportFailuresBeforeSwitchOff) context.visibility = kVisibilitySwitchedOff;
+        RestoreIdleUnlessReported(context);
+        return;
+    }
+    context.reportFailures = 0;
+    SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
+    ShowPlaceLine(context);
+    if (!context.inPrivateHours && context.accountMode == 0) FetchGroupsIntoPanes(context);
+    ShowIdleStatus();
+}
+
+void ClearShownGroups() {
+    AppContext& context = *GetAppContext();
+    ClearGroups(context);
+    SendMessageW(context.panes[kPaneGroups].window, WM_SIZE, 0, 0);
+    SendMessageW(context.panes[kPaneGroupList].window, WM_SIZE, 0, 0);
+}
+
+void SetPrivateHours(bool on) {
+    AppContext& context = *GetAppContext();
+    context.inPrivateHours = on;
+    if (on) {
+        ClearShownGroups();
+        return;
+    }
+    FetchGroupsIntoPanes(context);
+}

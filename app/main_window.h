@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+struct AppContext;
+
 // Pane indexes, in the fixed order of AppContext::panes.
 inline constexpr int kPaneMe = 0;
 inline constexpr int kPaneGroups = 1;
@@ -11,9 +13,24 @@ inline constexpr int kPaneVisibility = 3;
 inline constexpr int kPaneGroupList = 4;
 inline constexpr int kPanePlaceEditor = 5;
 
+// The periodic report when it does not follow the server's interval: 15 minutes.
+inline constexpr unsigned kPeriodicReportMs = 900000;
+// The private hours are checked once a minute.
+inline constexpr unsigned kPrivateHoursCheckMs = 60000;
+// The shortest report interval taken from the server: a "timer" of 0 or less (or a few seconds)
+// would otherwise make the phone report without pause and drain its battery.
+inline constexpr int kMinimumReportIntervalSeconds = 30;
+
 // The start sequence after a successful initialisation: main window, log-in, panes, main loop.
 // Returns when the main loop ends; the caller shuts down.
 void RunMainWindow();
+
+// Registers the class and creates the main window with its login window; null on failure.
+HWND CreateMainWindow();
+
+// What follows a successful log-in: the panes, the Me tab on screen, the first groups, the timers
+// and the sampling worker.
+void EnterRunningPhase();
 
 // Fetches and dispatches messages until the quit message; returns its code.
 int RunMessageLoop();
@@ -28,5 +45,11 @@ void ReturnToSelectedTab();
 // Location report, place line and groups: the work of timer 200.
 void RunReportCycle();
 
+// The interval timer 200 is armed with after a successful report.
+unsigned ReportTimerIntervalMs(const AppContext& context);
+
 // Enters or leaves the private hours.
 void SetPrivateHours(bool on);
+
+// Empties the groups and lets the group panes show that.
+void ClearShownGroups();

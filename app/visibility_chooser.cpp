@@ -1,17 +1,180 @@
-// Stand-in until the visibility chooser is built: a plain hidden pane; the state changes locally.
 #include "app/visibility_chooser.h"
 
-#include "app/app_context.h"
+#include <windowsx.h>
 
-HWND CreateStateWindow(HWND parent) {
-    AppContext& context = *GetAppContext();
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = context.instance;
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = L"StateWnd";
-    RegisterClassW(&windowClass);
-    return CreateWindowW(L"StateWnd", L"", WS_CHILD, 0, 0, 0, 0, parent, nullptr, context.instance, nullptr);
+#include "app/app_context.h"
+#include "app/main_window.h"
+#include "app/status_line.h"
+#include "app/window_class.h"
+#include "location/cell_sampler.h"
+#include "platform/aygshell.h"
+#include "protocol/configuration.h"
+#include "resources/resource_ids.h"
+#include "resources/texts.h"
+
+namespace {
+
+constexpr wchar_t kStateWindowClass[] = L"StateWnd";
+
+struct StateDefinition {
+    int icon;
+    const wchar_t* title;
+    const wchar_t* description;
+};
+
+constexpr StateDefinition kStates[kVisibilityStateCount] = {
+    {IDI_STATE_VISIBLE, kTextStateVisible, kTextStateVisibleDescription},
+    {IDI_STATE_VISIBLE_TO_GROUPS, kTextStateVisibleToGroups, kTextStateVisibleToGroupsDescription},
+    {IDI_STATE_INVISIBLE, kTextStateInvisible, kTextStateInvisibleDescription},
+    {IDI_STATE_SWITCHED_OFF, kTextStateSwitchedOff, kTextStateSwitchedOffDescription},
+};
+
+HWND CreateHiddenMenuBar(HWND parent, UINT resource) {
+    SHMENUBARINFO info = {};
+    info.cbSize = sizeof(info);
+    info.hwndParent = parent;
+    info.dwFlags = SHCMBF_HMENU;
+    info.nToolBarId = resource;
+    info.hInstRes = GetAppContext()->instance;
+    if (!SHCreateMenuBar(&info)) return nullptr;
+    ShowWindow(info.hwndMB, SW_HIDE);
+    return info.hwndMB;
 }
 
-void SetVisibility(int state) { GetAppContext()->visibility = state; }
+// One row per state: the icon, the title, and the description wrapped in the right-hand column.
+void PaintStateRow(HDC dc, const AppContext& context, int state, RECT row, int rowHeight) {
+    const int s = context.scale;
+    const VisibilityState& entry = context.visibilityStates[state];
+    // The outline of each row draws the separators between them.
+    Rectangle(dc, -1, row.top - 1, row.right + 1, row.bottom);
+    DrawIconEx(dc, 5 * s, row.top + (rowHeight - 24 * s) / 2, entry.icon, 24 * s, 24 * s, 0, nullptr, DI_NORMAL);
+
+    SelectObject(dc, context.fontBold);
+    RECT title = {34 * s, row.top, row.right, row.bottom};
+    DrawTextW(dc, entry.title, -1, &title, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+
+    SelectObject(dc, context.fontSmall);
+    RECT description = {140 * s, row.top, row.right, row.bottom};
+    RECT measured = description;
+    DrawTextW(dc, entry.description, -1, &measured, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
+    OffsetRect(&description, 0, (rowHeight - (measured.bottom - measured.top)) / 2);
+    DrawTextW(dc, entry.description, -1, &description, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+}
+
+void OnPaint(HWND window) {
+    const AppContext& context = *GetAppContext();
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT client;
+    GetClientRect(window, &client);
+    const int rowHeight = client.bottom / kVisibilityStateCount;
+    const COLORREF oldColor = SetTextColor(dc, RGB(0, 0, 0));
+    HGDIOBJ oldFont = GetCurrentObject(dc, OBJ_FONT);
+    for (int state = 0; state < kVisibilityStateCount; ++state) {
+        const bool last = state == kVisibilityStateCount - 1;
+        const RECT row = {0, state * rowHeight, client.right, last ? client.bottom + 1 : (state + 1) * rowHeight};
+        PaintStateRow(dc, context, state, row, rowHeight);
+    }
+    SetTextColor(dc, oldColor);
+    SelectObject(dc, oldFont);
+    EndPaint(window, &paint);
+}
+
+void OnTap(HWND window, int x, int y) {
+    RECT client;
+    GetClientRect(window, &client);
+    const int rowHeight = client.bottom / kVisibilityStateCount;
+    if (x <= client.left || x >= client.right) return;
+    for (int state = 0; state < kVisibilityStateCount; ++state) {
+        if (y > state * rowHeight && y < (state + 1) * rowHeight) {
+            ShowTransferStatus();
+            SetVisibility(state);
+            ShowIdleStatus();
+            ReturnToSelectedTab();
+            return;
+        }
+    }
+}
+
+bool OnCommand(WORD command) {
+    switch (command) {
+    case IDM_MINIMIZE:
+        ShowWindow(GetAppContext()->mainWindow, SW_MINIMIZE);
+        return true;
+    case IDM_BACK:
+        ReturnToSelectedTab();
+        return true;
+    default:
+        return false;
+    }
+}
+
+LRESULT CALLBACK StateWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        GetAppContext()->panes[kPaneVisibility].menuBar = CreateHiddenMenuBar(window, IDR_MENU_STATE);
+        return 0;
+    case WM_PAINT:
+        OnPaint(window);
+        return 0;
+    case WM_LBUTTONUP:
+        OnTap(window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_COMMAND:
+        if (OnCommand(LOWORD(wParam))) return 0;
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+void LoadVisibilityStates(AppContext& context) {
+    const int size = 24 * context.scale;
+    for (int state = 0; state < kVisibilityStateCount; ++state) {
+        VisibilityState& entry = context.visibilityStates[state];
+        entry.icon = static_cast<HICON>(
+            LoadImageW(context.instance, MAKEINTRESOURCEW(kStates[state].icon), IMAGE_ICON, size, size, 0));
+        entry.title = kStates[state].title;
+        entry.description = kStates[state].description;
+    }
+}
+
+HWND CreateStateWindow(HWND parent) {
+    const AppContext& context = *GetAppContext();
+    if (!RegisterShellWindowClass(context.instance, kStateWindowClass, StateWindowProc)) return nullptr;
+    const RECT& content = context.contentRect;
+    const int s = context.scale;
+    HWND window = CreateWindowExW(0, kStateWindowClass, L"", WS_CHILD, content.left + context.borderX,
+                                  content.top + context.borderY + 20 * s, content.right - 2 * context.borderX,
+                                  content.bottom - 25 * s - 2 * context.borderY, parent, nullptr, context.instance,
+                                  nullptr);
+    if (window != nullptr) UpdateWindow(window);
+    return window;
+}
+
+void SetVisibility(int state) {
+    AppContext& context = *GetAppContext();
+    if (state == context.visibility) return;
+    // Leaving "Не виден" or "Отключен": the place and the groups are out of date, and a switch-off
+    // stopped the worker. A worker that still runs is not started twice.
+    if (context.visibility == kVisibilityInvisible || context.visibility == kVisibilitySwitchedOff) {
+        StartCellSampler(context.cellMonitor);
+        RunReportCycle();
+    }
+    context.visibility = state;
+    ShowTransferStatus();
+    if (state == kVisibilitySwitchedOff) {
+        // Switching off stays on the phone: nothing is sent, nothing is measured or reported.
+        SetDlgItemTextW(context.panes[kPaneMe].window, IDC_PLACE_LINE, L"");
+        KillTimer(context.mainWindow, TIMER_REPORT);
+        StopCellSampler(context.cellMonitor);
+        ClearShownGroups();
+        ShowIdleStatus();
+        return;
+    }
+    if (state == kVisibilityInvisible) ClearShownGroups();
+    SendVisibility(context, state);
+}

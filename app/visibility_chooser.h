@@ -3,6 +3,17 @@
 
 #include <windows.h>
 
+struct AppContext;
+
+// Values of AppContext::visibility.
+inline constexpr int kVisibilityVisible = 0;
+inline constexpr int kVisibilityVisibleToGroups = 1;
+inline constexpr int kVisibilityInvisible = 2;
+inline constexpr int kVisibilitySwitchedOff = 3;
+
+// Fills AppContext::visibilityStates: the icon, title and description of each state.
+void LoadVisibilityStates(AppContext& context);
+
 HWND CreateStateWindow(HWND parent);
 // Switches to state 0..3: tells the server, or for "Отключен" stops all location work locally.
 void SetVisibility(int state);

@@ -60,6 +60,8 @@ struct HttpServerState {
     AccessLog log;
     // Declared before the io_context: destroying it destroys the sessions still queued, which count down.
     std::atomic<int> sessions{0};
+    // When the last connection closed (steady clock ticks), for the idle time.
+    std::atomic<std::chrono::steady_clock::rep> lastClosed{0};
     asio::io_context io;
     tcp::acceptor acceptor;
     asio::steady_timer acceptPause{io};
@@ -79,7 +81,10 @@ public:
         tcp::endpoint remote = stream_.socket().remote_endpoint(ec);
         peer_ = ec ? "-" : remote.address().to_string();
     }
-    ~Session() { --server_.sessions; }
+    ~Session() {
+        server_.lastClosed = std::chrono::steady_clock::now().time_since_epoch().count();
+        --server_.sessions;
+    }
 
     void Start() {
         started_ = std::chrono::steady_clock::now();
@@ -245,6 +250,7 @@ std::uint16_t HttpServer::Port() const {
 }
 
 void HttpServer::Start(unsigned threads) {
+    impl_->lastClosed = std::chrono::steady_clock::now().time_since_epoch().count();
     impl_->Accept();
     for (unsigned i = 0; i < std::max(1u, threads); ++i) {
         impl_->threads.emplace_back([this] { impl_->io.run(); });
@@ -265,6 +271,12 @@ void HttpServer::Stop() {
     impl_->io.stop();
     for (std::thread& thread : impl_->threads) thread.join();
     impl_->threads.clear();
+}
+
+std::chrono::steady_clock::duration HttpServer::IdleFor() const {
+    if (impl_->sessions > 0) return std::chrono::steady_clock::duration::zero();
+    std::chrono::steady_clock::time_point closed{std::chrono::steady_clock::duration(impl_->lastClosed.load())};
+    return std::chrono::steady_clock::now() - closed;
 }
 
 }  // namespace pelmora

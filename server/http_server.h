@@ -37,6 +37,9 @@ public:
     void Start(unsigned threads);
     // Stops accepting, gives the requests under way a moment to finish, and joins the threads.
     void Stop();
+    // How long no connection has been open: zero while one is, otherwise the time since the last one
+    // closed (or since Start when none came).
+    std::chrono::steady_clock::duration IdleFor() const;
 
 private:
     std::unique_ptr<HttpServerState> impl_;

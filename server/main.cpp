@@ -5,6 +5,8 @@
 #include "server/service.h"
 #include "server/store.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -18,7 +20,7 @@ namespace {
 
 const char* const kUsage =
     "usage: pelmora-server [--listen ADDR:PORT] [--db PATH] [--demo [--walk-step SECONDS]] [--threads N]\n"
-    "                      [--ready-file FILE]\n"
+    "                      [--ready-file FILE] [--idle-exit SECONDS]\n"
     "       pelmora-server [--db PATH] COMMAND...\n"
     "\n"
     "Serves the Pelmora phones over HTTP/1.0 and keeps the service's data in SQLite.\n"
@@ -29,9 +31,12 @@ const char* const kUsage =
     "  --demo               seed the demo (Moscow, six people, three groups) into an empty database and\n"
     "                       walk the demo people along their routes; the demo account is\n"
     "                       demo@pelmora.ru with the password pelmora\n"
-    "  --walk-step SECONDS  how often the demo people move on (default 20; 0: they stay put)\n"
+    "  --walk-step SECONDS  how often the demo people move on (default 20; 0: they stay put at the\n"
+    "                       start of their routes)\n"
     "  --threads N          connection threads (default 2)\n"
     "  --ready-file FILE    once listening, write the port number to FILE\n"
+    "  --idle-exit SECONDS  stop when no connection has been open for SECONDS (for a server that a\n"
+    "                       test or script starts and cannot signal)\n"
     "  --help               this text\n"
     "\n"
     "Commands:\n"
@@ -54,6 +59,7 @@ struct Options {
     unsigned walkSeconds = 20;
     unsigned threads = 2;
     std::string readyFile;
+    unsigned idleExitSeconds = 0;  // 0: serve until a signal
     std::vector<std::string> command;
 };
 
@@ -98,6 +104,8 @@ Options ParseOptions(int argc, char** argv) {
             options.walkSeconds = Count(value(), "--walk-step", 0, 86400);
         } else if (word == "--ready-file") {
             options.readyFile = value();
+        } else if (word == "--idle-exit") {
+            options.idleExitSeconds = Count(value(), "--idle-exit", 1, 86400);
         } else if (word == "--threads") {
             options.threads = Count(value(), "--threads", 1, 64);
         } else if (pelmora::IsAdminCommand(word)) {
@@ -108,6 +116,24 @@ Options ParseOptions(int argc, char** argv) {
         }
     }
     return options;
+}
+
+// Waits for SIGINT or SIGTERM (blocked in `signals`) or, with an idle limit, until no connection has
+// been open for that long.
+void WaitForStop(const sigset_t& signals, const pelmora::HttpServer& server, unsigned idleExitSeconds) {
+    int signal = 0;
+    if (idleExitSeconds == 0) {
+        sigwait(&signals, &signal);
+        return;
+    }
+    const std::chrono::steady_clock::duration limit = std::chrono::seconds(idleExitSeconds);
+    const std::chrono::steady_clock::duration shortest = std::chrono::milliseconds(100);
+    for (std::chrono::steady_clock::duration idle = server.IdleFor(); idle < limit; idle = server.IdleFor()) {
+        // Sleeps until the limit would be reached if nothing connects meanwhile.
+        auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(limit - idle, shortest));
+        timespec pause{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
+        if (sigtimedwait(&signals, nullptr, &pause) > 0) return;
+    }
 }
 
 int Serve(pelmora::Store& store, const Options& options) {
@@ -123,6 +149,11 @@ int Serve(pelmora::Store& store, const Options& options) {
         std::cout << "pelmora-server: demo data seeded; log in as " << pelmora::kDemoEmail << " with the password "
                   << pelmora::kDemoPassword << std::endl;
     }
+
+    pelmora::DemoWalker walker(store, pelmora::SystemClock);
+    // People who stay put still stand somewhere: without a report they would have no place at all.
+    // They take their places before the first phone can ask where they are.
+    if (options.demo && options.walkSeconds == 0) walker.Step();
 
     std::mutex logMutex;
     pelmora::Service service(store, pelmora::SystemClock);
@@ -146,11 +177,9 @@ int Serve(pelmora::Store& store, const Options& options) {
     }
     std::cout << "pelmora-server: listening on " << options.address << ":" << server.Port() << std::endl;
 
-    pelmora::DemoWalker walker(store, pelmora::SystemClock);
     if (options.demo && options.walkSeconds > 0) walker.Start(std::chrono::seconds(options.walkSeconds));
 
-    int signal = 0;
-    sigwait(&signals, &signal);
+    WaitForStop(signals, server, options.idleExitSeconds);
     std::cout << "pelmora-server: stopping" << std::endl;
     walker.Stop();
     server.Stop();

@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -184,6 +186,61 @@ TEST_F(ProgramTest, ServerWithDemoListensOnAFreePortAndStopsOnSignal) {
     std::string stopping = std::fgets(line, sizeof line, lines) ? line : "";
     EXPECT_EQ(stopping, "pelmora-server: stopping\n");
     fclose(lines);
+}
+
+// A server that a test starts and cannot signal ends once nobody has connected for a while; the demo
+// people who do not walk stand at the start of their routes.
+TEST_F(ProgramTest, AnIdleServerStopsByItselfWithTheStillDemoPeopleInTheirPlaces) {
+    std::string db = (directory_ / "idle.db").string();
+    std::string ready = (directory_ / "idle.port").string();
+    std::string output = (directory_ / "idle.out").string();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::freopen(output.c_str(), "w", stdout);
+        execl(PELMORA_SERVER_PROGRAM, PELMORA_SERVER_PROGRAM, "--listen", "127.0.0.1:0", "--db", db.c_str(), "--demo",
+              "--walk-step", "0", "--idle-exit", "1", "--ready-file", ready.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int wait = 0; wait < 500 && !std::filesystem::exists(ready); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::ifstream(ready) >> port_;
+    ASSERT_NE(port_, 0) << "no ready file";
+
+    std::string token = Login(kDemoEmail, kDemoPassword);
+    auto groups = Request("ineed", "token=" + token + "&group_list=1");
+    std::map<std::string, std::string> addresses;
+    for (const TiXmlElement* group = testing::ElementAt(groups.get(), "ineed/groups/group"); group != nullptr;
+         group = group->NextSiblingElement("group")) {
+        for (const TiXmlElement* user = testing::ElementAt(group, "users/user"); user != nullptr;
+             user = user->NextSiblingElement("user")) {
+            addresses[testing::TextAt(user, "name")] = testing::TextAt(user, "address");
+        }
+    }
+    EXPECT_EQ(addresses["Ольга Кузнецова"], "Москва, ул. Арбат, 54");
+    EXPECT_EQ(addresses["Дмитрий Волков"], "Москва, Комсомольская площадь, 3");
+    EXPECT_EQ(addresses["Марина Смирнова"], "Дом, ул. Пятницкая, д.41");
+    EXPECT_EQ(addresses["Сергей Новиков"], "<missing>");
+    const auto lastRequest = std::chrono::steady_clock::now();
+
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - lastRequest < std::chrono::seconds(10)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (ended == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the server did not stop by itself";
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - lastRequest, std::chrono::milliseconds(900));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream lines(output);
+    std::string text((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("pelmora-server: stopping\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -26,8 +26,10 @@ private:
     std::vector<unsigned short> ports_;
 };
 
-// A device profile: the radio's mode ("modem", "none", "silent") and modem, and the ports by name.
+// A device profile: the radio's mode ("modem", "none", "silent") and modem, the ports by name and,
+// with an operator code (such as "25001"), the handset data of a demo phone on that operator.
 std::string DeviceProfileText(const std::string& radioMode, const std::string& radioModem,
-                              const std::vector<std::pair<std::string, std::string>>& ports);
+                              const std::vector<std::pair<std::string, std::string>>& ports,
+                              const std::string& operatorCode = std::string());
 // Makes `text` the device profile of this run; false when it could not be written or read.
 bool UseDeviceProfile(const std::string& text);

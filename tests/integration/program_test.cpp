@@ -1,0 +1,201 @@
+// Pelmora itself against the demo server: the program copied into a folder of its own with the demo
+// account's settings and a phone simulator walking the demo cells as its modem. It logs in by itself,
+// shows its place on the Me tab, and ends when the configuration tab's "Закрыть программу совсем"
+// is pressed.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "native_process.h"
+#include "phonesim_process.h"
+#include "resources/resource_ids.h"
+#include "server_process.h"
+
+namespace {
+
+constexpr DWORD kLogInTimeoutMs = 30000;
+constexpr DWORD kExitTimeoutMs = 15000;
+constexpr char kPassHash[] = "5ef81f0bf48880bff0addd8443f2b381";  // MD5 of "pelmora"
+// From home on Пятницкая (7704/40403) northwards, a minute in each cell; LAC and CI as the modem
+// reports them.
+constexpr char kRoute[] = "60 1E18 9DD3\n60 1E18 9DD2\n60 1E18 9DD1\n";
+
+void WriteFile(const std::string& windowsPath, const std::string& text) {
+    std::ofstream file(windowsPath, std::ios::binary | std::ios::trunc);
+    file << text;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+// Asks `done` every 100 ms until it holds or `timeoutMs` pass.
+bool WaitFor(DWORD timeoutMs, const std::function<bool()>& done) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount64() > deadline) return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+struct WindowSearch {
+    DWORD process;
+    std::vector<HWND> windows;
+};
+
+// The top-level windows of one process.
+std::vector<HWND> WindowsOf(DWORD process) {
+    WindowSearch search = {process, {}};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == search->process) search->windows.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.windows;
+}
+
+class ProgramRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Start());
+        folder = UniqueScratchPath("program");
+        ASSERT_TRUE(CreateDirectoryA(WindowsPath(folder).c_str(), nullptr));
+        WriteFile(WindowsPath(folder + "/route.txt"), kRoute);
+        ASSERT_TRUE(phone.Start({"--route", folder + "/route.txt"}, 2));
+        ASSERT_TRUE(CopyFileA(PELMORA_PROGRAM, WindowsPath(folder + "/pelmora.exe").c_str(), FALSE));
+        WriteFile(WindowsPath(folder + "/device.xml"),
+                  DeviceProfileText("modem", phone.Endpoint(0), {{"COM2:", phone.Endpoint(1)}}, "25001"));
+        // Written the way no writer of the program writes it, so that the log-in's rewrite shows.
+        WriteFile(WindowsPath(folder + "/settings.xml"),
+                  std::string("<Settings><UserID>demo@pelmora.ru</UserID><AutoLogIn>1</AutoLogIn><PassHash>") +
+                      kPassHash + "</PassHash><AutoRun>0</AutoRun></Settings>");
+    }
+
+    void TearDown() override {
+        if (program.hProcess != nullptr) {
+            if (WaitForSingleObject(program.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(program.hProcess, 1);
+            WaitForSingleObject(program.hProcess, kExitTimeoutMs);
+            CloseHandle(program.hProcess);
+            CloseHandle(program.hThread);
+        }
+        for (const char* name : {"pelmora.exe", "settings.xml", "device.xml", "route.txt"}) {
+            DeleteFileA(WindowsPath(folder + "/" + name).c_str());
+        }
+        RemoveDirectoryA(WindowsPath(folder).c_str());
+    }
+
+    // Starts the copied program, told where the server is.
+    bool StartProgram() {
+        SetEnvironmentVariableA("PELMORA_SERVICE_HOST", "localhost");
+        SetEnvironmentVariableA("PELMORA_SERVICE_PORT", std::to_string(server.Port()).c_str());
+        const std::wstring executable = WidePath(folder + "/pelmora.exe");
+        std::wstring commandLine = L"\"" + executable + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        return CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              WidePath(folder).c_str(), &startup, &program) != FALSE;
+    }
+
+    static std::wstring WidePath(const std::string& linuxPath) {
+        const std::string path = WindowsPath(linuxPath);
+        return std::wstring(path.begin(), path.end());
+    }
+
+    // What the program shows at the top level, for a failure message: class and text of each window.
+    std::string ShownWindows() const {
+        std::wstring shown;
+        for (HWND window : WindowsOf(program.dwProcessId)) {
+            if (!IsWindowVisible(window)) continue;
+            shown += L"[" + ClassOf(window) + L"] " + TextOf(window) + L"\n";
+            for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+                if (IsWindowVisible(child)) shown += L"    [" + ClassOf(child) + L"] " + TextOf(child) + L"\n";
+            }
+        }
+        return testing::PrintToString(shown);
+    }
+
+    bool HasEnded() const { return WaitForSingleObject(program.hProcess, 0) == WAIT_OBJECT_0; }
+
+    bool ServerGot(const std::string& request) const {
+        const std::vector<std::string> requests = server.Requests();
+        return std::find(requests.begin(), requests.end(), request) != requests.end();
+    }
+
+    DemoServer server;
+    PhoneSim phone;
+    std::string folder;  // as Linux names it
+    PROCESS_INFORMATION program = {};
+};
+
+TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) {
+    ASSERT_TRUE(StartProgram());
+
+    HWND main = nullptr;
+    HWND meTab = nullptr;
+    const bool shown = WaitFor(kLogInTimeoutMs, [&] {
+        for (HWND window : WindowsOf(program.dwProcessId)) {
+            if (ClassOf(window) == L"PelMainWnd") main = window;
+        }
+        meTab = main != nullptr ? FindWindowExW(main, nullptr, L"PelAITabWnd", nullptr) : nullptr;
+        return HasEnded() ||
+               (meTab != nullptr && IsWindowVisible(meTab) && !TextOf(GetDlgItem(meTab, IDC_PLACE_LINE)).empty());
+    });
+    ASSERT_FALSE(HasEnded()) << "the program ended before its Me tab showed a place";
+    ASSERT_TRUE(shown) << "no Me tab with a place line; the program shows:\n" << ShownWindows();
+    EXPECT_EQ(L"Дом ул. Пятницкая, д.41", TextOf(GetDlgItem(meTab, IDC_PLACE_LINE)));
+    EXPECT_TRUE(IsWindowVisible(main));
+
+    // The groups are fetched once the main window is up.
+    EXPECT_TRUE(WaitFor(kLogInTimeoutMs, [this] { return ServerGot("ineed demo@pelmora.ru ok"); }))
+        << server.AccessLog();
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_GE(requests.size(), 4u) << server.AccessLog();
+    EXPECT_EQ((std::vector<std::string>{"hand demo@pelmora.ru ok", "config demo@pelmora.ru ok",
+                                        "isee demo@pelmora.ru ok", "ineed demo@pelmora.ru ok"}),
+              std::vector<std::string>(requests.begin(), requests.begin() + 4));
+
+    const HWND configurationTab = FindWindowExW(main, nullptr, L"PelConfigTabWnd", nullptr);
+    ASSERT_NE(nullptr, configurationTab);
+    const HWND quit = GetDlgItem(configurationTab, IDC_CONFIG_QUIT);
+    ASSERT_NE(nullptr, quit);
+    EXPECT_EQ(L"Закрыть программу совсем", TextOf(quit));
+    ASSERT_TRUE(PostMessageW(configurationTab, WM_COMMAND, MAKEWPARAM(IDC_CONFIG_QUIT, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(quit)));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program.hProcess, kExitTimeoutMs)) << ShownWindows();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(GetExitCodeProcess(program.hProcess, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+
+    EXPECT_EQ(std::string("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n"
+                          "<Settings>\n"
+                          "    <AutoRun>0</AutoRun>\n"
+                          "    <AutoLogIn>1</AutoLogIn>\n"
+                          "    <UserID>demo@pelmora.ru</UserID>\n"
+                          "    <PassHash>") +
+                  kPassHash +
+                  "</PassHash>\n"
+                  "    <SubName />\n"
+                  "</Settings>\n",
+              ReadWholeFile(WindowsPath(folder + "/settings.xml")));
+}
+
+}  // namespace

@@ -66,14 +66,14 @@ std::vector<ControlBounds> LayControls(int clientWidth, int s) {
 
 void CreateControls(HWND window, const AppContext& context) {
     // In the order of LayControls.
-    struct ControlSpec {
+    struct ControlLayout {
         const wchar_t* className;
         const wchar_t* text;
         DWORD style;
         int limit;  // characters; 0 for controls without text entry
     };
     const DWORD edit = WS_BORDER | ES_LEFT | ES_AUTOHSCROLL;
-    const ControlSpec controls[] = {
+    const ControlLayout controls[] = {
         {L"EDIT", kTextTitlePlaceholder, edit, 50},
         {L"EDIT", kTextStreetPlaceholder, edit, 128},
         {L"EDIT", kTextHousePlaceholder, edit, 8},
@@ -86,11 +86,11 @@ void CreateControls(HWND window, const AppContext& context) {
     GetClientRect(window, &client);
     const std::vector<ControlBounds> bounds = LayControls(client.right, context.scale);
     for (size_t index = 0; index < bounds.size(); ++index) {
-        const ControlSpec& spec = controls[index];
+        const ControlLayout& layout = controls[index];
         const ControlBounds& at = bounds[index];
-        HWND control = CreatePaneControl(context, window, at.id, spec.className, spec.text, spec.style, at.x, at.y,
-                                         at.width, at.height);
-        if (control != nullptr && spec.limit > 0) SendMessageW(control, EM_LIMITTEXT, spec.limit, 0);
+        HWND control = CreatePaneControl(context, window, at.id, layout.className, layout.text, layout.style, at.x,
+                                         at.y, at.width, at.height);
+        if (control != nullptr && layout.limit > 0) SendMessageW(control, EM_LIMITTEXT, layout.limit, 0);
     }
     HWND audience = GetDlgItem(window, IDC_PLACE_AUDIENCE);
     for (const wchar_t* text : {kTextAudienceOnlyMe, kTextAudienceEverybody, kTextAudienceMyGroups}) {

@@ -29,7 +29,7 @@ int g_configurationScroll = 0;
 // Every mode but the normal one gets the short layout with the name field.
 bool HasNameLayout(const AppContext& context) { return context.accountMode != 0; }
 
-struct ControlSpec {
+struct ControlLayout {
     int id;
     const wchar_t* className;
     const wchar_t* text;
@@ -38,12 +38,12 @@ struct ControlSpec {
     int height;  // units
 };
 
-void CreateControl(HWND window, const AppContext& context, const ControlSpec& spec) {
+void CreateControl(HWND window, const AppContext& context, const ControlLayout& layout) {
     const int s = context.scale;
     RECT client;
     GetClientRect(window, &client);
-    CreatePaneControl(context, window, spec.id, spec.className, spec.text, spec.style, client.left + 10 * s, spec.y * s,
-                      client.right - 20 * s, spec.height * s);
+    CreatePaneControl(context, window, layout.id, layout.className, layout.text, layout.style, client.left + 10 * s,
+                      layout.y * s, client.right - 20 * s, layout.height * s);
 }
 
 bool IsChecked(HWND window, int id) { return IsDlgButtonChecked(window, id) == BST_CHECKED; }
@@ -72,7 +72,7 @@ void OnCreate(HWND window) {
     context.panes[kPaneConfiguration].menuBar = CreatePaneMenuBar(context, window, IDR_MENU_CONFIGURATION);
     const DWORD checkBox = BS_AUTOCHECKBOX | BS_MULTILINE;
     if (!HasNameLayout(context)) {
-        const ControlSpec controls[] = {
+        const ControlLayout controls[] = {
             {IDC_CONFIG_REFRESH, L"BUTTON", kTextRefreshAll, BS_PUSHBUTTON, 46, 24},
             {IDC_CONFIG_QUIT, L"BUTTON", kTextQuitCompletely, BS_PUSHBUTTON, 80, 24},
             {IDC_CONFIG_RATE_OPTIMAL, L"BUTTON", kTextRateOptimal, BS_AUTORADIOBUTTON | WS_GROUP, 152, 15},
@@ -81,17 +81,17 @@ void OnCreate(HWND window) {
             {IDC_CONFIG_AUTO_LOGIN, L"BUTTON", kTextAutoLogIn, checkBox, 266, 30},
             {IDC_CONFIG_AUTO_RUN, L"BUTTON", kTextAutoRun, checkBox, 306, 30},
         };
-        for (const ControlSpec& control : controls) CreateControl(window, context, control);
+        for (const ControlLayout& control : controls) CreateControl(window, context, control);
         ShowRate(window, context);
     } else {
         // Only account mode 1 lets the user rename themselves; other modes show the name.
         const DWORD nameStyle = WS_BORDER | ES_LEFT | (context.accountMode == 1 ? 0 : ES_READONLY);
-        const ControlSpec controls[] = {
+        const ControlLayout controls[] = {
             {IDC_CONFIG_NAME, L"EDIT", L"", nameStyle, 70, 24},
             {IDC_CONFIG_AUTO_LOGIN, L"BUTTON", kTextAutoLogIn, checkBox, 114, 30},
             {IDC_CONFIG_AUTO_RUN, L"BUTTON", kTextAutoRun, checkBox, 164, 30},
         };
-        for (const ControlSpec& control : controls) CreateControl(window, context, control);
+        for (const ControlLayout& control : controls) CreateControl(window, context, control);
         ShowName(window, context);
     }
     ShowAutoLogIn(window, context);

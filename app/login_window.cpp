@@ -16,12 +16,12 @@
 #include "deployment.h"
 #include "location/cell_sampler.h"
 #include "location/location_report.h"
-#include "platform/aygshell.h"
 #include "protocol/configuration.h"
 #include "protocol/handshake.h"
 #include "protocol/transport.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 
 namespace {
 
@@ -62,12 +62,8 @@ struct ControlPlace {
 
 HWND CreateControl(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style,
                    const ControlPlace& place, int id) {
-    const AppContext& context = *GetAppContext();
-    HWND control = CreateWindowExW(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, place.x, place.y, place.width,
-                                   place.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                   context.instance, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(context.fontNormal), FALSE);
-    return control;
+    return CreatePaneControl(*GetAppContext(), parent, id, windowClass, text, style, place.x, place.y, place.width,
+                             place.height);
 }
 
 // A control's place from its position and height in units of `scale` and its width in pixels.
@@ -123,13 +119,9 @@ void SetUpScrollBar(HWND window, int height) {
 
 bool OnCreate(HWND window) {
     AppContext& context = *GetAppContext();
-    SHMENUBARINFO info = {};
-    info.cbSize = sizeof(info);
-    info.hwndParent = window;
-    info.dwFlags = SHCMBF_HMENU;
-    info.nToolBarId = IDR_MENU_LOGIN;
-    info.hInstRes = context.instance;
-    context.loginMenuBar = SHCreateMenuBar(&info) ? info.hwndMB : nullptr;
+    // Unlike a pane's, the login window's menu bar is on screen with it from the start.
+    context.loginMenuBar = CreatePaneMenuBar(context, window, IDR_MENU_LOGIN);
+    if (context.loginMenuBar != nullptr) ShowWindow(context.loginMenuBar, SW_SHOW);
     // The controls are laid out for the width left beside the scroll bar, if the form needs one.
     SetUpScrollBar(window, ClientHeight(window));
     CreateControls(window);
@@ -319,9 +311,7 @@ LRESULT CALLBACK LoginWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         OnTap(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_CTLCOLORSTATIC:
-        // Labels and the check box sit on the form's white, as on the phone.
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+        return ColourControlOnWhite(wParam);
     default:
         break;
     }

@@ -93,9 +93,7 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-void ShowPlaceLine(const AppContext& context) {
-    SetDlgItemTextW(context.panes[kPaneMe].window, IDC_PLACE_LINE, ComposePlaceLine(context).c_str());
-}
+void ShowPlaceLine(const AppContext& context) { SetPlaceLine(context, ComposePlaceLine(context)); }
 
 // Group panes re-measure on a size message with zero arguments; their lists start at the top again.
 void FetchGroupsIntoPanes(AppContext& context) {

@@ -5,12 +5,12 @@
 #include "app/app_context.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
-#include "app/window_class.h"
 #include "location/cell_sampler.h"
-#include "platform/aygshell.h"
 #include "protocol/configuration.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/me_tab.h"
+#include "screens/pane_window.h"
 
 namespace {
 
@@ -28,18 +28,6 @@ constexpr StateDefinition kStates[kVisibilityStateCount] = {
     {IDI_STATE_INVISIBLE, kTextStateInvisible, kTextStateInvisibleDescription},
     {IDI_STATE_SWITCHED_OFF, kTextStateSwitchedOff, kTextStateSwitchedOffDescription},
 };
-
-HWND CreateHiddenMenuBar(HWND parent, UINT resource) {
-    SHMENUBARINFO info = {};
-    info.cbSize = sizeof(info);
-    info.hwndParent = parent;
-    info.dwFlags = SHCMBF_HMENU;
-    info.nToolBarId = resource;
-    info.hInstRes = GetAppContext()->instance;
-    if (!SHCreateMenuBar(&info)) return nullptr;
-    ShowWindow(info.hwndMB, SW_HIDE);
-    return info.hwndMB;
-}
 
 // One row per state: the icon, the title, and the description wrapped in the right-hand column.
 void PaintStateRow(HDC dc, const AppContext& context, int state, RECT row, int rowHeight) {
@@ -112,7 +100,7 @@ bool OnCommand(WORD command) {
 LRESULT CALLBACK StateWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
-        GetAppContext()->panes[kPaneVisibility].menuBar = CreateHiddenMenuBar(window, IDR_MENU_STATE);
+        GetAppContext()->panes[kPaneVisibility].menuBar = CreatePaneMenuBar(*GetAppContext(), window, IDR_MENU_STATE);
         return 0;
     case WM_PAINT:
         OnPaint(window);
@@ -143,16 +131,7 @@ void LoadVisibilityStates(AppContext& context) {
 }
 
 HWND CreateStateWindow(HWND parent) {
-    const AppContext& context = *GetAppContext();
-    if (!RegisterShellWindowClass(context.instance, kStateWindowClass, StateWindowProc)) return nullptr;
-    const RECT& content = context.contentRect;
-    const int s = context.scale;
-    HWND window = CreateWindowExW(0, kStateWindowClass, L"", WS_CHILD, content.left + context.borderX,
-                                  content.top + context.borderY + 20 * s, content.right - 2 * context.borderX,
-                                  content.bottom - 25 * s - 2 * context.borderY, parent, nullptr, context.instance,
-                                  nullptr);
-    if (window != nullptr) UpdateWindow(window);
-    return window;
+    return CreatePaneWindow(*GetAppContext(), kStateWindowClass, StateWindowProc, parent, 0);
 }
 
 void SetVisibility(int state) {
@@ -168,7 +147,7 @@ void SetVisibility(int state) {
     ShowTransferStatus();
     if (state == kVisibilitySwitchedOff) {
         // Switching off stays on the phone: nothing is sent, nothing is measured or reported.
-        SetDlgItemTextW(context.panes[kPaneMe].window, IDC_PLACE_LINE, L"");
+        SetPlaceLine(context, L"");
         KillTimer(context.mainWindow, TIMER_REPORT);
         StopCellSampler(context.cellMonitor);
         ClearShownGroups();

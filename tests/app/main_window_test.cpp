@@ -208,12 +208,18 @@ TEST_F(MainWindow, EnterUpAndDownGoToTheCurrentPane) {
     EXPECT_EQ((std::vector<WPARAM>{VK_UP, VK_DOWN, VK_RETURN}), ForwardedKeys());
 }
 
-TEST_F(MainWindow, LeavingUnsavedSettingsAsksOnce) {
+TEST_F(MainWindow, LeavingUnsavedSettingsAsksOnceAndNoRestoresTheStoredValues) {
     CreateRunningMain();
     ShowPane(kPaneConfiguration, true);
-    context().settingsDirty = true;
+    HWND autoLogIn = GetDlgItem(pane(kPaneConfiguration), IDC_CONFIG_AUTO_LOGIN);
+    ASSERT_EQ(BST_UNCHECKED, SendMessageW(autoLogIn, BM_GETCHECK, 0, 0));
+    SendMessageW(autoLogIn, BM_CLICK, 0, 0);
+    ASSERT_EQ(BST_CHECKED, SendMessageW(autoLogIn, BM_GETCHECK, 0, 0));
+    ASSERT_TRUE(context().settingsDirty);
     AnswerQuestionsWith(IDNO);
     Key(VK_RIGHT);
+    EXPECT_EQ(BST_UNCHECKED, SendMessageW(autoLogIn, BM_GETCHECK, 0, 0)) << "No puts the stored value back";
+    EXPECT_FALSE(context().autoLogIn);
     ASSERT_EQ(1u, questions_.size());
     EXPECT_EQ(main(), questions_[0].owner);
     EXPECT_EQ(std::wstring(kTextUnsavedSettings), questions_[0].text);

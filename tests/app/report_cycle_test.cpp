@@ -27,6 +27,7 @@ protected:
         CreateRunningMain();
         ASSERT_EQ((std::vector<std::string>{"ineed"}), RequestKinds());
     }
+    std::wstring PlaceLine() { return TextOf(GetDlgItem(pane(kPaneMe), IDC_PLACE_LINE)); }
     void ReportFails() {
         Reply(kReportRefused);
         RunReportCycle();
@@ -65,6 +66,7 @@ TEST_F(Running, OnlyASuccessfulReportArmsTheTimerAgainAndFetchesTheGroups) {
     EXPECT_EQ((std::vector<std::string>{"ineed", "isee", "isee", "ineed"}), RequestKinds());
     EXPECT_EQ(1u, context().groups.size());
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);
+    EXPECT_EQ(L"Дом Лесная, д.3", PlaceLine()) << "the place of the reply on the Me tab";
 }
 
 TEST_F(Running, ATransferErrorStaysOnTheStatusLine) {
@@ -190,7 +192,9 @@ TEST_F(Visibility, InvisibleEmptiesTheGroupsBeforeTheRequest) {
 
 TEST_F(Visibility, SwitchingOffStopsTheWorkerAndSendsNothing) {
     ASSERT_TRUE(IsCellSamplerRunning(context().cellMonitor));
+    ASSERT_NE(L"", PlaceLine());
     Pick(kVisibilitySwitchedOff);
+    EXPECT_EQ(L"", PlaceLine()) << "no place while switched off";
     EXPECT_EQ(1u, server_.RequestCount());
     EXPECT_FALSE(IsCellSamplerRunning(context().cellMonitor));
     EXPECT_FALSE(TakeTimer(TIMER_REPORT));

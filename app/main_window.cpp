@@ -290,7 +290,9 @@ void RunMainWindow() {
     HWND window = CreateMainWindow();
     if (window == nullptr) return;
     if (context.startedHidden) {
+        // The soft-key strip is a window of its own: a hidden program must not leave its "Выход" on screen.
         ShowWindow(window, SW_HIDE);
+        if (context.loginMenuBar != nullptr) ShowWindow(context.loginMenuBar, SW_HIDE);
     } else {
         BringForward(window);
     }

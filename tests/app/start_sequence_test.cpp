@@ -38,6 +38,7 @@ protected:
 
 struct FormState {
     bool mainVisible = true;
+    bool menuBarVisible = true;
     bool formEnabled = false;
     int progress = -1;
 };
@@ -51,12 +52,14 @@ TEST_F(StartSequence, AFailedAutomaticLogInLeavesTheHiddenWindowHiddenWithTheFor
     FormState seen;
     RunWhileLooping([this, &seen] {
         seen.mainVisible = IsWindowVisible(main()) != FALSE;
+        seen.menuBarVisible = IsWindowVisible(context().loginMenuBar) != FALSE;
         seen.formEnabled = IsWindowEnabled(loginControl(IDC_LOGIN_EMAIL)) && IsWindowEnabled(loginControl(IDC_LOGIN_BUTTON));
         seen.progress = static_cast<int>(SendDlgItemMessageW(login(), IDC_LOGIN_PROGRESS, PBM_GETPOS, 0, 0));
         PostMessageW(login(), WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
     });
     _wputenv(L"PELMORA_SERVICE_HOST=");
     EXPECT_FALSE(seen.mainVisible);
+    EXPECT_FALSE(seen.menuBarVisible) << "no soft keys of a hidden program";
     EXPECT_TRUE(seen.formEnabled);
     EXPECT_EQ(0, seen.progress);
     EXPECT_EQ(std::wstring(kTextCannotConnect), context().statusText);
@@ -68,11 +71,13 @@ TEST_F(StartSequence, AnOrdinaryStartShowsTheWindowWithTheFormAndWaits) {
     FormState seen;
     RunWhileLooping([this, &seen] {
         seen.mainVisible = IsWindowVisible(main()) != FALSE;
+        seen.menuBarVisible = IsWindowVisible(context().loginMenuBar) != FALSE;
         seen.formEnabled = IsWindowEnabled(loginControl(IDC_LOGIN_EMAIL)) != FALSE;
         seen.progress = IsWindowEnabled(loginControl(IDC_LOGIN_BUTTON)) ? 1 : 0;
         PostMessageW(login(), WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
     });
     EXPECT_TRUE(seen.mainVisible);
+    EXPECT_TRUE(seen.menuBarVisible);
     EXPECT_TRUE(seen.formEnabled);
     EXPECT_EQ(0, seen.progress) << "no log-in was started: the button waits for the user's input";
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);

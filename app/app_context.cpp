@@ -8,6 +8,7 @@
 #include "location/cell_monitor.h"
 #include "platform/aygshell.h"
 #include "platform/screen_metrics.h"
+#include "protocol/xml_document.h"
 #include "resources/texts.h"
 
 namespace {
@@ -71,7 +72,7 @@ int InitialiseApplication(HINSTANCE instance, bool startedHidden) {
     context.startedHidden = startedHidden;
 
     context.settingsPath = WideToAnsi(GetExecutableFolder()) + "\\settings.xml";
-    if (!context.settingsDocument.LoadFile(context.settingsPath.c_str(), TIXML_ENCODING_UNKNOWN)) {
+    if (!LoadXmlFile(context.settingsPath, TIXML_ENCODING_UNKNOWN, &context.settingsDocument)) {
         return kInitialiseFailed;
     }
     if (!ReadSettings(context)) return kInitialiseFailed;

@@ -105,7 +105,8 @@ void FetchGroupsIntoPanes(AppContext& context) {
     }
 }
 
-// A request that failed without a message of its own must not leave "Передача данных..." behind.
+// A request that failed without a message of its own must not leave "Передача данных..." behind; one
+// that failed with a message (a failed groups fetch after a good report) leaves it for its 5 seconds.
 void RestoreIdleUnlessReported(const AppContext& context) {
     if (context.statusText == kTextTransfer) ShowIdleStatus();
 }
@@ -278,7 +279,7 @@ void EnterRunningPhase() {
     if (!context.inPrivateHours && context.accountMode == 0) {
         ShowTransferStatus();
         FetchGroupsIntoPanes(context);
-        ShowIdleStatus();
+        RestoreIdleUnlessReported(context);
     }
     StartCellSampler(context.cellMonitor);
     SetTimer(context.mainWindow, TIMER_PRIVATE_HOURS, kPrivateHoursCheckMs, nullptr);
@@ -344,8 +345,9 @@ unsigned ReportTimerIntervalMs(const AppContext& context) {
     if (context.rateMode != 0 || context.cellMonitor == nullptr || context.cellMonitor->enabled == 0) {
         return kPeriodicReportMs;
     }
-    const int seconds =
-        context.reportInterval < kMinimumReportIntervalSeconds ? kMinimumReportIntervalSeconds : context.reportInterval;
+    int seconds = context.reportInterval;
+    if (seconds < kMinimumReportIntervalSeconds) seconds = kMinimumReportIntervalSeconds;
+    if (seconds > kMaximumReportIntervalSeconds) seconds = kMaximumReportIntervalSeconds;
     return static_cast<unsigned>(seconds) * 1000u;
 }
 
@@ -363,7 +365,7 @@ void RunReportCycle() {
     SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
     ShowPlaceLine(context);
     if (!context.inPrivateHours && context.accountMode == 0) FetchGroupsIntoPanes(context);
-    ShowIdleStatus();
+    RestoreIdleUnlessReported(context);
 }
 
 void ClearShownGroups() {

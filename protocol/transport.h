@@ -55,13 +55,20 @@ bool CheckHttpStatus(const std::string& reply);
 std::size_t FindXmlDocument(const std::string& reply);
 
 // The code of an "error" document (non-zero when the document is an error reply), 0 otherwise. Shows
-// "CODE: DESCRIPTION" itself; code 401 renews the log-in (see above) before it returns.
+// "CODE: DESCRIPTION" itself (its first 255 characters); code 401 renews the log-in (see above) before it returns.
 int CheckErrorReply(AppContext& context, const TiXmlDocument& document);
 
-// The exchange every request makes: sends `body` as `kind` to AppContext::serverHost, checks the
-// reply, parses it into `document` and returns the reply's root element for the kind ("handshake"
-// for "hand", the kind's own name otherwise). Returns null after any failure, having shown what the
-// user is to see: "Ошибка передачи данных" or the time-out text for a failed transfer, the status
-// text of a refused reply, the error of an error reply; a missing root element shows nothing.
+// The exchange every request makes: sends `body` as `kind` to AppContext::serverHost and reads the
+// reply with ReadReply. Returns null after any failure, having shown what the user is to see:
+// "Ошибка передачи данных" or the time-out text for a failed transfer, and what ReadReply shows.
 const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const std::string& body,
                                     TiXmlDocument* document);
+
+// The reply half of ExchangeRequest, over the reply's bytes (status line and headers included):
+// checks the status line, finds the XML document, parses it into `document`, handles an error reply
+// and returns the root element for the kind ("handshake" for "hand", the kind's own name otherwise).
+// Returns null after any failure, having shown the status text of a refused reply, the error of an
+// error reply (at most 255 characters of it), or "Ошибка передачи данных" for a document nested
+// too deep to parse safely (xml_document.h); a missing root element shows nothing.
+const TiXmlElement* ReadReply(AppContext& context, const char* kind, const std::string& reply,
+                              TiXmlDocument* document);

@@ -3,13 +3,16 @@
 #   make test    install what is missing, build, run every test (ends with CTest's summary)
 #   make run     start Pelmora in a phone-sized Wine desktop
 #   make screenshots  every screen at both phone sizes into docs/screens/
+#   make fuzz    a campaign of hostile replies: make fuzz INPUTS=1000000 SEED=7 (tools/reply-campaign)
 #   make clean   remove the build trees
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_BUILD := build/win
 NATIVE_BUILD := build/native
+INPUTS ?= 100000
+SEED ?= 1
 
-.PHONY: all build deps test run screenshots clean
+.PHONY: all build deps test run screenshots fuzz clean
 
 all: build
 
@@ -40,6 +43,14 @@ run: build
 
 screenshots: build
 	@tools/screenshots
+
+# Inputs that crash, hang or trip a checker are saved in build/win/reply-campaign/ for --replay.
+fuzz: build
+	@tools/wine-run --prepare
+	@status=0; \
+	tools/wine-run $(WIN_BUILD)/pelmora-reply-campaign.exe --inputs $(INPUTS) --seed $(SEED) || status=$$?; \
+	tools/wine-run --stop; \
+	exit $$status
 
 clean:
 	@tools/wine-run --stop 2>/dev/null || true

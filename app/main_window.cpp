@@ -38,6 +38,8 @@ HFONT CreateTahoma(int height, int weight, bool italic, bool underline) {
                        CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Tahoma");
 }
 
+}  // namespace
+
 void CreateFonts(AppContext& context) {
     const int s = context.scale;
     context.fontHeading = CreateTahoma(16 * s, FW_BOLD, false, false);
@@ -48,6 +50,8 @@ void CreateFonts(AppContext& context) {
     context.fontLogo = CreateTahoma(20 * s, FW_BOLD, true, false);
     context.nullPen = CreatePen(PS_NULL, 0, 0);
 }
+
+namespace {
 
 // The panes fill the space between the header and the status line; the login window covers
 // everything above the status line.

@@ -28,6 +28,9 @@ inline constexpr int kMaximumReportIntervalSeconds = 0x7FFFFFFF / 1000;
 // Returns when the main loop ends; the caller shuts down.
 void RunMainWindow();
 
+// The six Tahoma fonts and the null pen of AppContext, for the context's `scale`.
+void CreateFonts(AppContext& context);
+
 // Registers the class and creates the main window with its login window; null on failure.
 HWND CreateMainWindow();
 

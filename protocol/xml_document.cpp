@@ -207,13 +207,13 @@ private:
     // The start tag of an element, from its "<": the element is open afterwards, or already closed when
     // the tag ends in "/>". False where TinyXML gives up or a bound is passed.
     bool ReadStartTag() {
-        ++at_;
-        SkipWhiteSpace();
-        std::string_view name;
-        if (!ReadName(&name) || AtEnd()) return false;
-        open_.push_back(name);
+        // TinyXML has entered the element (and built it) before it reads the name.
+        open_.emplace_back();
         shape_.depth = std::max(shape_.depth, static_cast<int>(open_.size()));
         if (shape_.depth > kMaxXmlNesting) return false;
+        ++at_;
+        SkipWhiteSpace();
+        if (!ReadName(&open_.back()) || AtEnd()) return false;
         int attributes = 0;
         while (!AtEnd()) {
             SkipWhiteSpace();

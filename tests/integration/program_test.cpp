@@ -1,21 +1,29 @@
-// Pelmora itself against the demo server: the program copied into a folder of its own with the demo
-// account's settings and a phone simulator walking the demo cells as its modem. It logs in by itself,
-// shows its place on the Me tab, and ends when the configuration tab's "Закрыть программу совсем"
-// is pressed.
+// Pelmora itself, copied into a folder of its own with the demo account's settings and a phone
+// simulator walking the demo cells as its modem. Against the demo server it logs in by itself, shows
+// its place on the Me tab, and ends when the configuration tab's "Закрыть программу совсем" is
+// pressed. Against a hostile service it outlives group lists nested far too deep.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/app_context.h"
+#include "app/main_window.h"
+#include "app/status_line.h"
+#include "app/tab_header.h"
 #include "native_process.h"
 #include "phonesim_process.h"
+#include "platform/screen_metrics.h"
 #include "resources/resource_ids.h"
+#include "resources/texts.h"
 #include "server_process.h"
+#include "tests/support/fake_server.h"
 
 namespace {
 
@@ -73,10 +81,11 @@ std::vector<HWND> WindowsOf(DWORD process) {
     return search.windows;
 }
 
-class ProgramRun : public ::testing::Test {
+// A copy of the program in a scratch folder of its own, with the demo account's settings for an
+// automatic log-in and the phone simulator walking the demo cells as its modem.
+class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(server.Start());
         folder = UniqueScratchPath("program");
         ASSERT_TRUE(CreateDirectoryA(WindowsPath(folder).c_str(), nullptr));
         WriteFile(WindowsPath(folder + "/route.txt"), kRoute);
@@ -103,10 +112,10 @@ protected:
         RemoveDirectoryA(WindowsPath(folder).c_str());
     }
 
-    // Starts the copied program, told where the server is.
-    bool StartProgram() {
+    // Starts the copied program, told that the service is on `port` of this machine.
+    bool StartProgram(unsigned short port) {
         SetEnvironmentVariableA("PELMORA_SERVICE_HOST", "localhost");
-        SetEnvironmentVariableA("PELMORA_SERVICE_PORT", std::to_string(server.Port()).c_str());
+        SetEnvironmentVariableA("PELMORA_SERVICE_PORT", std::to_string(port).c_str());
         const std::wstring executable = WidePath(folder + "/pelmora.exe");
         std::wstring commandLine = L"\"" + executable + L"\"";
         STARTUPINFOW startup = {};
@@ -135,27 +144,46 @@ protected:
 
     bool HasEnded() const { return WaitForSingleObject(program.hProcess, 0) == WAIT_OBJECT_0; }
 
+    // The program's main window and its Me tab, once they are shown (null until then).
+    HWND MainWindow() const {
+        for (HWND window : WindowsOf(program.dwProcessId)) {
+            if (ClassOf(window) == L"PelMainWnd") return window;
+        }
+        return nullptr;
+    }
+    HWND MeTab() const {
+        const HWND main = MainWindow();
+        return main != nullptr ? FindWindowExW(main, nullptr, L"PelAITabWnd", nullptr) : nullptr;
+    }
+
+    PhoneSim phone;
+    std::string folder;  // as Linux names it
+    PROCESS_INFORMATION program = {};
+};
+
+class ProgramRun : public ProgramTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Start());
+        ProgramTest::SetUp();
+    }
+
     bool ServerGot(const std::string& request) const {
         const std::vector<std::string> requests = server.Requests();
         return std::find(requests.begin(), requests.end(), request) != requests.end();
     }
 
     DemoServer server;
-    PhoneSim phone;
-    std::string folder;  // as Linux names it
-    PROCESS_INFORMATION program = {};
 };
 
 TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) {
-    ASSERT_TRUE(StartProgram());
+    ASSERT_TRUE(StartProgram(server.Port()));
 
     HWND main = nullptr;
     HWND meTab = nullptr;
     const bool shown = WaitFor(kLogInTimeoutMs, [&] {
-        for (HWND window : WindowsOf(program.dwProcessId)) {
-            if (ClassOf(window) == L"PelMainWnd") main = window;
-        }
-        meTab = main != nullptr ? FindWindowExW(main, nullptr, L"PelAITabWnd", nullptr) : nullptr;
+        main = MainWindow();
+        meTab = MeTab();
         return HasEnded() ||
                (meTab != nullptr && IsWindowVisible(meTab) && !TextOf(GetDlgItem(meTab, IDC_PLACE_LINE)).empty());
     });
@@ -196,6 +224,196 @@ TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) 
                   "    <SubName />\n"
                   "</Settings>\n",
               ReadWholeFile(WindowsPath(folder + "/settings.xml")));
+}
+
+// A 32-bit picture of a part of the screen, or of what PaintMainWindow paints.
+class Picture {
+public:
+    Picture(int width, int height) : width_(width), height_(height) {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        dc_ = CreateCompatibleDC(nullptr);
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bits_ = static_cast<const DWORD*>(bits);
+        old_ = SelectObject(dc_, bitmap_);
+        const RECT all = {0, 0, width, height};
+        FillRect(dc_, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    }
+    ~Picture() {
+        SelectObject(dc_, old_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+    }
+    Picture(const Picture&) = delete;
+    Picture& operator=(const Picture&) = delete;
+
+    HDC dc() const { return dc_; }
+    // The pixels of `area`, row by row.
+    std::vector<DWORD> Pixels(const RECT& area) const {
+        GdiFlush();
+        std::vector<DWORD> pixels;
+        for (int y = std::max(0L, area.top); y < std::min<LONG>(height_, area.bottom); ++y) {
+            for (int x = std::max(0L, area.left); x < std::min<LONG>(width_, area.right); ++x) {
+                pixels.push_back(bits_[y * width_ + x] & 0x00FFFFFF);
+            }
+        }
+        return pixels;
+    }
+
+private:
+    int width_;
+    int height_;
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    const DWORD* bits_ = nullptr;
+};
+
+std::string NestedGroupList(int levels) {
+    std::string elements = "<ineed>";
+    for (int level = 1; level < levels; ++level) elements += "<a>";
+    for (int level = 1; level < levels; ++level) elements += "</a>";
+    return elements + "</ineed>";
+}
+
+// The service's answers by the kind in the Host header: a session, the settings (no private hours, so
+// that the groups are asked for at any hour), a place numbered by the report, and group lists that
+// follow `groupLists`, the last of them from then on.
+class HostileService : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        server.AnswerWith([this](const std::string& request) { return Answer(request); });
+        ASSERT_TRUE(CreateAppContext());
+        AppContext& context = *GetAppContext();
+        context.scale = GetScreenScale();
+        context.loginPhase = true;  // only the status line is painted
+        context.statusColor = kStatusBlack;
+        CreateFonts(context);
+    }
+    void TearDown() override {
+        ProgramTest::TearDown();
+        DestroyAppContext();
+    }
+
+    pelmora_test::FakeReply Answer(const std::string& request) {
+        const std::size_t host = request.find("\r\nHost: ");
+        const std::string kind =
+            host == std::string::npos ? std::string() : request.substr(host + 8, request.find('.', host) - host - 8);
+        if (kind == "hand") {
+            return pelmora_test::XmlReply(
+                "<handshake><status>0</status><token>T0K</token><mode>0</mode><method>2</method></handshake>");
+        }
+        if (kind == "config") {
+            return pelmora_test::XmlReply(
+                "<config><config_rate>0</config_rate><config_privatetime>0</config_privatetime></config>");
+        }
+        if (kind == "isee") {
+            const std::string number = std::to_string(++reports);
+            return pelmora_test::XmlReply("<isee><status>1</status><timer>30</timer><sint><sint_id>" + number +
+                                          "</sint_id><sint_title>\xD0\x9C\xD0\xB5\xD1\x81\xD1\x82\xD0\xBE " +
+                                          number + "</sint_title><address_street>Tverskaya</address_street>"
+                                                   "</sint></isee>");
+        }
+        if (kind == "ineed") {
+            const std::size_t fetch = static_cast<std::size_t>(groupFetches++);
+            return pelmora_test::XmlReply(groupLists[std::min(fetch, groupLists.size() - 1)]);
+        }
+        return pelmora_test::DroppedConnection();
+    }
+
+    // The status line of the running program, and as PaintMainWindow paints `text` in a main window
+    // of the same size: the same pixels when the program shows `text`.
+    RECT StatusLine(HWND main) const {
+        RECT client;
+        GetClientRect(main, &client);
+        const int s = GetAppContext()->scale;
+        GetAppContext()->contentRect = {0, 5 * s, client.right, client.bottom - 15 * s};
+        return {0, client.bottom - 16 * s, client.right, client.bottom};
+    }
+    std::vector<DWORD> ShownStatus(HWND main) const {
+        const RECT line = StatusLine(main);
+        POINT origin = {0, 0};
+        ClientToScreen(main, &origin);
+        Picture picture(line.right, line.bottom - line.top);
+        HDC screen = GetDC(nullptr);
+        BitBlt(picture.dc(), 0, 0, line.right, line.bottom - line.top, screen, origin.x, origin.y + line.top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+        return picture.Pixels({0, 0, line.right, line.bottom - line.top});
+    }
+    std::vector<DWORD> PaintedStatus(HWND main, const wchar_t* text) const {
+        const RECT line = StatusLine(main);
+        GetAppContext()->statusText = text;
+        Picture picture(line.right, line.bottom);
+        PaintMainWindow(picture.dc());
+        return picture.Pixels(line);
+    }
+
+    // Pixels of the name blue in the group tab: its people are on screen.
+    int NameBluePixels(HWND main) const {
+        const HWND groupTab = FindWindowExW(main, nullptr, L"PelGroupTabWnd", nullptr);
+        RECT area;
+        GetWindowRect(groupTab, &area);
+        Picture picture(area.right - area.left, area.bottom - area.top);
+        HDC screen = GetDC(nullptr);
+        BitBlt(picture.dc(), 0, 0, area.right - area.left, area.bottom - area.top, screen, area.left, area.top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+        int blue = 0;
+        for (DWORD pixel : picture.Pixels({0, 0, area.right - area.left, area.bottom - area.top})) {
+            if ((pixel & 0xFF) > 200 && ((pixel >> 8) & 0xFF) < 120 && ((pixel >> 16) & 0xFF) < 120) ++blue;
+        }
+        return blue;
+    }
+
+    std::atomic<int> reports{0};
+    std::atomic<int> groupFetches{0};
+    std::vector<std::string> groupLists;
+    pelmora_test::FakeServer server;
+};
+
+constexpr DWORD kReportCycleTimeoutMs = 70000;
+constexpr DWORD kStatusTimeoutMs = 15000;
+
+// 10,000 levels overflow the parser's stack; 1,000,000 (7 MB) come close to the reply limit. Each is
+// refused as a failed transfer, the program lives on, and the next report cycle comes 30 seconds
+// later as the server asked: its report is read and its group list shown.
+TEST_F(HostileService, AGroupListNestedTooDeepIsATransferErrorAndTheNextCycleWorks) {
+    groupLists = {NestedGroupList(10000), NestedGroupList(1000000),
+                  "<ineed><groups><group><title>T</title><group_id>1</group_id><users><user><user_id>2</user_id>"
+                  "<name>Nina</name><address>Home</address></user></users></group></groups></ineed>"};
+    ASSERT_TRUE(StartProgram(server.Port()));
+    const struct {
+        int fetch;
+        const wchar_t* status;
+        const wchar_t* place;
+        bool peopleShown;
+    } stages[] = {
+        {1, kTextTransferError, L"Место 1 Tverskaya", false},
+        {2, kTextTransferError, L"Место 2 Tverskaya", false},
+        {3, kTextIdleProductLine, L"Место 3 Tverskaya", true},
+    };
+    for (const auto& stage : stages) {
+        ASSERT_TRUE(WaitFor(kReportCycleTimeoutMs, [&] { return HasEnded() || groupFetches >= stage.fetch; }))
+            << "group list " << stage.fetch << " never asked for; the program shows:\n" << ShownWindows();
+        ASSERT_FALSE(HasEnded()) << "the program ended at group list " << stage.fetch;
+        const HWND main = MainWindow();
+        ASSERT_NE(nullptr, main);
+        if (stage.fetch == 1) PostMessageW(main, WM_KEYDOWN, VK_RIGHT, 0);  // on to the group tab
+        const std::vector<DWORD> expected = PaintedStatus(main, stage.status);
+        EXPECT_TRUE(WaitFor(kStatusTimeoutMs, [&] { return HasEnded() || ShownStatus(main) == expected; }))
+            << "group list " << stage.fetch << ": the status line never showed the expected text";
+        ASSERT_FALSE(HasEnded()) << "the program ended after group list " << stage.fetch;
+        EXPECT_EQ(stage.place, TextOf(GetDlgItem(MeTab(), IDC_PLACE_LINE))) << "the report of the cycle was read";
+        EXPECT_EQ(stage.fetch, reports.load()) << "one report per cycle";
+        EXPECT_EQ(stage.peopleShown, WaitFor(2000, [&] { return NameBluePixels(main) > 0; }))
+            << "group list " << stage.fetch;
+    }
 }
 
 }  // namespace

@@ -76,6 +76,7 @@ TEST(XmlMeasure, FindsTheNestingTinyXmlReachesWhateverHidesOrFakesMarkup) {
         {"<a><b></c><d><e/></d></b></a>", 2},
         {"<a><b x></b><c><d/></c></a>", 2},
         {"<a>text", 1},
+        {"<a><bc", 2},
         {std::string("<a>\0<b><c/></b></a>", 19), 1},
         {Nested(200), 200},
         {Nested(256), 256},

@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
+
+#include <tinyxml.h>
 
 #include "tools/reply-campaign/campaign_input.h"
 #include "tools/reply-campaign/mutations.h"
@@ -29,6 +32,8 @@ struct SharedProgress {
     volatile LONG64 refused;
     volatile LONG64 slowestMs;
     volatile LONG64 slowestInput;
+    volatile LONG64 mostGroups;
+    volatile LONG64 mostPeople;
 };
 
 LONG64 Load(volatile LONG64* value) { return InterlockedCompareExchange64(value, 0, 0); }
@@ -59,6 +64,16 @@ void Publish(SharedProgress* progress, const FeedTally& tally) {
     }
     if (tally.read != 0) InterlockedAdd64(&progress->read, tally.read);
     if (tally.refused != 0) InterlockedAdd64(&progress->refused, tally.refused);
+    if (tally.mostGroups > progress->mostGroups) progress->mostGroups = tally.mostGroups;
+    if (tally.mostPeople > progress->mostPeople) progress->mostPeople = tally.mostPeople;
+}
+
+// What the program did before its replies were measured: TinyXML given 100,000 levels of nesting.
+void OverflowTheParsersStack() {
+    std::string text;
+    for (int level = 0; level < 100000; ++level) text += "<a>";
+    TiXmlDocument document;
+    document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
 }
 
 DWORD WINAPI RunInputs(LPVOID parameter) {
@@ -73,6 +88,8 @@ DWORD WINAPI RunInputs(LPVOID parameter) {
     for (std::uint64_t index = job->first; index < options.inputs; ++index) {
         InterlockedExchange64(&job->progress->started, static_cast<LONG64>(index + 1));
         const CampaignInput input = MakeInput(seeds, options.seed, index);
+        if (index == options.plantedCrash) OverflowTheParsersStack();
+        if (index == options.plantedHang) Sleep(INFINITE);
         FeedTally tally;
         const ULONGLONG begin = GetTickCount64();
         const std::vector<std::string> broken = feeder.Feed(input, &tally);
@@ -109,7 +126,13 @@ bool StartWorker(const std::string& program, const CampaignOptions& options, con
     const std::string commandLine = "\"" + program + "\" --worker " + progressName + " --from " +
                                     std::to_string(first) + " --inputs " + std::to_string(options.inputs) +
                                     " --seed " + std::to_string(options.seed) + " --seeds \"" + options.seedFolder +
-                                    "\" --out \"" + options.outputFolder + "\"";
+                                    "\" --out \"" + options.outputFolder + "\"" +
+                                    (options.plantedCrash != kNothingPlanted
+                                         ? " --plant-crash " + std::to_string(options.plantedCrash)
+                                         : std::string()) +
+                                    (options.plantedHang != kNothingPlanted
+                                         ? " --plant-hang " + std::to_string(options.plantedHang)
+                                         : std::string());
     std::wstring line = Widen(commandLine);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -134,7 +157,8 @@ void PrintFigures(const CampaignOptions& options, const SharedProgress& progress
                 progress.checkerTrips);
     std::printf("  read to their root element (modem replies: parsed): %lld; refused before parsing: %lld\n",
                 progress.read, progress.refused);
-    std::printf("  slowest input: %lld (%lld ms)\n", progress.slowestInput, progress.slowestMs);
+    std::printf("  slowest input: %lld (%lld ms); largest groups model: %lld groups, %lld people\n",
+                progress.slowestInput, progress.slowestMs, progress.mostGroups, progress.mostPeople);
     std::printf("  inputs per reader:");
     for (int reader = 0; reader < kReaderCount; ++reader) {
         std::printf(" %s %lld%s", ReaderName(static_cast<Reader>(reader)), progress.byReader[reader],

@@ -6,12 +6,18 @@
 #include <cstdint>
 #include <string>
 
+inline constexpr std::uint64_t kNothingPlanted = UINT64_MAX;
+
 struct CampaignOptions {
     std::uint64_t inputs = 100000;
     std::uint64_t seed = 1;
     std::string seedFolder;
     std::string outputFolder;    // where crashing, hanging and checker-tripping inputs are saved
     unsigned timeLimitMs = 20000;  // an input still running after this long hangs
+    // Inputs at which the worker crashes (the parser's stack overflow that the nesting bound prevents)
+    // or hangs on purpose: the campaign's own proof that it catches both.
+    std::uint64_t plantedCrash = kNothingPlanted;
+    std::uint64_t plantedHang = kNothingPlanted;
 };
 
 // Runs the campaign and prints its figures; 0 when no input crashed, hung or broke a check.

@@ -3,6 +3,9 @@
 //   pelmora-reply-campaign [--inputs N] [--seed S] [--time-limit MS] [--seeds FOLDER] [--out FOLDER]
 //   pelmora-reply-campaign --replay FILE
 //
+// --plant-crash N and --plant-hang N make input N crash or hang the worker on purpose, to show that
+// the campaign catches both.
+//
 // Prints the campaign's figures; exits with 0 when no input crashed, hung or broke a check, 1 when one
 // did (each saved in the output folder, to be run again with --replay), 2 when the campaign could not run.
 #include <windows.h>
@@ -66,6 +69,10 @@ int wmain(int argc, wchar_t** argv) {
             options.timeLimitMs = static_cast<unsigned>(number);
         } else if (ReadNumber(value, &number) && option == "--from") {
             first = number;
+        } else if (ReadNumber(value, &number) && option == "--plant-crash") {
+            options.plantedCrash = number;
+        } else if (ReadNumber(value, &number) && option == "--plant-hang") {
+            options.plantedHang = number;
         } else {
             return Usage();
         }

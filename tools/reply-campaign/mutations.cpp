@@ -202,6 +202,18 @@ void DuplicateElement(Random& random, std::string& bytes, std::size_t limit) {
     bytes.insert(end, Repeated(element, PickCount(random), limit));
 }
 
+// Tens of thousands of the records a reader walks: people, groups, methods.
+void MultiplyRecords(Random& random, std::string& bytes, std::size_t limit) {
+    static const char* const kRecords[] = {"user", "group", "method"};
+    const std::string name = Pick(random, kRecords);
+    const std::size_t begin = bytes.find("<" + name + ">", random.Below(bytes.size() + 1));
+    if (begin == std::string::npos) return;
+    const std::size_t close = bytes.find("</" + name + ">", begin);
+    if (close == std::string::npos) return;
+    const std::size_t end = close + name.size() + 3;
+    bytes.insert(end, Repeated(bytes.substr(begin, end - begin), 10000 + random.Below(50000), limit));
+}
+
 void DeleteElement(Random& random, std::string& bytes) {
     std::size_t begin = 0;
     std::size_t end = 0;
@@ -372,7 +384,9 @@ void MutateReply(Random& random, std::string& bytes, const std::vector<Seed>& se
         PutStrayMarkup(random, bytes);
         break;
     case 12:
-        if (random.OneIn(2)) {
+        if (random.OneIn(8)) {
+            MultiplyRecords(random, bytes, limit);
+        } else if (random.OneIn(2)) {
             Splice(random, bytes, seeds);
         } else {
             RenameTag(random, bytes);

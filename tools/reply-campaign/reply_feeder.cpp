@@ -62,20 +62,6 @@ const char* KindOf(Reader reader) {
     }
 }
 
-// Breaks: a zero character, half a surrogate pair, more characters than `longest`.
-std::string TextFault(const std::wstring& text, std::size_t longest) {
-    if (text.size() > longest) return "longer than " + std::to_string(longest);
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        const wchar_t c = text[index];
-        if (c == L'\0') return "a zero character";
-        if (IS_HIGH_SURROGATE(c) && (index + 1 == text.size() || !IS_LOW_SURROGATE(text[index + 1]))) {
-            return "half a surrogate pair";
-        }
-        if (IS_LOW_SURROGATE(c) && (index == 0 || !IS_HIGH_SURROGATE(text[index - 1]))) return "half a surrogate pair";
-    }
-    return {};
-}
-
 class Checks {
 public:
     void Expect(bool holds, const std::string& what) {
@@ -183,6 +169,19 @@ void ResetContext(AppContext& context) {
 }
 
 }  // namespace
+
+std::string TextFault(const std::wstring& text, std::size_t longest) {
+    if (text.size() > longest) return "longer than " + std::to_string(longest);
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const wchar_t c = text[index];
+        if (c == L'\0') return "a zero character";
+        if (IS_HIGH_SURROGATE(c) && (index + 1 == text.size() || !IS_LOW_SURROGATE(text[index + 1]))) {
+            return "half a surrogate pair";
+        }
+        if (IS_LOW_SURROGATE(c) && (index == 0 || !IS_HIGH_SURROGATE(text[index - 1]))) return "half a surrogate pair";
+    }
+    return {};
+}
 
 bool ReplyFeeder::Start() {
     if (!CreateAppContext() || !CreateCellMonitor()) return false;
@@ -296,13 +295,19 @@ std::vector<std::string> ReplyFeeder::FeedReply(const CampaignInput& input, Feed
     case Reader::Cancel:
         checks.Expect(root != nullptr || !ReadCancelReply(root), "a deletion accepted without a reply");
         break;
-    default:
+    default: {
         ReadGroupsReply(root, &context.groups);
         LayOutAndCheckGroups(context, dc_, bytes, checks);
+        long long people = 0;
+        for (const Group& group : context.groups) people += static_cast<long long>(group.people.size());
+        tally->mostGroups = std::max(tally->mostGroups, static_cast<long long>(context.groups.size()));
+        tally->mostPeople = std::max(tally->mostPeople, people);
         break;
+    }
     }
 
     checks.ExpectText(context.statusText, kLongestStatusText, "the status text");
+    tally->renewals += g_renewals;
     checks.Expect(g_renewals <= 1, "more than one log-in renewal asked for");
     checks.Expect(g_renewals == 0 || root == nullptr, "a log-in renewal asked for by a reply that was read");
     return checks.Take();

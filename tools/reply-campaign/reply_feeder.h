@@ -23,7 +23,14 @@ struct FeedTally {
     long long byReader[kReaderCount] = {};
     long long read = 0;     // replies whose root element was found (modem replies that parsed)
     long long refused = 0;  // documents refused before parsing, as nested too deep or with too many attributes
+    long long mostGroups = 0;  // the largest groups model built
+    long long mostPeople = 0;
+    long long renewals = 0;  // log-in renewals asked for
 };
+
+// What is wrong with a text the program keeps or shows: a zero character, half a surrogate pair, more
+// than `longest` characters; empty when nothing is.
+std::string TextFault(const std::wstring& text, std::size_t longest);
 
 class ReplyFeeder {
 public:

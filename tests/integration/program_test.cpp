@@ -24,6 +24,7 @@
 #include "resources/texts.h"
 #include "server_process.h"
 #include "tests/support/fake_server.h"
+#include "tests/support/picture.h"
 
 namespace {
 
@@ -226,55 +227,6 @@ TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) 
               ReadWholeFile(WindowsPath(folder + "/settings.xml")));
 }
 
-// A 32-bit picture of a part of the screen, or of what PaintMainWindow paints.
-class Picture {
-public:
-    Picture(int width, int height) : width_(width), height_(height) {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        dc_ = CreateCompatibleDC(nullptr);
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        bits_ = static_cast<const DWORD*>(bits);
-        old_ = SelectObject(dc_, bitmap_);
-        const RECT all = {0, 0, width, height};
-        FillRect(dc_, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    }
-    ~Picture() {
-        SelectObject(dc_, old_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    Picture(const Picture&) = delete;
-    Picture& operator=(const Picture&) = delete;
-
-    HDC dc() const { return dc_; }
-    // The pixels of `area`, row by row.
-    std::vector<DWORD> Pixels(const RECT& area) const {
-        GdiFlush();
-        std::vector<DWORD> pixels;
-        for (int y = std::max(0L, area.top); y < std::min<LONG>(height_, area.bottom); ++y) {
-            for (int x = std::max(0L, area.left); x < std::min<LONG>(width_, area.right); ++x) {
-                pixels.push_back(bits_[y * width_ + x] & 0x00FFFFFF);
-            }
-        }
-        return pixels;
-    }
-
-private:
-    int width_;
-    int height_;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ old_ = nullptr;
-    const DWORD* bits_ = nullptr;
-};
-
 std::string NestedGroupList(int levels) {
     std::string elements = "<ineed>";
     for (int level = 1; level < levels; ++level) elements += "<a>";
@@ -337,38 +289,32 @@ protected:
         GetAppContext()->contentRect = {0, 5 * s, client.right, client.bottom - 15 * s};
         return {0, client.bottom - 16 * s, client.right, client.bottom};
     }
-    std::vector<DWORD> ShownStatus(HWND main) const {
+    std::vector<COLORREF> ShownStatus(HWND main) const {
         const RECT line = StatusLine(main);
         POINT origin = {0, 0};
         ClientToScreen(main, &origin);
-        Picture picture(line.right, line.bottom - line.top);
-        HDC screen = GetDC(nullptr);
-        BitBlt(picture.dc(), 0, 0, line.right, line.bottom - line.top, screen, origin.x, origin.y + line.top, SRCCOPY);
-        ReleaseDC(nullptr, screen);
-        return picture.Pixels({0, 0, line.right, line.bottom - line.top});
+        pelmora_test::Picture picture(line.right, line.bottom - line.top);
+        picture.TakeScreen(origin.x, origin.y + line.top);
+        return picture.Colours({0, 0, line.right, line.bottom - line.top});
     }
-    std::vector<DWORD> PaintedStatus(HWND main, const wchar_t* text) const {
+    std::vector<COLORREF> PaintedStatus(HWND main, const wchar_t* text) const {
         const RECT line = StatusLine(main);
         GetAppContext()->statusText = text;
-        Picture picture(line.right, line.bottom);
+        pelmora_test::Picture picture(line.right, line.bottom);
         PaintMainWindow(picture.dc());
-        return picture.Pixels(line);
+        return picture.Colours(line);
     }
 
-    // Pixels of the name blue in the group tab: its people are on screen.
-    int NameBluePixels(HWND main) const {
+    // Whether the group tab shows anyone: their names are drawn in blue.
+    bool PeopleShown(HWND main) const {
         const HWND groupTab = FindWindowExW(main, nullptr, L"PelGroupTabWnd", nullptr);
         RECT area;
         GetWindowRect(groupTab, &area);
-        Picture picture(area.right - area.left, area.bottom - area.top);
-        HDC screen = GetDC(nullptr);
-        BitBlt(picture.dc(), 0, 0, area.right - area.left, area.bottom - area.top, screen, area.left, area.top, SRCCOPY);
-        ReleaseDC(nullptr, screen);
-        int blue = 0;
-        for (DWORD pixel : picture.Pixels({0, 0, area.right - area.left, area.bottom - area.top})) {
-            if ((pixel & 0xFF) > 200 && ((pixel >> 8) & 0xFF) < 120 && ((pixel >> 16) & 0xFF) < 120) ++blue;
-        }
-        return blue;
+        pelmora_test::Picture picture(area.right - area.left, area.bottom - area.top);
+        picture.TakeScreen(area.left, area.top);
+        return picture.AnyIn({0, 0, area.right - area.left, area.bottom - area.top}, [](COLORREF colour) {
+            return GetBValue(colour) > 200 && GetRValue(colour) < 120 && GetGValue(colour) < 120;
+        });
     }
 
     std::atomic<int> reports{0};
@@ -405,13 +351,13 @@ TEST_F(HostileService, AGroupListNestedTooDeepIsATransferErrorAndTheNextCycleWor
         const HWND main = MainWindow();
         ASSERT_NE(nullptr, main);
         if (stage.fetch == 1) PostMessageW(main, WM_KEYDOWN, VK_RIGHT, 0);  // on to the group tab
-        const std::vector<DWORD> expected = PaintedStatus(main, stage.status);
+        const std::vector<COLORREF> expected = PaintedStatus(main, stage.status);
         EXPECT_TRUE(WaitFor(kStatusTimeoutMs, [&] { return HasEnded() || ShownStatus(main) == expected; }))
             << "group list " << stage.fetch << ": the status line never showed the expected text";
         ASSERT_FALSE(HasEnded()) << "the program ended after group list " << stage.fetch;
         EXPECT_EQ(stage.place, TextOf(GetDlgItem(MeTab(), IDC_PLACE_LINE))) << "the report of the cycle was read";
         EXPECT_EQ(stage.fetch, reports.load()) << "one report per cycle";
-        EXPECT_EQ(stage.peopleShown, WaitFor(2000, [&] { return NameBluePixels(main) > 0; }))
+        EXPECT_EQ(stage.peopleShown, WaitFor(2000, [&] { return PeopleShown(main); }))
             << "group list " << stage.fetch;
     }
 }

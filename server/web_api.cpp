@@ -14,7 +14,7 @@ namespace pelmora {
 
 namespace {
 
-using Json = nlohmann::json;
+using Json = nlohmann::ordered_json;
 
 // A refusal of the request itself, before any rule is asked.
 struct ApiError {

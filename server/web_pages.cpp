@@ -409,9 +409,9 @@ WebAnswer GroupPage(Visit& visit, std::int64_t groupId, int status, const std::s
     return Page(visit, status, view->group.title, content);
 }
 
-nlohmann::json MapDocument(Visit& visit) {
+nlohmann::ordered_json MapDocument(Visit& visit) {
     PersonView self = SeeSelf(visit.rules.store, *visit.user);
-    nlohmann::json me = nullptr;
+    nlohmann::ordered_json me = nullptr;
     if (self.place && self.place->where) {
         me = {{"name", self.name},
               {"address", self.place->address},
@@ -423,7 +423,7 @@ nlohmann::json MapDocument(Visit& visit) {
 
 WebAnswer MapPage(Visit& visit) {
     std::string tiles = visit.rules.store.Settings().mapTiles;
-    std::string data = MapDocument(visit).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string data = MapDocument(visit).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     // Inside <script> a "</" would end the element early.
     std::string safe;
     for (char c : data) safe += c == '<' ? std::string("\\u003c") : std::string(1, c);

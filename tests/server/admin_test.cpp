@@ -92,6 +92,63 @@ TEST_F(AdminTest, UsersGroupsAndMembersAreManagedByCommands) {
     EXPECT_THROW(Run({"user", "remove", "x@example.org"}), StoreError);
 }
 
+TEST_F(AdminTest, AccountsGroupsAndSettingsOfTheWebAreRunFromTheCommandLine) {
+    Run({"user", "add", "anna@example.org", "secret", "Анна"});
+    Run({"user", "add", "boris@example.org", "secret", "Борис"});
+    Run({"user", "add", "vera@example.org", "secret", "Вера"});
+    struct Step {
+        std::vector<std::string> words;
+        const char* output;  // empty: the command is refused
+    };
+    const Step steps[] = {
+        {{"group", "add", "Семья", "anna@example.org"}, "group 1 Семья added\n"},
+        {{"group", "add", "Семья", "boris@example.org"}, "group 2 Семья added\n"},
+        {{"group", "add", "Семья", "anna@example.org"}, ""},
+        {{"group", "member", "Семья", "vera@example.org"}, ""},  // two groups of that title: name one by id
+        {{"group", "member", "1", "vera@example.org"}, "vera@example.org is a member of Семья\n"},
+        {{"group", "member", "1", "boris@example.org"}, "boris@example.org is a member of Семья\n"},
+        {{"group", "rename", "2", "Семья Бориса"}, "group 2 renamed to Семья Бориса\n"},
+        {{"group", "list"}, "1\tСемья\tanna@example.org\t3\n2\tСемья Бориса\tboris@example.org\t1\n"},
+        {{"user", "list"},
+         "1\tanna@example.org\tАнна\tСемья (owner)\n2\tboris@example.org\tБорис\tСемья, Семья Бориса (owner)\n"
+         "3\tvera@example.org\tВера\tСемья\n"},
+        {{"group", "member", "remove", "Семья", "vera@example.org"}, "vera@example.org is no longer a member of Семья\n"},
+        {{"group", "member", "remove", "Семья", "vera@example.org"}, ""},
+        {{"group", "remove", "Семья Бориса"}, "group 2 Семья Бориса removed\n"},
+        {{"user", "disable", "boris@example.org"}, "boris@example.org disabled\n"},
+        {{"user", "list"},
+         "1\tanna@example.org\tАнна\tСемья (owner)\n2\tboris@example.org\tБорис\tСемья\tdisabled\n"
+         "3\tvera@example.org\tВера\t\n"},
+        {{"user", "delete", "anna@example.org"}, "anna@example.org deleted\n"},
+        {{"group", "list"}, "1\tСемья\tboris@example.org\t1\n"},
+        {{"user", "delete", "anna@example.org"}, ""},
+        {{"setting", "set", "registration", "invite"}, "registration set to invite\n"},
+        {{"setting", "set", "registration", "sometimes"}, ""},
+        {{"setting", "set", "map_tiles", "https://tiles.example.org/{z}/{x}/{y}.png"},
+         "map_tiles set to https://tiles.example.org/{z}/{x}/{y}.png\n"},
+        {{"setting", "set", "map_tiles", "https://tiles.example.org/<script>{z}{x}{y}"}, ""},
+        {{"setting", "set", "map_tiles", "ftp://tiles.example.org/{z}/{x}/{y}.png"}, ""},
+    };
+    for (const Step& step : steps) {
+        std::string joined;
+        for (const std::string& word : step.words) joined += word + " ";
+        if (*step.output == '\0') {
+            EXPECT_THROW(Run(step.words), StoreError) << joined;
+        } else {
+            EXPECT_EQ(Run(step.words), step.output) << joined;
+        }
+    }
+    ServerSettings settings = store_->Settings();
+    EXPECT_EQ(settings.registration, Registration::kInvite);
+    EXPECT_EQ(settings.mapTiles, "https://tiles.example.org/{z}/{x}/{y}.png");
+    // A disabled account logs in nowhere; enabled again, it does.
+    StartServer();
+    EXPECT_EQ(testing::TextAt(Request("hand", HandBody("boris@example.org", Md5Hex("secret"))).get(), "handshake/status"), "1");
+    EXPECT_EQ(Web("POST", "/api/v1/sessions", R"({"email": "boris@example.org", "password": "secret"})").status, 403);
+    Run({"user", "enable", "boris@example.org"});
+    EXPECT_EQ(Web("POST", "/api/v1/sessions", R"({"email": "boris@example.org", "password": "secret"})").status, 201);
+}
+
 TEST_F(AdminTest, CellImportIsAllOrNothing) {
     auto good = WriteFile("good.csv", "1,7701,10101,55.7558,37.6136,\"Москва, Манежная площадь, 1\"\n"
                                       "1,7701,10102,55.7579,37.6112,\"Москва, ул. Тверская, 7\"\n");

@@ -24,9 +24,30 @@
         span.textContent = text;
         return span.innerHTML;
     };
-    var points = [];
-    var add = function (person, self) {
-        if (person.lat === null || person.lon === null) return;
+    // Everybody with a known place, each once (a person may share several groups with the user).
+    var people = [];
+    var seen = {};
+    data.groups.forEach(function (group) {
+        group.members.forEach(function (member) {
+            if (seen[member.id] || member.lat === null || member.lon === null) return;
+            seen[member.id] = true;
+            people.push({ person: member, self: false });
+        });
+    });
+    if (data.self) people.push({ person: data.self, self: true });
+
+    var points = people.map(function (entry) { return [entry.person.lat, entry.person.lon]; });
+    if (points.length === 0) {
+        map.setView([55.7558, 37.6173], 11);
+    } else if (points.length === 1) {
+        map.setView(points[0], 15);
+    } else {
+        map.fitBounds(points, { padding: [40, 40], maxZoom: 16 });
+    }
+
+    people.forEach(function (entry) {
+        var person = entry.person;
+        var self = entry.self;
         var marker = L.circleMarker([person.lat, person.lon], {
             radius: self ? 9 : 8,
             color: self ? "#1d2733" : "#ffffff",
@@ -35,30 +56,11 @@
             fillOpacity: 0.95
         }).addTo(map);
         marker.bindTooltip(self ? "Вы" : escape(person.name), { permanent: true, direction: "top", offset: [0, -8],
-                                                      className: "person-label" });
+                                                              className: "person-label" });
         var lines = [self ? "Вы" : person.name];
         if (person.address) lines.push(person.address);
         if (person.distance_km !== undefined && person.distance_km !== null) lines.push(person.distance_km + " км");
         marker.bindPopup(lines.map(escape).join("<br>"));
         marker.getElement().setAttribute("data-person", self ? "self" : String(person.id));
-        points.push([person.lat, person.lon]);
-    };
-
-    var seen = {};
-    data.groups.forEach(function (group) {
-        group.members.forEach(function (member) {
-            if (seen[member.id]) return;
-            seen[member.id] = true;
-            add(member, false);
-        });
     });
-    if (data.self) add(data.self, true);
-
-    if (points.length === 0) {
-        map.setView([55.7558, 37.6173], 11);
-    } else if (points.length === 1) {
-        map.setView(points[0], 15);
-    } else {
-        map.fitBounds(points, { padding: [40, 40], maxZoom: 16 });
-    }
 })();

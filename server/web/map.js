@@ -36,7 +36,19 @@
     });
     if (data.self) people.push({ person: data.self, self: true });
 
-    var points = people.map(function (entry) { return [entry.person.lat, entry.person.lon]; });
+    // People standing in the same place share one marker: their names would hide one another.
+    var places = [];
+    var byPosition = {};
+    people.forEach(function (entry) {
+        var key = entry.person.lat.toFixed(5) + "," + entry.person.lon.toFixed(5);
+        if (!byPosition[key]) {
+            byPosition[key] = { lat: entry.person.lat, lon: entry.person.lon, entries: [] };
+            places.push(byPosition[key]);
+        }
+        if (entry.self) byPosition[key].entries.unshift(entry); else byPosition[key].entries.push(entry);
+    });
+
+    var points = places.map(function (place) { return [place.lat, place.lon]; });
     if (points.length === 0) {
         map.setView([55.7558, 37.6173], 11);
     } else if (points.length === 1) {
@@ -45,22 +57,28 @@
         map.fitBounds(points, { padding: [40, 40], maxZoom: 16 });
     }
 
-    people.forEach(function (entry) {
-        var person = entry.person;
-        var self = entry.self;
-        var marker = L.circleMarker([person.lat, person.lon], {
+    var nameOf = function (entry) { return entry.self ? "Вы" : entry.person.name; };
+    places.forEach(function (place) {
+        var self = place.entries[0].self;
+        var marker = L.circleMarker([place.lat, place.lon], {
             radius: self ? 9 : 8,
             color: self ? "#1d2733" : "#ffffff",
             weight: 2,
             fillColor: self ? "#f2b705" : "#1f6f5c",
             fillOpacity: 0.95
         }).addTo(map);
-        marker.bindTooltip(self ? "Вы" : escape(person.name), { permanent: true, direction: "top", offset: [0, -8],
-                                                              className: "person-label" });
-        var lines = [self ? "Вы" : person.name];
-        if (person.address) lines.push(person.address);
-        if (person.distance_km !== undefined && person.distance_km !== null) lines.push(person.distance_km + " км");
-        marker.bindPopup(lines.map(escape).join("<br>"));
-        marker.getElement().setAttribute("data-person", self ? "self" : String(person.id));
+        marker.bindTooltip(escape(place.entries.map(nameOf).join(", ")),
+                           { permanent: true, direction: "top", offset: [0, -8], className: "person-label" });
+        marker.bindPopup(place.entries.map(function (entry) {
+            var line = nameOf(entry);
+            if (entry.person.address) line += " — " + entry.person.address;
+            if (entry.person.distance_km !== undefined && entry.person.distance_km !== null) {
+                line += ", " + entry.person.distance_km + " км";
+            }
+            return escape(line);
+        }).join("<br>"));
+        marker.getElement().setAttribute("data-people", place.entries.map(function (entry) {
+            return entry.self ? "self" : String(entry.person.id);
+        }).join(" "));
     });
 })();

@@ -64,15 +64,18 @@ std::string ValidEmail(const std::string& typed) {
     return *email;
 }
 
+std::string ValidLine(const std::string& typed, std::size_t maxCharacters, const char* emptyReason,
+                      const char* longReason) {
+    std::string line = CleanText(typed);
+    std::size_t begin = line.find_first_not_of(' ');
+    if (begin == std::string::npos) throw Refusal(RefusalKind::kInvalid, emptyReason);
+    line = line.substr(begin, line.find_last_not_of(' ') - begin + 1);
+    if (CharacterCount(line) > maxCharacters) throw Refusal(RefusalKind::kInvalid, longReason);
+    return line;
+}
+
 std::string ValidName(const std::string& typed) {
-    std::string name = CleanText(typed);
-    std::size_t begin = name.find_first_not_of(' ');
-    if (begin == std::string::npos) throw Refusal(RefusalKind::kInvalid, "Укажите имя");
-    name = name.substr(begin, name.find_last_not_of(' ') - begin + 1);
-    if (CharacterCount(name) > kMaxNameCharacters) {
-        throw Refusal(RefusalKind::kInvalid, "Имя должно быть не длиннее 100 символов");
-    }
-    return name;
+    return ValidLine(typed, kMaxNameCharacters, "Укажите имя", "Имя должно быть не длиннее 100 символов");
 }
 
 Accounts::Accounts(Store& store, Clock clock) : store_(store), clock_(std::move(clock)) {}
@@ -115,10 +118,6 @@ void Accounts::CheckThrottle(const std::string& address, const std::string& clie
     if (wait > 0) throw Refusal(RefusalKind::kThrottled, kThrottledText, static_cast<long>(wait));
 }
 
-void Accounts::RecordFailure(const std::string& address, const std::string& client, std::int64_t now) {
-    store_.RecordLoginFailure(address, client, now);
-}
-
 Session Accounts::StartSession(const User& user, const std::string& kind) {
     std::string token = RandomHex(16);
     store_.OpenSession(Sha256Hex(token), user.id, kind, clock_(), store_.Settings().tokenLifetime);
@@ -139,7 +138,7 @@ Session Accounts::LogIn(const std::string& email, const std::string& passwordHas
         SpendPasswordCheckTime(secret);
     }
     if (!matches) {
-        RecordFailure(email, client, now);
+        store_.RecordLoginFailure(email, client, now);
         throw Refusal(RefusalKind::kNotSignedIn, kWrongCredentialsText);
     }
     if (user->disabled) throw Refusal(RefusalKind::kForbidden, kDisabledText);
@@ -189,7 +188,7 @@ User Accounts::ChangeProfile(const User& user, const ProfileChange& change, cons
         CheckThrottle(user.email, client, now);
         std::optional<std::string> current = PasswordHash(*change.currentPassword);
         if (!current || !VerifyPassword(user.passwordHash, *current)) {
-            RecordFailure(user.email, client, now);
+            store_.RecordLoginFailure(user.email, client, now);
             throw Refusal(RefusalKind::kForbidden, "Текущий пароль указан неверно");
         }
         CheckNewPassword(*change.password);

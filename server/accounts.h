@@ -85,7 +85,6 @@ public:
 private:
     // Refuses with kThrottled while the address or the client has too many recent failures.
     void CheckThrottle(const std::string& address, const std::string& client, std::int64_t now);
-    void RecordFailure(const std::string& address, const std::string& client, std::int64_t now);
 
     Store& store_;
     Clock clock_;
@@ -96,6 +95,10 @@ private:
 std::string ValidEmail(const std::string& typed);
 // Refusal kInvalid unless the name is one line of 1 to kMaxNameCharacters characters; the name cleaned.
 std::string ValidName(const std::string& typed);
+// A line a person typed, cleaned and without blanks around it; Refusal kInvalid with `emptyReason`
+// when nothing is left, with `longReason` when over `maxCharacters`.
+std::string ValidLine(const std::string& typed, std::size_t maxCharacters, const char* emptyReason,
+                      const char* longReason);
 // Number of characters (code points) of UTF-8 text.
 std::size_t CharacterCount(const std::string& utf8);
 

@@ -15,14 +15,8 @@ const char* const kTitleTakenText = "Группа с таким название
 }  // namespace
 
 std::string ValidTitle(const std::string& typed) {
-    std::string title = CleanText(typed);
-    std::size_t begin = title.find_first_not_of(' ');
-    if (begin == std::string::npos) throw Refusal(RefusalKind::kInvalid, "Укажите название группы");
-    title = title.substr(begin, title.find_last_not_of(' ') - begin + 1);
-    if (CharacterCount(title) > kMaxTitleCharacters) {
-        throw Refusal(RefusalKind::kInvalid, "Название группы должно быть не длиннее 100 символов");
-    }
-    return title;
+    return ValidLine(typed, kMaxTitleCharacters, "Укажите название группы",
+                     "Название группы должно быть не длиннее 100 символов");
 }
 
 Invitation UsableInvitation(Store& store, const std::string& code, std::int64_t now) {

@@ -1,5 +1,7 @@
 #include "server/passwords.h"
 
+#include "server/text.h"
+
 #include <sodium.h>
 
 #include <atomic>
@@ -52,13 +54,7 @@ std::string Sha256Hex(std::string_view bytes) {
     StartSodium();
     unsigned char digest[crypto_hash_sha256_BYTES];
     crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char byte : digest) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
+    return ToHex(digest, sizeof digest);
 }
 
 }  // namespace pelmora

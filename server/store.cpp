@@ -588,18 +588,19 @@ void Store::RecordLoginFailure(const std::string& address, const std::string& cl
 }
 
 std::vector<std::int64_t> Store::LoginFailuresOfAddress(const std::string& address, std::int64_t since) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(
-        "SELECT failed_at FROM login_failures WHERE address = ?1 AND failed_at >= ?2 ORDER BY failed_at");
-    query.Bind(1, address).Bind(2, since);
-    return ReadIds(query);
+    return Times("SELECT failed_at FROM login_failures WHERE address = ?1 AND failed_at >= ?2 ORDER BY failed_at",
+                 address, since);
 }
 
 std::vector<std::int64_t> Store::LoginFailuresOfClient(const std::string& client, std::int64_t since) {
+    return Times("SELECT failed_at FROM login_failures WHERE client = ?1 AND failed_at >= ?2 ORDER BY failed_at",
+                 client, since);
+}
+
+std::vector<std::int64_t> Store::Times(const char* statement, const std::string& key, std::int64_t since) {
     Lock lock(mutex_);
-    Query query = db_.Prepare(
-        "SELECT failed_at FROM login_failures WHERE client = ?1 AND failed_at >= ?2 ORDER BY failed_at");
-    query.Bind(1, client).Bind(2, since);
+    Query query = db_.Prepare(statement);
+    query.Bind(1, key).Bind(2, since);
     return ReadIds(query);
 }
 

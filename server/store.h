@@ -222,6 +222,8 @@ public:
     }
 
 private:
+    // The numbers a statement with a text ?1 and a number ?2 selects.
+    std::vector<std::int64_t> Times(const char* statement, const std::string& key, std::int64_t since);
     // One column of one user, by a statement with the user as ?1 and the value as ?2.
     template <typename Value>
     void UpdateUser(const char* statement, std::int64_t userId, const Value& value) {

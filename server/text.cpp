@@ -19,17 +19,6 @@ int HexDigit(char c) {
     return -1;
 }
 
-std::string ToHex(const unsigned char* bytes, std::size_t count) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(count * 2);
-    for (std::size_t i = 0; i < count; ++i) {
-        hex += digits[bytes[i] >> 4];
-        hex += digits[bytes[i] & 0x0f];
-    }
-    return hex;
-}
-
 // One iconv conversion; `skipInvalid` replaces undecodable input bytes instead of failing.
 std::optional<std::string> Convert(const char* to, const char* from, std::string_view input,
                                    bool skipInvalid) {
@@ -261,6 +250,17 @@ std::optional<std::string> PasswordHash(std::string_view utf8Password) {
     std::optional<std::string> bytes = Utf8ToCp1251(utf8Password);
     if (!bytes) return std::nullopt;
     return Md5Hex(*bytes);
+}
+
+std::string ToHex(const unsigned char* bytes, std::size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(count * 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        hex += digits[bytes[i] >> 4];
+        hex += digits[bytes[i] & 0x0f];
+    }
+    return hex;
 }
 
 std::string Md5Hex(std::string_view bytes) {

@@ -48,6 +48,9 @@ std::optional<std::string> PasswordHash(std::string_view utf8Password);
 
 std::string Md5Hex(std::string_view bytes);
 
+// Bytes as lower-case hex, two digits a byte.
+std::string ToHex(const unsigned char* bytes, std::size_t count);
+
 // `count` bytes from the system's random source, as lower-case hex.
 std::string RandomHex(std::size_t count);
 

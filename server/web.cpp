@@ -35,6 +35,18 @@ bool IsApi(const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> PathParts(const std::string& path, std::size_t skip) {
+    std::vector<std::string> parts;
+    std::size_t start = skip;
+    while (start <= path.size()) {
+        std::size_t slash = path.find('/', start);
+        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return parts;
+}
+
 int StatusOf(RefusalKind kind) {
     switch (kind) {
     case RefusalKind::kInvalid:

@@ -44,7 +44,8 @@ int StatusOf(RefusalKind kind);
 // else the address the request came to.
 std::string SiteAddress(const ServerSettings& settings, const std::string& host);
 
-// Reads the files of the map once: Leaflet from `leafletDirectory` (Debian's libjs-leaflet).
+// The web side's entry: /api/v1 to the API, /static/ to the site's files and Leaflet's (read from
+// `leafletDirectory`, Debian's libjs-leaflet), everything else to the pages.
 class WebSite {
 public:
     WebSite(Rules& rules, std::string leafletDirectory);
@@ -64,6 +65,9 @@ private:
 // The JSON API (web_api.cpp) and the pages (web_pages.cpp).
 WebAnswer HandleApi(Rules& rules, const WebRequest& request);
 WebAnswer HandlePage(Rules& rules, const WebRequest& request);
+
+// The parts of a path between its slashes, after its first `skip` characters ("/api/v1/me", 8 → "me").
+std::vector<std::string> PathParts(const std::string& path, std::size_t skip);
 
 // A JSON error answer: {"error": text}.
 WebAnswer JsonError(int status, const std::string& text);

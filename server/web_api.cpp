@@ -47,19 +47,6 @@ std::string IsoTime(std::int64_t when) {
     return text;
 }
 
-// The path's parts after /api/v1/.
-std::vector<std::string> Segments(const std::string& path) {
-    std::vector<std::string> parts;
-    std::size_t start = std::string("/api/v1/").size();
-    while (start <= path.size()) {
-        std::size_t slash = path.find('/', start);
-        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-        if (slash == std::string::npos) break;
-        start = slash + 1;
-    }
-    return parts;
-}
-
 std::int64_t Identifier(const std::string& text) {
     std::optional<std::int64_t> id = ParseInteger(text);
     if (!id || *id <= 0 || text[0] == '+') throw ApiError{404, "Не найдено"};
@@ -170,7 +157,7 @@ std::string BearerToken(const WebRequest& request) {
 
 // One API call; what it may throw (ApiError, Refusal) is answered by HandleApi.
 WebAnswer Route(Rules& rules, const WebRequest& request, WebAnswer& log) {
-    std::vector<std::string> part = Segments(request.path);
+    std::vector<std::string> part = PathParts(request.path, std::string("/api/v1/").size());
     const std::string& method = request.method;
     auto route = [&](const char* name, std::initializer_list<const char*> methods) {
         log.route = name;

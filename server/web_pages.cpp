@@ -633,19 +633,6 @@ WebAnswer PostPassword(Visit& visit) {
     }
 }
 
-// The parts of a path after its first "/".
-std::vector<std::string> Parts(const std::string& path) {
-    std::vector<std::string> parts;
-    std::size_t start = 1;
-    while (start <= path.size()) {
-        std::size_t slash = path.find('/', start);
-        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-        if (slash == std::string::npos) break;
-        start = slash + 1;
-    }
-    return parts;
-}
-
 std::optional<std::int64_t> PageId(const std::string& text) {
     std::optional<std::int64_t> id = ParseInteger(text);
     if (!id || *id <= 0 || text[0] == '+' || text[0] == '-') return std::nullopt;
@@ -749,7 +736,7 @@ WebAnswer Route(Visit& visit, WebAnswer& log) {
         log.route = "form from elsewhere";
         return Refused(visit);
     }
-    std::vector<std::string> part = Parts(request.path);
+    std::vector<std::string> part = PathParts(request.path, 1);
     if (request.path == "/") {
         log.route = "/";
         return visit.user ? Redirect(visit, "/groups") : Landing(visit);

@@ -32,12 +32,7 @@ std::string KindOf(beast::string_view host) {
 }
 
 std::string Timestamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    return FormatTime(std::time(nullptr), "%Y-%m-%dT%H:%M:%SZ", false);
 }
 
 }  // namespace

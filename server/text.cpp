@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <stdexcept>
 
@@ -250,6 +251,19 @@ std::optional<std::string> PasswordHash(std::string_view utf8Password) {
     std::optional<std::string> bytes = Utf8ToCp1251(utf8Password);
     if (!bytes) return std::nullopt;
     return Md5Hex(*bytes);
+}
+
+std::string FormatTime(std::int64_t when, const char* format, bool local) {
+    std::time_t time = static_cast<std::time_t>(when);
+    std::tm parts{};
+    if (local) {
+        localtime_r(&time, &parts);
+    } else {
+        gmtime_r(&time, &parts);
+    }
+    char text[64];
+    std::strftime(text, sizeof text, format, &parts);
+    return text;
 }
 
 std::string ToHex(const unsigned char* bytes, std::size_t count) {

@@ -1,6 +1,7 @@
 #include "server/web.h"
 
 #include "server/database.h"
+#include "server/text.h"
 
 #include <fstream>
 #include <sstream>
@@ -34,6 +35,13 @@ bool IsApi(const std::string& path) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> PositiveId(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    std::optional<std::int64_t> id = ParseInteger(text);
+    if (!id || *id <= 0) return std::nullopt;
+    return id;
+}
 
 std::vector<std::string> PathParts(const std::string& path, std::size_t skip) {
     std::vector<std::string> parts;

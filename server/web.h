@@ -66,6 +66,9 @@ private:
 WebAnswer HandleApi(Rules& rules, const WebRequest& request);
 WebAnswer HandlePage(Rules& rules, const WebRequest& request);
 
+// An identifier in a path: digits only, above 0.
+std::optional<std::int64_t> PositiveId(const std::string& text);
+
 // The parts of a path between its slashes, after its first `skip` characters ("/api/v1/me", 8 → "me").
 std::vector<std::string> PathParts(const std::string& path, std::size_t skip);
 

@@ -39,17 +39,12 @@ WebAnswer NoContent() {
 }
 
 std::string IsoTime(std::int64_t when) {
-    std::time_t time = static_cast<std::time_t>(when);
-    std::tm utc{};
-    gmtime_r(&time, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    return FormatTime(when, "%Y-%m-%dT%H:%M:%SZ", false);
 }
 
 std::int64_t Identifier(const std::string& text) {
-    std::optional<std::int64_t> id = ParseInteger(text);
-    if (!id || *id <= 0 || text[0] == '+') throw ApiError{404, "Не найдено"};
+    std::optional<std::int64_t> id = PositiveId(text);
+    if (!id) throw ApiError{404, "Не найдено"};
     return *id;
 }
 

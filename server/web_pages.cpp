@@ -208,12 +208,7 @@ std::string Ago(std::int64_t when, std::int64_t now) {
     if (seconds < 60) return "только что";
     if (seconds < 3600) return std::to_string(seconds / 60) + " мин назад";
     if (seconds < 86400) return std::to_string(seconds / 3600) + " ч назад";
-    std::time_t time = static_cast<std::time_t>(when);
-    std::tm local{};
-    localtime_r(&time, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%d.%m.%Y %H:%M", &local);
-    return text;
+    return FormatTime(when, "%d.%m.%Y %H:%M", true);
 }
 
 // ---- Forms of the visitor's own ----
@@ -633,12 +628,6 @@ WebAnswer PostPassword(Visit& visit) {
     }
 }
 
-std::optional<std::int64_t> PageId(const std::string& text) {
-    std::optional<std::int64_t> id = ParseInteger(text);
-    if (!id || *id <= 0 || text[0] == '+' || text[0] == '-') return std::nullopt;
-    return id;
-}
-
 // The pages and actions of a signed-in user.
 WebAnswer MemberRoute(Visit& visit, const std::vector<std::string>& part, WebAnswer& log) {
     const std::string& method = visit.request.method;
@@ -656,7 +645,7 @@ WebAnswer MemberRoute(Visit& visit, const std::vector<std::string>& part, WebAns
         }
     }
     if (part.size() >= 2 && part[0] == "groups") {
-        std::optional<std::int64_t> id = PageId(part[1]);
+        std::optional<std::int64_t> id = PositiveId(part[1]);
         if (!id) return NotFoundPage(visit, "Такой группы нет");
         std::string base = "/groups/" + std::to_string(*id);
         log.route = "/groups/{id}" + (part.size() > 2 ? "/" + part[2] : std::string());
@@ -675,7 +664,7 @@ WebAnswer MemberRoute(Visit& visit, const std::vector<std::string>& part, WebAns
                 return GroupPage(visit, *id, 201, std::string(),
                                  SiteAddress(rules.store.Settings(), visit.request.host) + "invitations/" + code);
             }
-            std::optional<std::int64_t> member = part.size() == 5 ? PageId(part[3]) : std::nullopt;
+            std::optional<std::int64_t> member = part.size() == 5 ? PositiveId(part[3]) : std::nullopt;
             if (post && member && part[2] == "members" && part[4] == "remove") {
                 rules.groups.RemoveMember(me, *id, *member);
                 return Redirect(visit, *member == me ? "/groups?done=left" : base + "?done=removed");
@@ -713,7 +702,7 @@ WebAnswer MemberRoute(Visit& visit, const std::vector<std::string>& part, WebAns
     }
     if (part.size() == 3 && part[0] == "marks" && part[2] == "delete" && post) {
         log.route = "/marks/{id}/delete";
-        std::optional<std::int64_t> id = PageId(part[1]);
+        std::optional<std::int64_t> id = PositiveId(part[1]);
         try {
             rules.marks.Delete(me, id.value_or(0));
             return Redirect(visit, "/marks?done=mark");

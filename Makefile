@@ -3,13 +3,14 @@
 #   make test    install what is missing, build, run every test (ends with CTest's summary)
 #   make run     start Pelmora in a phone-sized Wine desktop
 #   make screenshots  every screen at both phone sizes into docs/screens/
+#   make web-screenshots  every page of the web site at 1280 and 360 px into docs/web/
 #   make clean   remove the build trees
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_BUILD := build/win
 NATIVE_BUILD := build/native
 
-.PHONY: all build deps test run screenshots clean
+.PHONY: all build deps test run screenshots web-screenshots clean
 
 all: build
 
@@ -40,6 +41,9 @@ run: build
 
 screenshots: build
 	@tools/screenshots
+
+web-screenshots: build
+	@tools/web-screenshots
 
 clean:
 	@tools/wine-run --stop 2>/dev/null || true

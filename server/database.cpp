@@ -1,16 +1,50 @@
 #include "server/database.h"
 
+#include "server/passwords.h"
+
 #include <cstring>
+#include <vector>
 
 namespace pelmora {
 
 namespace {
 
+// Tokens and passwords kept before schema 2 as the phone sent them: the tokens become their SHA-256,
+// the MD5 values their Argon2id hash, so that every session and every password goes on working.
+void HashStoredSecrets(Database& db) {
+    {
+        Query old = db.Prepare("SELECT token, user_id, created_at, used_at FROM sessions_before_hashing");
+        while (old.Step()) {
+            db.Prepare("INSERT OR IGNORE INTO sessions(token_hash, user_id, kind, created_at, used_at) "
+                       "VALUES(?1, ?2, 'phone', ?3, ?4)")
+                .Bind(1, Sha256Hex(old.Text(0)))
+                .Bind(2, old.Int(1))
+                .Bind(3, old.Int(2))
+                .Bind(4, old.Int(3))
+                .Run();
+        }
+    }
+    db.Prepare("DROP TABLE sessions_before_hashing").Run();
+    std::vector<std::pair<std::int64_t, std::string>> users;
+    {
+        Query query = db.Prepare("SELECT id, pass_hash FROM users");
+        while (query.Step()) users.emplace_back(query.Int(0), query.Text(1));
+    }
+    for (const auto& user : users) {
+        db.Prepare("UPDATE users SET pass_hash = ?2 WHERE id = ?1").Bind(1, user.first).Bind(2, HashPassword(user.second)).Run();
+    }
+}
+
+struct Migration {
+    const char* script;
+    void (*finish)(Database& db);  // what SQL alone cannot do; may be null
+};
+
 // Each entry brings the schema from the version before it to its own number; entries are never
 // edited once released, only appended.
-const char* const kMigrations[] = {
+const Migration kMigrations[] = {
     // 1: accounts, sessions, groups, cells, the last report of every user, place marks, settings.
-    R"sql(
+    {R"sql(
 CREATE TABLE users(
     id INTEGER PRIMARY KEY,
     email TEXT NOT NULL UNIQUE,
@@ -82,6 +116,47 @@ CREATE TABLE settings(
     key TEXT PRIMARY KEY,
     value TEXT NOT NULL);
 )sql",
+     nullptr},
+    // 2: accounts that can be disabled, groups run by an owner (titles unique per owner), members in
+    // the order they joined, invitations, tokens and passwords kept only as hashes, failed log-ins.
+    {R"sql(
+ALTER TABLE users ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE groups_with_owners(
+    id INTEGER PRIMARY KEY,
+    title TEXT NOT NULL,
+    owner_id INTEGER REFERENCES users(id) ON DELETE SET NULL,
+    created_at INTEGER NOT NULL DEFAULT 0);
+INSERT INTO groups_with_owners(id, title) SELECT id, title FROM user_groups;
+DROP TABLE user_groups;
+ALTER TABLE groups_with_owners RENAME TO user_groups;
+CREATE UNIQUE INDEX user_groups_by_owner ON user_groups(owner_id, title);
+ALTER TABLE group_members ADD COLUMN joined_at INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE invitations(
+    code_hash TEXT PRIMARY KEY,
+    group_id INTEGER NOT NULL REFERENCES user_groups(id) ON DELETE CASCADE,
+    created_by INTEGER REFERENCES users(id) ON DELETE SET NULL,
+    created_at INTEGER NOT NULL,
+    expires_at INTEGER NOT NULL,
+    used_by INTEGER REFERENCES users(id) ON DELETE SET NULL,
+    used_at INTEGER);
+ALTER TABLE sessions RENAME TO sessions_before_hashing;
+DROP INDEX sessions_by_user;
+CREATE TABLE sessions(
+    token_hash TEXT PRIMARY KEY,
+    user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+    kind TEXT NOT NULL,
+    created_at INTEGER NOT NULL,
+    used_at INTEGER NOT NULL);
+CREATE INDEX sessions_by_user ON sessions(user_id);
+CREATE TABLE login_failures(
+    id INTEGER PRIMARY KEY,
+    address TEXT NOT NULL,
+    client TEXT NOT NULL,
+    failed_at INTEGER NOT NULL);
+CREATE INDEX login_failures_by_address ON login_failures(address, failed_at);
+CREATE INDEX login_failures_by_client ON login_failures(client, failed_at);
+)sql",
+     HashStoredSecrets},
 };
 
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == Database::kSchemaVersion,
@@ -169,9 +244,13 @@ Database::Database(const std::string& path) {
     sqlite3_busy_timeout(db_, 5000);
     try {
         Prepare("PRAGMA journal_mode=WAL").Step();
-        Prepare("PRAGMA foreign_keys=ON").Run();
         Prepare("PRAGMA synchronous=NORMAL").Run();
+        // What is deleted or replaced (a password's old hash, a closed session) is overwritten, not
+        // left in free pages of the file.
+        Prepare("PRAGMA secure_delete=ON").Step();
+        // Off while migrating: a migration rebuilds tables, which must not cascade into their rows.
         Migrate();
+        Prepare("PRAGMA foreign_keys=ON").Run();
     } catch (...) {
         for (auto& entry : statements_) sqlite3_finalize(entry.second);
         sqlite3_close(db_);
@@ -228,12 +307,19 @@ void Database::Migrate() {
                                 ", newer than this server's " + std::to_string(kSchemaVersion),
                             SQLITE_MISMATCH);
     }
+    const bool upgraded = version < kSchemaVersion;
     for (; version < kSchemaVersion; ++version) {
-        RunScript(kMigrations[version]);
+        RunScript(kMigrations[version].script);
+        if (kMigrations[version].finish) kMigrations[version].finish(*this);
         // PRAGMA takes no parameters; the number is this program's own constant.
         RunScript(("PRAGMA user_version=" + std::to_string(version + 1)).c_str());
     }
+    if (Prepare("PRAGMA foreign_key_check").Step()) {
+        throw DatabaseError("the upgraded database has rows that refer to nothing", SQLITE_CONSTRAINT);
+    }
     transaction.Commit();
+    // The pages an upgrade replaced may still sit in the write-ahead log: fold it into the file.
+    if (upgraded) RunScript("PRAGMA wal_checkpoint(TRUNCATE)");
 }
 
 Database::Transaction::Transaction(Database& db) : db_(db) {

@@ -66,7 +66,7 @@ private:
 class Database {
 public:
     // The schema version this server writes; an older file is migrated on opening.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     // Opens (creating if needed) and migrates the database; throws DatabaseError.
     explicit Database(const std::string& path);
@@ -78,6 +78,7 @@ public:
     std::int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
     int Changes() const { return sqlite3_changes(db_); }
     int SchemaVersion();
+    bool InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
     // Begin on construction, commit on Commit, roll back when left without committing.
     class Transaction {

@@ -2,8 +2,7 @@
 // walker that moves everybody but the demo account along their routes.
 #pragma once
 
-#include "server/service.h"
-#include "server/store.h"
+#include "server/rules.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -20,7 +19,7 @@ extern const char* const kDemoPassword;
 extern const char* const kDemoCellsCsv;
 
 // Seeds the demo into a database without users; returns false (and changes nothing) otherwise.
-bool SeedDemo(Store& store, std::time_t now);
+bool SeedDemo(Rules& rules);
 
 // Moves each walking demo user one cell along their route every `step`, as their phones would
 // report it.

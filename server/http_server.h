@@ -1,7 +1,12 @@
-// The service on the network: HTTP/1.0 over TCP as the phones speak it, one request per connection.
+// The service on the network, one listener for all: the phones' HTTP/1.0, one request per
+// connection, and the web's HTTP/1.1 with keep-alive. A POST whose Host names a phone request kind
+// (or whose request line has the phone's absolute form) is the phone protocol; anything else goes
+// to the web site. The handlers run on a pool of their own, off the threads that move the bytes:
+// a password check takes tens of milliseconds.
 #pragma once
 
-#include "server/service.h"
+#include "server/phone_protocol.h"
+#include "server/web.h"
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +21,8 @@ struct HttpLimits {
     std::chrono::milliseconds requestDeadline{20000};       // to receive the whole request
     std::chrono::milliseconds lingerDeadline{2000};         // to let the client read the reply and close
     int maxConnections = 512;                               // more at once are told the server is busy
+    unsigned handlerThreads = 4;                            // the pool that runs the handlers
+    int maxRequestsPerConnection = 100;                     // of a browser's kept-alive connection
 };
 
 // Receives one line (without its line end) for every request served.
@@ -25,7 +32,7 @@ struct HttpServerState;
 
 class HttpServer {
 public:
-    HttpServer(Service& service, HttpLimits limits, AccessLog log);
+    HttpServer(PhoneProtocol& phone, WebSite& web, HttpLimits limits, AccessLog log);
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
     ~HttpServer();
@@ -33,7 +40,7 @@ public:
     // Binds ADDRESS:PORT (port 0 takes any free port); throws std::system_error.
     void Listen(const std::string& address, std::uint16_t port);
     std::uint16_t Port() const;
-    // Serves on `threads` background threads until Stop.
+    // Serves on `threads` background threads (and the handler pool) until Stop.
     void Start(unsigned threads);
     // Stops accepting, gives the requests under way a moment to finish, and joins the threads.
     void Stop();

@@ -2,8 +2,10 @@
 #include "server/admin.h"
 #include "server/demo.h"
 #include "server/http_server.h"
-#include "server/service.h"
+#include "server/phone_protocol.h"
+#include "server/rules.h"
 #include "server/store.h"
+#include "server/web.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,10 +25,11 @@ const char* const kUsage =
     "                      [--ready-file FILE] [--idle-exit SECONDS]\n"
     "       pelmora-server [--db PATH] COMMAND...\n"
     "\n"
-    "Serves the Pelmora phones over HTTP/1.0 and keeps the service's data in SQLite.\n"
+    "Serves the Pelmora phones (HTTP/1.0) and the web site with its JSON API (/api/v1) on one address,\n"
+    "and keeps the service's data in SQLite.\n"
     "\n"
-    "  --listen ADDR:PORT   address to serve on (default 127.0.0.1:8080; port 0 takes a free port,\n"
-    "                       printed on the first line of the output)\n"
+    "  --listen ADDR:PORT   address to serve on (default 127.0.0.1:8080, the web address the client\n"
+    "                       opens; port 0 takes a free port, printed on the first line of the output)\n"
     "  --db PATH            database file (default var/pelmora.db; created when missing)\n"
     "  --demo               seed the demo (Moscow, six people, three groups) into an empty database and\n"
     "                       walk the demo people along their routes; the demo account is\n"
@@ -41,15 +44,28 @@ const char* const kUsage =
     "\n"
     "Commands:\n"
     "  user add EMAIL PASSWORD NAME     create an account\n"
-    "  user password EMAIL PASSWORD     set a new password\n"
-    "  user list                        list the accounts and their groups\n"
-    "  group add TITLE                  create a group\n"
+    "  user password EMAIL PASSWORD     set a new password (its sessions end)\n"
+    "  user disable EMAIL               stop an account from logging in (its sessions end)\n"
+    "  user enable EMAIL                let it log in again\n"
+    "  user delete EMAIL                remove an account with its place and marks; groups it owned\n"
+    "                                   pass to the member who joined first after it\n"
+    "  user list                        list the accounts and their groups, \"(owner)\" after those\n"
+    "                                   they run\n"
+    "  group list                       list the groups: id, title, owner, members\n"
+    "  group add TITLE [OWNER_EMAIL]    create a group (without an owner only the administrator runs it)\n"
+    "  group rename GROUP TITLE         give a group another title\n"
+    "  group owner GROUP EMAIL          hand a group to a user (who becomes a member)\n"
+    "  group remove GROUP               delete a group\n"
     "  group member GROUP EMAIL         put a user into a group\n"
+    "  group member remove GROUP EMAIL  take a user out of a group\n"
+    "                                   (GROUP: the group's id, or its title when no other group has it)\n"
     "  cell import FILE.csv             add or update cells (mnc, lac, cid, lat, lon, address)\n"
     "  setting list                     show the service settings\n"
     "  setting set KEY VALUE            change one: report_interval, methods (e.g. 1,2,3),\n"
     "                                   token_lifetime, update_url, host, suspended (0/1),\n"
-    "                                   min_client_version\n";
+    "                                   min_client_version, registration (open, invite, closed),\n"
+    "                                   map_tiles (a tile address with {z}, {x}, {y}),\n"
+    "                                   site_address (the web site's address in links it hands out)\n";
 
 struct Options {
     std::string address = "127.0.0.1";
@@ -136,7 +152,7 @@ void WaitForStop(const sigset_t& signals, const pelmora::HttpServer& server, uns
     }
 }
 
-int Serve(pelmora::Store& store, const Options& options) {
+int Serve(pelmora::Store& store, pelmora::Rules& rules, const Options& options) {
     // The signals are taken by sigwait below, not by whichever thread they happen to hit.
     sigset_t signals;
     sigemptyset(&signals);
@@ -145,7 +161,7 @@ int Serve(pelmora::Store& store, const Options& options) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    if (options.demo && pelmora::SeedDemo(store, pelmora::SystemClock())) {
+    if (options.demo && pelmora::SeedDemo(rules)) {
         std::cout << "pelmora-server: demo data seeded; log in as " << pelmora::kDemoEmail << " with the password "
                   << pelmora::kDemoPassword << std::endl;
     }
@@ -156,8 +172,9 @@ int Serve(pelmora::Store& store, const Options& options) {
     if (options.demo && options.walkSeconds == 0) walker.Step();
 
     std::mutex logMutex;
-    pelmora::Service service(store, pelmora::SystemClock);
-    pelmora::HttpServer server(service, pelmora::HttpLimits(), [&logMutex](const std::string& line) {
+    pelmora::PhoneProtocol phone(rules);
+    pelmora::WebSite web(rules, PELMORA_LEAFLET_DIR);
+    pelmora::HttpServer server(phone, web, pelmora::HttpLimits(), [&logMutex](const std::string& line) {
         std::lock_guard<std::mutex> lock(logMutex);
         std::fprintf(stderr, "%s\n", line.c_str());
     });
@@ -175,7 +192,10 @@ int Serve(pelmora::Store& store, const Options& options) {
         std::ofstream(partial) << server.Port() << "\n";
         std::filesystem::rename(partial, options.readyFile);
     }
-    std::cout << "pelmora-server: listening on " << options.address << ":" << server.Port() << std::endl;
+    std::string host = options.address.find(':') != std::string::npos ? "[" + options.address + "]" : options.address;
+    if (options.address == "0.0.0.0" || options.address == "::") host = "localhost";
+    std::cout << "pelmora-server: listening on " << options.address << ":" << server.Port() << ", web site http://"
+              << host << ":" << server.Port() << "/" << std::endl;
 
     if (options.demo && options.walkSeconds > 0) walker.Start(std::chrono::seconds(options.walkSeconds));
 
@@ -194,13 +214,17 @@ int main(int argc, char** argv) {
         std::filesystem::path parent = std::filesystem::path(options.db).parent_path();
         if (!parent.empty()) std::filesystem::create_directories(parent);
         pelmora::Store store(options.db);
+        pelmora::Rules rules(store, pelmora::SystemClock);
         if (!options.command.empty()) {
-            pelmora::RunAdminCommand(store, options.command, std::cout, pelmora::SystemClock());
+            pelmora::RunAdminCommand(rules, options.command, std::cout);
             return 0;
         }
-        return Serve(store, options);
+        return Serve(store, rules, options);
     } catch (const pelmora::StoreError& error) {
         std::cerr << "pelmora-server: " << error.what() << "\n";
+        return 1;
+    } catch (const pelmora::Refusal& refusal) {
+        std::cerr << "pelmora-server: " << refusal.what() << "\n";
         return 1;
     } catch (const std::exception& error) {
         std::cerr << "pelmora-server: " << error.what() << "\n";

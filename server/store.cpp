@@ -14,13 +14,20 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 // Every query of users names the table "u" so that these columns serve joins as well.
 const char* const kUserColumns =
     "u.id, u.email, u.pass_hash, u.name, u.mode, u.rate, u.visibility, u.private_time, u.force_gps, u.level_gps, "
-    "u.method_use";
+    "u.method_use, u.disabled";
+
+const char* const kMarkColumns =
+    "m.id, m.user_id, m.mnc, m.lac, m.cid, m.scope, m.group_id, m.title, m.street, m.number, m.build, m.tags, "
+    "m.saved_at";
+
+const char* const kGroupColumns =
+    "g.id, g.title, (SELECT COUNT(*) FROM group_members c WHERE c.group_id = g.id), g.owner_id";
 
 User ReadUser(const Query& query) {
     User user;
     user.id = query.Int(0);
     user.email = query.Text(1);
-    user.passHash = query.Text(2);
+    user.passwordHash = query.Text(2);
     user.name = query.Text(3);
     user.mode = static_cast<int>(query.Int(4));
     user.rate = static_cast<int>(query.Int(5));
@@ -29,6 +36,7 @@ User ReadUser(const Query& query) {
     user.forceGps = static_cast<int>(query.Int(8));
     user.levelGps = static_cast<int>(query.Int(9));
     if (!query.IsNull(10)) user.methodUse = static_cast<int>(query.Int(10));
+    user.disabled = query.Int(11) != 0;
     return user;
 }
 
@@ -44,7 +52,30 @@ Mark ReadMark(const Query& query) {
     mark.number = query.Text(9);
     mark.build = query.Text(10);
     mark.tags = query.Text(11);
+    mark.savedAt = query.Int(12);
     return mark;
+}
+
+GroupSummary ReadGroup(const Query& query) {
+    return {query.Int(0), query.Text(1), static_cast<int>(query.Int(2)), query.OptionalInt(3)};
+}
+
+std::vector<GroupSummary> ReadGroups(Query& query) {
+    std::vector<GroupSummary> groups;
+    while (query.Step()) groups.push_back(ReadGroup(query));
+    return groups;
+}
+
+std::vector<std::int64_t> ReadIds(Query& query) {
+    std::vector<std::int64_t> ids;
+    while (query.Step()) ids.push_back(query.Int(0));
+    return ids;
+}
+
+std::vector<Mark> ReadMarks(Query& query) {
+    std::vector<Mark> marks;
+    while (query.Step()) marks.push_back(ReadMark(query));
+    return marks;
 }
 
 std::int64_t SettingNumber(const std::string& key, const std::string& value, std::int64_t low, std::int64_t high) {
@@ -76,6 +107,23 @@ std::string JoinMethods(const std::vector<int>& methods) {
     return text;
 }
 
+// An absolute http or https address without blanks, quotes or angle brackets: it goes into pages.
+bool IsWebAddress(const std::string& value) {
+    bool scheme = value.rfind("http://", 0) == 0 || value.rfind("https://", 0) == 0;
+    return scheme && value.size() <= 512 && value.find_first_of(" \t\r\n\"'<>\\`") == std::string::npos;
+}
+
+const char* RegistrationName(Registration registration) {
+    switch (registration) {
+    case Registration::kInvite:
+        return "invite";
+    case Registration::kClosed:
+        return "closed";
+    default:
+        return "open";
+    }
+}
+
 void ApplySetting(ServerSettings& settings, const std::string& key, const std::string& value) {
     if (key == "report_interval") {
         settings.reportInterval = static_cast<int>(SettingNumber(key, value, 10, 86400));
@@ -92,6 +140,20 @@ void ApplySetting(ServerSettings& settings, const std::string& key, const std::s
         settings.suspended = SettingNumber(key, value, 0, 1) != 0;
     } else if (key == "min_client_version") {
         settings.minClientVersion = static_cast<int>(SettingNumber(key, value, 0, 1000000));
+    } else if (key == "registration") {
+        if (value == "open") settings.registration = Registration::kOpen;
+        else if (value == "invite") settings.registration = Registration::kInvite;
+        else if (value == "closed") settings.registration = Registration::kClosed;
+        else throw StoreError("setting registration must be open, invite or closed");
+    } else if (key == "map_tiles") {
+        if (!IsWebAddress(value) || value.find("{z}") == std::string::npos || value.find("{x}") == std::string::npos ||
+            value.find("{y}") == std::string::npos) {
+            throw StoreError("setting map_tiles must be an http(s) address with {z}, {x} and {y}");
+        }
+        settings.mapTiles = value;
+    } else if (key == "site_address") {
+        if (!value.empty() && !IsWebAddress(value)) throw StoreError("setting site_address must be an http(s) address");
+        settings.siteAddress = value;
     } else {
         throw StoreError("no setting named " + key);
     }
@@ -101,13 +163,13 @@ void ApplySetting(ServerSettings& settings, const std::string& key, const std::s
 
 Store::Store(const std::string& path) : db_(path) {}
 
-std::int64_t Store::AddUser(const std::string& email, const std::string& passHash, const std::string& name,
+std::int64_t Store::AddUser(const std::string& email, const std::string& passwordHash, const std::string& name,
                             std::int64_t now) {
     Lock lock(mutex_);
     if (FindUser(email)) throw StoreError("a user with the e-mail " + email + " exists already");
     db_.Prepare("INSERT INTO users(email, pass_hash, name, created_at) VALUES(?1, ?2, ?3, ?4)")
         .Bind(1, email)
-        .Bind(2, passHash)
+        .Bind(2, passwordHash)
         .Bind(3, name)
         .Bind(4, now)
         .Run();
@@ -138,9 +200,8 @@ std::vector<User> Store::ListUsers() {
     return users;
 }
 
-void Store::SetPassword(std::int64_t userId, const std::string& passHash) {
-    Lock lock(mutex_);
-    db_.Prepare("UPDATE users SET pass_hash = ?2 WHERE id = ?1").Bind(1, userId).Bind(2, passHash).Run();
+void Store::SetPassword(std::int64_t userId, const std::string& passwordHash) {
+    UpdateUser("UPDATE users SET pass_hash = ?2 WHERE id = ?1", userId, passwordHash);
 }
 
 void Store::UpdateTerminal(std::int64_t userId, const std::string& model, const std::string& firmware,
@@ -174,24 +235,34 @@ void Store::SetMethodUse(std::int64_t userId, int method) {
     UpdateUser("UPDATE users SET method_use = ?2 WHERE id = ?1", userId, method);
 }
 
-std::string Store::OpenSession(std::int64_t userId, std::int64_t now, std::int64_t lifetime) {
-    std::string token = RandomHex(16);
-    Lock lock(mutex_);
-    db_.Prepare("DELETE FROM sessions WHERE used_at < ?1").Bind(1, now - lifetime).Run();
-    db_.Prepare("INSERT INTO sessions(token, user_id, created_at, used_at) VALUES(?1, ?2, ?3, ?3)")
-        .Bind(1, token)
-        .Bind(2, userId)
-        .Bind(3, now)
-        .Run();
-    return token;
+void Store::SetDisabled(std::int64_t userId, bool disabled) {
+    UpdateUser("UPDATE users SET disabled = ?2 WHERE id = ?1", userId, disabled ? 1 : 0);
 }
 
-std::optional<std::int64_t> Store::SessionUser(const std::string& token, std::int64_t now, std::int64_t lifetime) {
+void Store::DeleteUser(std::int64_t userId) {
+    Lock lock(mutex_);
+    db_.Prepare("DELETE FROM users WHERE id = ?1").Bind(1, userId).Run();
+}
+
+void Store::OpenSession(const std::string& tokenHash, std::int64_t userId, const std::string& kind,
+                        std::int64_t now, std::int64_t lifetime) {
+    Lock lock(mutex_);
+    db_.Prepare("DELETE FROM sessions WHERE used_at < ?1").Bind(1, now - lifetime).Run();
+    db_.Prepare("INSERT INTO sessions(token_hash, user_id, kind, created_at, used_at) VALUES(?1, ?2, ?3, ?4, ?4)")
+        .Bind(1, tokenHash)
+        .Bind(2, userId)
+        .Bind(3, kind)
+        .Bind(4, now)
+        .Run();
+}
+
+std::optional<std::int64_t> Store::SessionUser(const std::string& tokenHash, std::int64_t now,
+                                               std::int64_t lifetime) {
     Lock lock(mutex_);
     std::int64_t userId;
     {
-        Query query = db_.Prepare("SELECT user_id, used_at FROM sessions WHERE token = ?1");
-        query.Bind(1, token);
+        Query query = db_.Prepare("SELECT user_id, used_at FROM sessions WHERE token_hash = ?1");
+        query.Bind(1, tokenHash);
         if (!query.Step()) return std::nullopt;
         userId = query.Int(0);
         if (now - query.Int(1) > lifetime) {
@@ -199,34 +270,102 @@ std::optional<std::int64_t> Store::SessionUser(const std::string& token, std::in
         }
     }
     if (userId == 0) {
-        db_.Prepare("DELETE FROM sessions WHERE token = ?1").Bind(1, token).Run();
+        CloseSession(tokenHash);
         return std::nullopt;
     }
-    db_.Prepare("UPDATE sessions SET used_at = ?2 WHERE token = ?1 AND used_at < ?2").Bind(1, token).Bind(2, now).Run();
+    db_.Prepare("UPDATE sessions SET used_at = ?2 WHERE token_hash = ?1 AND used_at < ?2")
+        .Bind(1, tokenHash)
+        .Bind(2, now)
+        .Run();
     return userId;
 }
 
-std::int64_t Store::AddGroup(const std::string& title) {
+void Store::CloseSession(const std::string& tokenHash) {
     Lock lock(mutex_);
-    if (FindGroup(title)) throw StoreError("a group titled " + title + " exists already");
-    db_.Prepare("INSERT INTO user_groups(title) VALUES(?1)").Bind(1, title).Run();
-    return db_.LastInsertId();
+    db_.Prepare("DELETE FROM sessions WHERE token_hash = ?1").Bind(1, tokenHash).Run();
 }
 
-std::optional<std::int64_t> Store::FindGroup(const std::string& title) {
+void Store::CloseSessionsOf(std::int64_t userId, const std::string& keptTokenHash) {
     Lock lock(mutex_);
-    Query query = db_.Prepare("SELECT id FROM user_groups WHERE title = ?1");
-    query.Bind(1, title);
-    if (!query.Step()) return std::nullopt;
+    db_.Prepare("DELETE FROM sessions WHERE user_id = ?1 AND token_hash <> ?2").Bind(1, userId).Bind(2, keptTokenHash).Run();
+}
+
+std::int64_t Store::SessionCount() {
+    Lock lock(mutex_);
+    Query query = db_.Prepare("SELECT COUNT(*) FROM sessions");
+    query.Step();
     return query.Int(0);
 }
 
-void Store::AddMember(std::int64_t groupId, std::int64_t userId) {
+std::optional<std::int64_t> Store::AddGroup(const std::string& title, std::optional<std::int64_t> ownerId,
+                                            std::int64_t now) {
     Lock lock(mutex_);
-    db_.Prepare("INSERT OR IGNORE INTO group_members(group_id, user_id) VALUES(?1, ?2)")
+    for (const GroupSummary& group : FindGroups(title)) {
+        if (group.ownerId == ownerId) return std::nullopt;
+    }
+    db_.Prepare("INSERT INTO user_groups(title, owner_id, created_at) VALUES(?1, ?2, ?3)")
+        .Bind(1, title)
+        .Bind(2, ownerId)
+        .Bind(3, now)
+        .Run();
+    return db_.LastInsertId();
+}
+
+std::optional<GroupSummary> Store::GetGroup(std::int64_t groupId) {
+    Lock lock(mutex_);
+    Query query = db_.Prepare(std::string("SELECT ") + kGroupColumns + " FROM user_groups g WHERE g.id = ?1");
+    query.Bind(1, groupId);
+    if (!query.Step()) return std::nullopt;
+    return ReadGroup(query);
+}
+
+std::vector<GroupSummary> Store::FindGroups(const std::string& title) {
+    Lock lock(mutex_);
+    Query query =
+        db_.Prepare(std::string("SELECT ") + kGroupColumns + " FROM user_groups g WHERE g.title = ?1 ORDER BY g.id");
+    query.Bind(1, title);
+    return ReadGroups(query);
+}
+
+std::vector<GroupSummary> Store::ListGroups() {
+    Lock lock(mutex_);
+    Query query = db_.Prepare(std::string("SELECT ") + kGroupColumns + " FROM user_groups g ORDER BY g.id");
+    return ReadGroups(query);
+}
+
+bool Store::RenameGroup(std::int64_t groupId, const std::string& title) {
+    Lock lock(mutex_);
+    std::optional<GroupSummary> group = GetGroup(groupId);
+    if (!group) return false;
+    for (const GroupSummary& other : FindGroups(title)) {
+        if (other.id != groupId && other.ownerId == group->ownerId) return false;
+    }
+    db_.Prepare("UPDATE user_groups SET title = ?2 WHERE id = ?1").Bind(1, groupId).Bind(2, title).Run();
+    return true;
+}
+
+void Store::SetGroupOwner(std::int64_t groupId, std::optional<std::int64_t> ownerId) {
+    Lock lock(mutex_);
+    db_.Prepare("UPDATE user_groups SET owner_id = ?2 WHERE id = ?1").Bind(1, groupId).Bind(2, ownerId).Run();
+}
+
+void Store::DeleteGroup(std::int64_t groupId) {
+    Lock lock(mutex_);
+    db_.Prepare("DELETE FROM user_groups WHERE id = ?1").Bind(1, groupId).Run();
+}
+
+void Store::AddMember(std::int64_t groupId, std::int64_t userId, std::int64_t now) {
+    Lock lock(mutex_);
+    db_.Prepare("INSERT OR IGNORE INTO group_members(group_id, user_id, joined_at) VALUES(?1, ?2, ?3)")
         .Bind(1, groupId)
         .Bind(2, userId)
+        .Bind(3, now)
         .Run();
+}
+
+void Store::RemoveMember(std::int64_t groupId, std::int64_t userId) {
+    Lock lock(mutex_);
+    db_.Prepare("DELETE FROM group_members WHERE group_id = ?1 AND user_id = ?2").Bind(1, groupId).Bind(2, userId).Run();
 }
 
 bool Store::IsMember(std::int64_t groupId, std::int64_t userId) {
@@ -238,14 +377,18 @@ bool Store::IsMember(std::int64_t groupId, std::int64_t userId) {
 
 std::vector<GroupSummary> Store::GroupsOf(std::int64_t userId) {
     Lock lock(mutex_);
-    Query query = db_.Prepare(
-        "SELECT g.id, g.title, (SELECT COUNT(*) FROM group_members c WHERE c.group_id = g.id) "
-        "FROM user_groups g JOIN group_members m ON m.group_id = g.id "
-        "WHERE m.user_id = ?1 ORDER BY g.id");
+    Query query = db_.Prepare(std::string("SELECT ") + kGroupColumns +
+                              " FROM user_groups g JOIN group_members m ON m.group_id = g.id "
+                              "WHERE m.user_id = ?1 ORDER BY g.id");
     query.Bind(1, userId);
-    std::vector<GroupSummary> groups;
-    while (query.Step()) groups.push_back({query.Int(0), query.Text(1), static_cast<int>(query.Int(2))});
-    return groups;
+    return ReadGroups(query);
+}
+
+std::vector<std::int64_t> Store::GroupIdsOf(std::int64_t userId) {
+    Lock lock(mutex_);
+    Query query = db_.Prepare("SELECT group_id FROM group_members WHERE user_id = ?1 ORDER BY group_id");
+    query.Bind(1, userId);
+    return ReadIds(query);
 }
 
 std::vector<User> Store::MembersOf(std::int64_t groupId) {
@@ -257,6 +400,49 @@ std::vector<User> Store::MembersOf(std::int64_t groupId) {
     std::vector<User> members;
     while (query.Step()) members.push_back(ReadUser(query));
     return members;
+}
+
+std::vector<std::int64_t> Store::MemberIdsByJoining(std::int64_t groupId) {
+    Lock lock(mutex_);
+    Query query =
+        db_.Prepare("SELECT user_id FROM group_members WHERE group_id = ?1 ORDER BY joined_at, rowid");
+    query.Bind(1, groupId);
+    return ReadIds(query);
+}
+
+void Store::AddInvitation(const std::string& codeHash, std::int64_t groupId, std::optional<std::int64_t> createdBy,
+                          std::int64_t now, std::int64_t expiresAt) {
+    Lock lock(mutex_);
+    // An expired invitation is still told apart from an unknown one for a month, then forgotten.
+    db_.Prepare("DELETE FROM invitations WHERE expires_at < ?1").Bind(1, now - 30 * 86400).Run();
+    db_.Prepare("INSERT INTO invitations(code_hash, group_id, created_by, created_at, expires_at) "
+                "VALUES(?1, ?2, ?3, ?4, ?5)")
+        .Bind(1, codeHash)
+        .Bind(2, groupId)
+        .Bind(3, createdBy)
+        .Bind(4, now)
+        .Bind(5, expiresAt)
+        .Run();
+}
+
+std::optional<Invitation> Store::FindInvitation(const std::string& codeHash) {
+    Lock lock(mutex_);
+    Query query =
+        db_.Prepare("SELECT group_id, created_by, expires_at, used_at FROM invitations WHERE code_hash = ?1");
+    query.Bind(1, codeHash);
+    if (!query.Step()) return std::nullopt;
+    return Invitation{query.Int(0), query.OptionalInt(1), query.Int(2), !query.IsNull(3)};
+}
+
+bool Store::ClaimInvitation(const std::string& codeHash, std::int64_t userId, std::int64_t now) {
+    Lock lock(mutex_);
+    db_.Prepare("UPDATE invitations SET used_by = ?2, used_at = ?3 "
+                "WHERE code_hash = ?1 AND used_at IS NULL AND expires_at > ?3")
+        .Bind(1, codeHash)
+        .Bind(2, userId)
+        .Bind(3, now)
+        .Run();
+    return db_.Changes() > 0;
 }
 
 void Store::PutCell(const Cell& cell) {
@@ -360,23 +546,29 @@ bool Store::DeleteMark(std::int64_t userId, std::int64_t markId) {
     return db_.Changes() > 0;
 }
 
-std::optional<Mark> Store::VisibleMark(std::int64_t viewerId, const CellKey& cell) {
+void Store::DeleteGroupMarks(std::int64_t userId, std::int64_t groupId) {
     Lock lock(mutex_);
-    Query query = db_.Prepare(
-        "SELECT m.id, m.user_id, m.mnc, m.lac, m.cid, m.scope, m.group_id, m.title, m.street, m.number, m.build, "
-        "m.tags FROM marks m "
-        "WHERE m.mnc = ?1 AND m.lac = ?2 AND m.cid = ?3 AND ("
-        "  m.user_id = ?4"
-        "  OR m.scope = 1"
-        "  OR (m.scope = 2 AND EXISTS (SELECT 1 FROM group_members a JOIN group_members b ON a.group_id = b.group_id"
-        "      WHERE a.user_id = m.user_id AND b.user_id = ?4))"
-        "  OR (m.scope = 3 AND EXISTS (SELECT 1 FROM group_members g"
-        "      WHERE g.group_id = m.group_id AND g.user_id = ?4)))"
-        "ORDER BY m.user_id = ?4 DESC, CASE m.scope WHEN 3 THEN 0 WHEN 2 THEN 1 ELSE 2 END, "
-        "m.saved_at DESC, m.id DESC LIMIT 1");
-    query.Bind(1, cell.mnc).Bind(2, cell.lac).Bind(3, cell.cid).Bind(4, viewerId);
-    if (!query.Step()) return std::nullopt;
-    return ReadMark(query);
+    db_.Prepare("DELETE FROM marks WHERE user_id = ?1 AND scope = 3 AND group_id = ?2")
+        .Bind(1, userId)
+        .Bind(2, groupId)
+        .Run();
+}
+
+std::vector<Mark> Store::MarksAt(const CellKey& cell) {
+    Lock lock(mutex_);
+    Query query = db_.Prepare(std::string("SELECT ") + kMarkColumns +
+                              " FROM marks m WHERE m.mnc = ?1 AND m.lac = ?2 AND m.cid = ?3 "
+                              "ORDER BY m.saved_at DESC, m.id DESC");
+    query.Bind(1, cell.mnc).Bind(2, cell.lac).Bind(3, cell.cid);
+    return ReadMarks(query);
+}
+
+std::vector<Mark> Store::MarksOf(std::int64_t userId) {
+    Lock lock(mutex_);
+    Query query = db_.Prepare(std::string("SELECT ") + kMarkColumns +
+                              " FROM marks m WHERE m.user_id = ?1 ORDER BY m.saved_at DESC, m.id DESC");
+    query.Bind(1, userId);
+    return ReadMarks(query);
 }
 
 std::int64_t Store::MarkCount() {
@@ -384,6 +576,41 @@ std::int64_t Store::MarkCount() {
     Query query = db_.Prepare("SELECT COUNT(*) FROM marks");
     query.Step();
     return query.Int(0);
+}
+
+void Store::RecordLoginFailure(const std::string& address, const std::string& client, std::int64_t now) {
+    Lock lock(mutex_);
+    db_.Prepare("INSERT INTO login_failures(address, client, failed_at) VALUES(?1, ?2, ?3)")
+        .Bind(1, address)
+        .Bind(2, client)
+        .Bind(3, now)
+        .Run();
+}
+
+std::vector<std::int64_t> Store::LoginFailuresOfAddress(const std::string& address, std::int64_t since) {
+    return Times("SELECT failed_at FROM login_failures WHERE address = ?1 AND failed_at >= ?2 ORDER BY failed_at",
+                 address, since);
+}
+
+std::vector<std::int64_t> Store::LoginFailuresOfClient(const std::string& client, std::int64_t since) {
+    return Times("SELECT failed_at FROM login_failures WHERE client = ?1 AND failed_at >= ?2 ORDER BY failed_at",
+                 client, since);
+}
+
+std::vector<std::int64_t> Store::Times(const char* statement, const std::string& key, std::int64_t since) {
+    Lock lock(mutex_);
+    Query query = db_.Prepare(statement);
+    query.Bind(1, key).Bind(2, since);
+    return ReadIds(query);
+}
+
+void Store::ClearLoginFailures(const std::string& address, const std::string& client, std::int64_t before) {
+    Lock lock(mutex_);
+    db_.Prepare("DELETE FROM login_failures WHERE (address = ?1 AND client = ?2) OR failed_at < ?3")
+        .Bind(1, address)
+        .Bind(2, client)
+        .Bind(3, before)
+        .Run();
 }
 
 ServerSettings Store::Settings() {
@@ -416,6 +643,9 @@ std::vector<std::pair<std::string, std::string>> Store::DescribeSettings(const S
         {"host", settings.host},
         {"suspended", settings.suspended ? "1" : "0"},
         {"min_client_version", std::to_string(settings.minClientVersion)},
+        {"registration", RegistrationName(settings.registration)},
+        {"map_tiles", settings.mapTiles},
+        {"site_address", settings.siteAddress},
     };
 }
 

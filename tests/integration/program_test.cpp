@@ -4,6 +4,7 @@
 // is pressed.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -71,6 +72,48 @@ std::vector<HWND> WindowsOf(DWORD process) {
         },
         reinterpret_cast<LPARAM>(&search));
     return search.windows;
+}
+
+// The first window of class `name` among the descendants of `parent`.
+HWND FindDescendant(HWND parent, const std::wstring& name) {
+    struct Search {
+        std::wstring name;
+        HWND found;
+    } search = {name, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND window, LPARAM parameter) -> BOOL {
+            Search* search = reinterpret_cast<Search*>(parameter);
+            if (ClassOf(window) != search->name) return TRUE;
+            search->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// One HTTP request to the server's web side; the whole answer.
+std::string WebRequest(unsigned short port, const std::string& method, const std::string& path,
+                       const std::string& body) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return std::string();
+    std::string answer;
+    SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        const std::string request = method + " " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
+                                    "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                                    "\r\n\r\n" + body;
+        send(connection, request.data(), static_cast<int>(request.size()), 0);
+        char buffer[1024];
+        for (int got; (got = recv(connection, buffer, sizeof(buffer), 0)) > 0;) answer.append(buffer, got);
+    }
+    closesocket(connection);
+    WSACleanup();
+    return answer;
 }
 
 class ProgramRun : public ::testing::Test {
@@ -199,3 +242,33 @@ TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) 
 }
 
 }  // namespace
+
+// An account made on the web site logs in from the program with the password typed in its log-in
+// window: the site keeps what the phone sends, the MD5 of the Windows-1251 password.
+TEST_F(ProgramRun, AnAccountMadeOnTheWebLogsInWithTheSamePassword) {
+    const std::string made = WebRequest(server.Port(), "POST", "/api/v1/accounts",
+                                        "{\"email\": \"vera.web@example.org\", \"password\": \"пароль-веры\", "
+                                        "\"name\": \"Вера\"}");
+    ASSERT_EQ(0u, made.find("HTTP/1.1 201 Created\r\n")) << made;
+    WriteFile(WindowsPath(folder + "/settings.xml"), "<Settings><AutoLogIn>0</AutoLogIn><AutoRun>0</AutoRun></Settings>");
+    ASSERT_TRUE(StartProgram());
+
+    HWND login = nullptr;
+    ASSERT_TRUE(WaitFor(kLogInTimeoutMs, [&] {
+        for (HWND window : WindowsOf(program.dwProcessId)) {
+            if (login == nullptr) login = FindDescendant(window, L"PelLoginWnd");
+        }
+        return HasEnded() || (login != nullptr && IsWindowVisible(login));
+    })) << ShownWindows();
+    ASSERT_FALSE(HasEnded());
+    // What the keyboard would leave in the fields; the fields tell the window of the change.
+    ASSERT_TRUE(SendMessageW(GetDlgItem(login, IDC_LOGIN_EMAIL), WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>(L"vera.web@example.org")));
+    ASSERT_TRUE(SendMessageW(GetDlgItem(login, IDC_LOGIN_PASSWORD), WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>(L"пароль-веры")));
+    ASSERT_TRUE(PostMessageW(login, WM_COMMAND, MAKEWPARAM(IDC_LOGIN_BUTTON, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(login, IDC_LOGIN_BUTTON))));
+    EXPECT_TRUE(WaitFor(kLogInTimeoutMs, [this] { return ServerGot("config vera.web@example.org ok"); }))
+        << server.AccessLog() << ShownWindows();
+    EXPECT_TRUE(ServerGot("hand vera.web@example.org ok")) << server.AccessLog();
+}

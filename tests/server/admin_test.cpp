@@ -1,6 +1,7 @@
 // Administration: the commands on a store, the cell CSV, and the program itself on its command line.
 #include "server/admin.h"
 #include "server/demo.h"
+#include "server/passwords.h"
 #include "server/text.h"
 
 #include "server_fixture.h"
@@ -24,7 +25,7 @@ class AdminTest : public testing::ServerTest {
 protected:
     std::string Run(const std::vector<std::string>& words) {
         std::ostringstream out;
-        RunAdminCommand(*store_, words, out, now_);
+        RunAdminCommand(*rules_, words, out);
         return out.str();
     }
 
@@ -73,7 +74,7 @@ TEST_F(AdminTest, CellsCsvNamesTheFaultyLine) {
 
 TEST_F(AdminTest, UsersGroupsAndMembersAreManagedByCommands) {
     EXPECT_EQ(Run({"user", "add", "Anna@Example.org", "пароль", "Анна Каренина"}), "user 1 anna@example.org added\n");
-    EXPECT_EQ(store_->FindUser("anna@example.org")->passHash, Md5Hex("\xEF\xE0\xF0\xEE\xEB\xFC"));
+    EXPECT_TRUE(VerifyPassword(store_->FindUser("anna@example.org")->passwordHash, Md5Hex("\xEF\xE0\xF0\xEE\xEB\xFC")));
     Run({"user", "add", "boris@example.org", "secret", "Борис"});
     EXPECT_THROW(Run({"user", "add", "ANNA@example.org", "x", "Двойник"}), StoreError);
     EXPECT_THROW(Run({"user", "add", "no-at-sign", "x", "Никто"}), StoreError);
@@ -86,9 +87,66 @@ TEST_F(AdminTest, UsersGroupsAndMembersAreManagedByCommands) {
               "1\tanna@example.org\tАнна Каренина\tСемья\n"
               "2\tboris@example.org\tБорис\t\n");
     Run({"user", "password", "boris@example.org", "new"});
-    EXPECT_EQ(store_->FindUser("boris@example.org")->passHash, Md5Hex("new"));
+    EXPECT_TRUE(VerifyPassword(store_->FindUser("boris@example.org")->passwordHash, Md5Hex("new")));
     EXPECT_THROW(Run({"user", "add", "x@example.org"}), StoreError);
     EXPECT_THROW(Run({"user", "remove", "x@example.org"}), StoreError);
+}
+
+TEST_F(AdminTest, AccountsGroupsAndSettingsOfTheWebAreRunFromTheCommandLine) {
+    Run({"user", "add", "anna@example.org", "secret", "Анна"});
+    Run({"user", "add", "boris@example.org", "secret", "Борис"});
+    Run({"user", "add", "vera@example.org", "secret", "Вера"});
+    struct Step {
+        std::vector<std::string> words;
+        const char* output;  // empty: the command is refused
+    };
+    const Step steps[] = {
+        {{"group", "add", "Семья", "anna@example.org"}, "group 1 Семья added\n"},
+        {{"group", "add", "Семья", "boris@example.org"}, "group 2 Семья added\n"},
+        {{"group", "add", "Семья", "anna@example.org"}, ""},
+        {{"group", "member", "Семья", "vera@example.org"}, ""},  // two groups of that title: name one by id
+        {{"group", "member", "1", "vera@example.org"}, "vera@example.org is a member of Семья\n"},
+        {{"group", "member", "1", "boris@example.org"}, "boris@example.org is a member of Семья\n"},
+        {{"group", "rename", "2", "Семья Бориса"}, "group 2 renamed to Семья Бориса\n"},
+        {{"group", "list"}, "1\tСемья\tanna@example.org\t3\n2\tСемья Бориса\tboris@example.org\t1\n"},
+        {{"user", "list"},
+         "1\tanna@example.org\tАнна\tСемья (owner)\n2\tboris@example.org\tБорис\tСемья, Семья Бориса (owner)\n"
+         "3\tvera@example.org\tВера\tСемья\n"},
+        {{"group", "member", "remove", "Семья", "vera@example.org"}, "vera@example.org is no longer a member of Семья\n"},
+        {{"group", "member", "remove", "Семья", "vera@example.org"}, ""},
+        {{"group", "remove", "Семья Бориса"}, "group 2 Семья Бориса removed\n"},
+        {{"user", "disable", "boris@example.org"}, "boris@example.org disabled\n"},
+        {{"user", "list"},
+         "1\tanna@example.org\tАнна\tСемья (owner)\n2\tboris@example.org\tБорис\tСемья\tdisabled\n"
+         "3\tvera@example.org\tВера\t\n"},
+        {{"user", "delete", "anna@example.org"}, "anna@example.org deleted\n"},
+        {{"group", "list"}, "1\tСемья\tboris@example.org\t1\n"},
+        {{"user", "delete", "anna@example.org"}, ""},
+        {{"setting", "set", "registration", "invite"}, "registration set to invite\n"},
+        {{"setting", "set", "registration", "sometimes"}, ""},
+        {{"setting", "set", "map_tiles", "https://tiles.example.org/{z}/{x}/{y}.png"},
+         "map_tiles set to https://tiles.example.org/{z}/{x}/{y}.png\n"},
+        {{"setting", "set", "map_tiles", "https://tiles.example.org/<script>{z}{x}{y}"}, ""},
+        {{"setting", "set", "map_tiles", "ftp://tiles.example.org/{z}/{x}/{y}.png"}, ""},
+    };
+    for (const Step& step : steps) {
+        std::string joined;
+        for (const std::string& word : step.words) joined += word + " ";
+        if (*step.output == '\0') {
+            EXPECT_THROW(Run(step.words), StoreError) << joined;
+        } else {
+            EXPECT_EQ(Run(step.words), step.output) << joined;
+        }
+    }
+    ServerSettings settings = store_->Settings();
+    EXPECT_EQ(settings.registration, Registration::kInvite);
+    EXPECT_EQ(settings.mapTiles, "https://tiles.example.org/{z}/{x}/{y}.png");
+    // A disabled account logs in nowhere; enabled again, it does.
+    StartServer();
+    EXPECT_EQ(testing::TextAt(Request("hand", HandBody("boris@example.org", Md5Hex("secret"))).get(), "handshake/status"), "1");
+    EXPECT_EQ(Web("POST", "/api/v1/sessions", R"({"email": "boris@example.org", "password": "secret"})").status, 403);
+    Run({"user", "enable", "boris@example.org"});
+    EXPECT_EQ(Web("POST", "/api/v1/sessions", R"({"email": "boris@example.org", "password": "secret"})").status, 201);
 }
 
 TEST_F(AdminTest, CellImportIsAllOrNothing) {

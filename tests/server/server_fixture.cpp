@@ -1,5 +1,6 @@
 #include "server_fixture.h"
 
+#include "server/passwords.h"
 #include "server/text.h"
 
 #include <arpa/inet.h>
@@ -34,11 +35,17 @@ std::string EncodeValue(const std::string& value) {
     return encoded;
 }
 
-std::string Exchange(std::uint16_t port, const std::string& bytes, int seconds) {
+std::string Exchange(std::uint16_t port, const std::string& bytes, int seconds, const char* source) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     EXPECT_GE(fd, 0);
     timeval timeout{seconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, source, &local.sin_addr);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0) << std::strerror(errno);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -84,6 +91,31 @@ std::unique_ptr<TiXmlDocument> ParseReply(const std::string& reply) {
     return document;
 }
 
+HttpReply ParseHttp(const std::string& reply) {
+    HttpReply parsed;
+    std::size_t end = reply.find("\r\n\r\n");
+    if (reply.compare(0, 5, "HTTP/") != 0 || end == std::string::npos) {
+        ADD_FAILURE() << "not an HTTP answer:\n" << reply;
+        return parsed;
+    }
+    parsed.status = std::atoi(reply.c_str() + 9);
+    std::size_t line = reply.find("\r\n") + 2;
+    while (line < end) {
+        std::size_t next = reply.find("\r\n", line);
+        std::string header = reply.substr(line, next - line);
+        std::size_t colon = header.find(':');
+        std::string name = header.substr(0, colon);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string value = header.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(' '));
+        // Several Set-Cookie lines are kept one after another.
+        parsed.headers[name] += (parsed.headers.count(name) && !parsed.headers[name].empty() ? "\n" : "") + value;
+        line = next + 2;
+    }
+    parsed.body = reply.substr(end + 4);
+    return parsed;
+}
+
 const TiXmlElement* ElementAt(const TiXmlNode* node, const std::string& path) {
     std::size_t start = 0;
     while (node && start <= path.size()) {
@@ -114,21 +146,27 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute) {
 }
 
 ServerTest::ServerTest() : now_(LocalTime(2024, 5, 15, 12, 0)) {
+    // Hundreds of accounts at the real cost would take minutes; one test checks the real cost.
+    SetPasswordCostForTesting(kCheapestPasswordCost);
     directory_ = std::filesystem::temp_directory_path() / ("pelmora-server-test-" + RandomHex(6));
     std::filesystem::create_directories(directory_);
     store_ = std::make_unique<Store>((directory_ / "pelmora.db").string());
-    service_ = std::make_unique<Service>(*store_, [this] { return now_.load(); });
+    rules_ = std::make_unique<Rules>(*store_, [this] { return now_.load(); });
+    phone_ = std::make_unique<PhoneProtocol>(*rules_);
+    web_ = std::make_unique<WebSite>(*rules_, PELMORA_LEAFLET_DIR);
 }
 
 ServerTest::~ServerTest() {
     server_.reset();
-    service_.reset();
+    web_.reset();
+    phone_.reset();
+    rules_.reset();
     store_.reset();
     std::filesystem::remove_all(directory_);
 }
 
 void ServerTest::StartServer(HttpLimits limits) {
-    server_ = std::make_unique<HttpServer>(*service_, limits, [this](const std::string& line) {
+    server_ = std::make_unique<HttpServer>(*phone_, *web_, limits, [this](const std::string& line) {
         std::lock_guard<std::mutex> lock(logMutex_);
         log_.push_back(line);
     });
@@ -138,12 +176,12 @@ void ServerTest::StartServer(HttpLimits limits) {
 }
 
 std::int64_t ServerTest::AddUser(const std::string& email, const std::string& password, const std::string& name) {
-    return store_->AddUser(*NormaliseEmail(email), *PasswordHash(password), name, now_);
+    return store_->AddUser(*NormaliseEmail(email), *Accounts::PasswordRecord(password), name, now_);
 }
 
 std::int64_t ServerTest::AddGroup(const std::string& title, const std::vector<std::int64_t>& members) {
-    std::int64_t id = store_->AddGroup(title);
-    for (std::int64_t member : members) store_->AddMember(id, member);
+    std::int64_t id = *store_->AddGroup(title, std::nullopt, now_);
+    for (std::int64_t member : members) store_->AddMember(id, member, now_);
     return id;
 }
 
@@ -180,6 +218,32 @@ std::unique_ptr<TiXmlDocument> ServerTest::SaveMark(const std::string& token, st
     if (scope == 3) body += "&sint_scope_group=" + std::to_string(group);
     body += "&sint_title=" + EncodeValue(title);
     return Request("itake", body);
+}
+
+HttpReply ServerTest::Web(const std::string& method, const std::string& path, const std::string& body,
+                          const std::string& token, const std::string& headers, const char* source) {
+    std::string request = method + " " + path + " HTTP/1.1\r\nHost: localhost:8080\r\nConnection: close\r\n";
+    if (!token.empty()) request += "Authorization: Bearer " + token + "\r\n";
+    if (!body.empty()) request += "Content-Type: application/json\r\n";
+    request += headers + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return ParseHttp(Exchange(port_, request, 10, source));
+}
+
+std::int64_t ServerTest::SignUp(const std::string& email, const std::string& password, const std::string& name) {
+    HttpReply reply = Web("POST", "/api/v1/accounts",
+                          R"({"email": ")" + email + R"(", "password": ")" + password + R"(", "name": ")" + name + "\"}");
+    EXPECT_EQ(reply.status, 201) << reply.body;
+    return store_->FindUser(email) ? store_->FindUser(email)->id : 0;
+}
+
+std::string ServerTest::ApiToken(const std::string& email, const std::string& password) {
+    HttpReply reply =
+        Web("POST", "/api/v1/sessions", R"({"email": ")" + email + R"(", "password": ")" + password + "\"}");
+    EXPECT_EQ(reply.status, 201) << reply.body;
+    std::size_t start = reply.body.find("\"token\":\"");
+    if (start == std::string::npos) return std::string();
+    start += 9;
+    return reply.body.substr(start, reply.body.find('"', start) - start);
 }
 
 std::vector<std::string> ServerTest::LogLines() {

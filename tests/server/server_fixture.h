@@ -3,14 +3,17 @@
 #pragma once
 
 #include "server/http_server.h"
-#include "server/service.h"
+#include "server/phone_protocol.h"
+#include "server/rules.h"
 #include "server/store.h"
+#include "server/web.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,8 +28,17 @@ std::string ClientRequest(const std::string& kind, const std::string& body);
 // characters percent-encoded, everything else as raw UTF-8.
 std::string EncodeValue(const std::string& value);
 
-// Sends `bytes` to the port and reads until the server closes (at most `seconds`).
-std::string Exchange(std::uint16_t port, const std::string& bytes, int seconds = 10);
+// Sends `bytes` to the port and reads until the server closes (at most `seconds`), from the loopback
+// address `source` (another client than 127.0.0.1 when given).
+std::string Exchange(std::uint16_t port, const std::string& bytes, int seconds = 10, const char* source = nullptr);
+
+// An HTTP answer taken apart: the status, the headers by lower-case name, the body.
+struct HttpReply {
+    int status = 0;
+    std::map<std::string, std::string> headers;
+    std::string body;
+};
+HttpReply ParseHttp(const std::string& reply);
 
 // A reply as the phone accepts it: status 200, the content type, an XML declaration. Fails the test
 // otherwise and returns an empty document.
@@ -65,10 +77,22 @@ protected:
 
     std::vector<std::string> LogLines();
 
+    // A web request: METHOD PATH with `body` (JSON for the API), the bearer `token` when not empty,
+    // and further header lines ("Cookie: …\r\n"), from the loopback address `source`.
+    HttpReply Web(const std::string& method, const std::string& path, const std::string& body = std::string(),
+                  const std::string& token = std::string(), const std::string& headers = std::string(),
+                  const char* source = nullptr);
+    // Signs up on the API (the password is also the name's stem) and returns the new id.
+    std::int64_t SignUp(const std::string& email, const std::string& password, const std::string& name);
+    // Logs in on the API and returns the token (failing the test when refused).
+    std::string ApiToken(const std::string& email, const std::string& password);
+
     std::filesystem::path directory_;
     std::unique_ptr<Store> store_;
     std::atomic<std::time_t> now_;
-    std::unique_ptr<Service> service_;
+    std::unique_ptr<Rules> rules_;
+    std::unique_ptr<PhoneProtocol> phone_;
+    std::unique_ptr<WebSite> web_;
     std::unique_ptr<HttpServer> server_;
     std::uint16_t port_ = 0;
     std::mutex logMutex_;

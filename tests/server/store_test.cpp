@@ -1,5 +1,6 @@
 // The database: schema version and migration, WAL, sessions and their lifetime, mark replacement,
 // service settings.
+#include "server/passwords.h"
 #include "server/store.h"
 #include "server/text.h"
 
@@ -44,7 +45,9 @@ TEST_F(StoreTest, NewDatabaseHasTheCurrentSchemaInWalModeAndKeepsItsData) {
 }
 
 TEST_F(StoreTest, DatabaseOfANewerServerIsRefusedUntouched) {
-    service_.reset();
+    web_.reset();
+    phone_.reset();
+    rules_.reset();
     store_.reset();
     Pragma("PRAGMA user_version=" + std::to_string(Database::kSchemaVersion + 1));
     try {
@@ -58,10 +61,10 @@ TEST_F(StoreTest, DatabaseOfANewerServerIsRefusedUntouched) {
 
 TEST_F(StoreTest, SessionsLiveForTheirLifetimeAfterTheLastUse) {
     std::int64_t id = AddUser("anna@example.org", "x", "Анна");
-    std::string token = store_->OpenSession(id, 1000, 600);
-    EXPECT_EQ(token.size(), 32u);
-    std::string other = store_->OpenSession(id, 1000, 600);
-    EXPECT_NE(token, other);
+    std::string token = Sha256Hex("first");
+    std::string other = Sha256Hex("second");
+    store_->OpenSession(token, id, "phone", 1000, 600);
+    store_->OpenSession(other, id, "web", 1000, 600);
     EXPECT_EQ(store_->SessionUser(token, 1500, 600), id);
     EXPECT_EQ(store_->SessionUser(token, 2000, 600), id);  // counted from the use at 1500
     EXPECT_FALSE(store_->SessionUser(token, 2601, 600).has_value());
@@ -69,15 +72,21 @@ TEST_F(StoreTest, SessionsLiveForTheirLifetimeAfterTheLastUse) {
     EXPECT_FALSE(store_->SessionUser("0123", 1000, 600).has_value());
     // A new log-in clears out the sessions nobody used within their lifetime.
     EXPECT_EQ(store_->SessionUser(other, 1001, 600), id);
-    store_->OpenSession(id, 1602, 600);
+    store_->OpenSession(Sha256Hex("third"), id, "api", 1602, 600);
     EXPECT_FALSE(store_->SessionUser(other, 1602, 100000).has_value());
 }
 
 TEST_F(StoreTest, UsersAndGroupsAreUnique) {
     AddUser("anna@example.org", "x", "Анна");
     EXPECT_THROW(AddUser("ANNA@example.org", "y", "Другая"), StoreError);
-    AddGroup("Семья", {});
-    EXPECT_THROW(store_->AddGroup("Семья"), StoreError);
+    std::int64_t anna = store_->FindUser("anna@example.org")->id;
+    std::int64_t boris = AddUser("boris@example.org", "x", "Борис");
+    // Titles are unique per owner: two families may each have "Семья".
+    EXPECT_TRUE(store_->AddGroup("Семья", anna, 0).has_value());
+    EXPECT_TRUE(store_->AddGroup("Семья", boris, 0).has_value());
+    EXPECT_FALSE(store_->AddGroup("Семья", anna, 0).has_value());
+    EXPECT_TRUE(store_->AddGroup("Семья", std::nullopt, 0).has_value());
+    EXPECT_FALSE(store_->AddGroup("Семья", std::nullopt, 0).has_value());
 }
 
 TEST_F(StoreTest, SettingsAreValidatedAndKept) {

@@ -2,6 +2,7 @@
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <map>
 
@@ -175,6 +176,82 @@ TEST_F(VisibilityTest, SecondSaveAtTheSameCellReplacesTheMark) {
     std::string elsewhere = TextAt(SaveMark(anna, kLac, kArbat, 0, "Арбат").get(), "itake/id");
     EXPECT_NE(elsewhere, first);
     EXPECT_EQ(store_->MarkCount(), 2);
+}
+
+// One rule for both: what "ineed" tells the phone and what GET /api/v1/groups tells the web, member
+// by member, are the same people in the same places, whatever the viewer's and the members' states.
+TEST_F(VisibilityTest, PhoneAndWebSeeTheSameMembersAndPlaces) {
+    SaveMark(Token("boris"), kLac, kPyatnitskaya, 3, "Семейное место", family_);
+    SaveMark(Token("egor"), kLac, kArbat, 0, "Тайник");
+    Place("zhanna", kArbat);
+    struct Case {
+        const char* viewer;
+        int viewerVisibility;
+        std::time_t when;
+        const char* note;
+    };
+    const std::time_t noon = testing::LocalTime(2024, 5, 15, 12, 0);
+    const std::time_t evening = testing::LocalTime(2024, 5, 15, 20, 0);
+    const Case cases[] = {
+        {"anna", kVisibleToAll, noon, "a viewer visible to all"},
+        {"anna", kVisibleToGroups, noon, "a viewer visible to groups"},
+        {"anna", kInvisible, noon, "an invisible viewer"},
+        {"anna", kSwitchedOff, noon, "a viewer switched off"},
+        {"anna", kVisibleToAll, evening, "private hours"},
+        {"zhanna", kVisibleToAll, noon, "outside the family: no scope-3 name"},
+        {"zoya", kVisibleToAll, noon, "a viewer of one group"},
+    };
+    for (const Case& c : cases) {
+        now_ = c.when;
+        store_->SetVisibility(id_[c.viewer], c.viewerVisibility);
+        std::string token = Token(c.viewer);
+        Report(token, kLac, kManezh);
+        // Phone: group id, member id, address, distance.
+        std::vector<std::string> phone;
+        auto reply = Request("ineed", "token=" + token + "&group_list=1");
+        for (const TiXmlElement* group = testing::ElementAt(reply.get(), "ineed/groups/group"); group;
+             group = group->NextSiblingElement()) {
+            for (const TiXmlElement* user = testing::ElementAt(group, "users/user"); user;
+                 user = user->NextSiblingElement()) {
+                std::string address = TextAt(user, "address");
+                std::string distance = TextAt(user, "distance");
+                phone.push_back(TextAt(group, "group_id") + " " + TextAt(user, "user_id") + " " + TextAt(user, "name") +
+                                "|" + (address == "<missing>" ? "null" : address) + "|" +
+                                (distance == "<missing>" ? "null" : distance));
+            }
+        }
+        // Web: the same from the API.
+        std::vector<std::string> web;
+        testing::HttpReply answer = Web("GET", "/api/v1/groups", "", ApiToken(std::string(c.viewer) + "@example.org", "secret"));
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        for (const auto& group : nlohmann::json::parse(answer.body)) {
+            for (const auto& member : group["members"]) {
+                char distance[32] = "null";
+                if (!member["distance_km"].is_null()) {
+                    std::snprintf(distance, sizeof distance, "%.1f", member["distance_km"].get<double>());
+                }
+                web.push_back(std::to_string(group["id"].get<std::int64_t>()) + " " +
+                              std::to_string(member["id"].get<std::int64_t>()) + " " + member["name"].get<std::string>() +
+                              "|" + (member["address"].is_null() ? "null" : member["address"].get<std::string>()) + "|" +
+                              distance);
+                EXPECT_EQ(member["lat"].is_null(), member["address"].is_null()) << c.note;
+            }
+        }
+        EXPECT_EQ(phone, web) << c.note;
+        EXPECT_FALSE(phone.empty()) << c.note;
+    }
+    // The cases above do reach every branch of the rule.
+    now_ = noon;
+    std::string anna = Token("anna");
+    std::vector<std::string> seen = Groups(anna);
+    EXPECT_EQ(seen[1], "  Борис|Семейное место|2.2") << "the scope-3 mark's name for the family";
+    EXPECT_EQ(seen[3], "  Глеб|<missing>|<missing>") << "invisible";
+    now_ = evening;
+    EXPECT_EQ(Groups(anna)[7], "  Егор|<missing>|<missing>") << "private hours";
+    now_ = noon;
+    std::vector<std::string> zhanna = Groups(Token("zhanna"));
+    EXPECT_EQ(zhanna[1], "  Анна|Москва, Манежная площадь, 1|0.0");
+    EXPECT_EQ(zhanna[2], "  Борис|Москва, ул. Пятницкая, 41|2.2") << "outside the family the cell's address";
 }
 
 }  // namespace

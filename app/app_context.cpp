@@ -71,10 +71,7 @@ int InitialiseApplication(HINSTANCE instance, bool startedHidden) {
     context.startedHidden = startedHidden;
 
     context.settingsPath = WideToAnsi(GetExecutableFolder()) + "\\settings.xml";
-    if (!context.settingsDocument.LoadFile(context.settingsPath.c_str(), TIXML_ENCODING_UNKNOWN)) {
-        return kInitialiseFailed;
-    }
-    if (!ReadSettings(context)) return kInitialiseFailed;
+    if (!LoadSettings(context)) return kInitialiseFailed;
 
     context.scale = GetScreenScale();
 

@@ -7,3 +7,6 @@ std::wstring AnsiToWide(const std::string& text);
 std::string WideToAnsi(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
+
+// UTF-8 to UTF-16 only for well-formed UTF-8: false, and `wide` untouched, for any other bytes.
+bool TryUtf8ToWide(const std::string& text, std::wstring* wide);

@@ -13,9 +13,11 @@
 #include "app/login_window.h"
 #include "app/main_window.h"
 #include "app/private_hours.h"
+#include "app/text_conversion.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "tests/app/shell_fixture.h"
+#include "tests/support/msxml_reader.h"
 
 namespace {
 
@@ -53,6 +55,13 @@ protected:
         return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
     bool SettingsWritten() { return GetFileAttributesA(settingsPath_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    // The "user_id" field of request `index` exactly as it went over the wire.
+    std::string SentUserId(size_t index) {
+        const std::string body = RequestBody(index);
+        const size_t start = body.find("user_id=");
+        if (start == std::string::npos) return "(none)";
+        return body.substr(start, body.find('&', start) - start);
+    }
 };
 
 TEST_F(LoginFlow, ASuccessfulLogInEndsTheLoginLoopWithCodeOne) {
@@ -190,6 +199,42 @@ TEST_F(LoginFlow, UntickingAutomaticLogInCountsOnlyAfterASuccessfulHandshake) {
     const std::string settings = SettingsFile();
     EXPECT_NE(std::string::npos, settings.find("<AutoLogIn>0</AutoLogIn>"));
     EXPECT_EQ(std::string::npos, settings.find(kStoredHash)) << "no hash is kept without automatic log-in";
+}
+
+TEST_F(LoginFlow, ACyrillicAddressTypedOnTheFormIsSentAgainByTheNextStartsAutomaticLogIn) {
+    for (const wchar_t* address : {L"иван@почта.рф", L"ольга@школа.москва", L"пётр@хутор.рп", L"вера@москва.мир"}) {
+        const std::string label = WideToUtf8(address);
+        for (int start = 0; start < 2; ++start) {
+            Reply(kHandshakeAccepted);
+            Reply(kConfigurationVisibleToGroups);
+            Reply(kReportAccepted);
+        }
+        const size_t first = server_.RequestCount();
+        CreateMain();
+        TypeCredentials(address, L"пароль");
+        TickAutomaticLogIn(true);
+        PressLogIn();
+        ASSERT_TRUE(TakeQuit(kQuitLoginSucceeded)) << label;
+        EXPECT_EQ("user_id=" + WideToAnsi(address), SentUserId(first)) << label << ": the phone's code page";
+
+        const pelmora_test::MsxmlReading other = pelmora_test::ReadWithMsxml(AnsiToWide(settingsPath_));
+        EXPECT_TRUE(other.accepted) << label << ": " << WideToUtf8(other.error);
+        EXPECT_EQ(address, other.accepted ? other.childTexts.at(L"UserID") : L"") << label;
+
+        StartAgain();
+        ASSERT_TRUE(context().autoLogIn) << label;
+        CreateMain();
+        EXPECT_EQ(address, TextOf(loginControl(IDC_LOGIN_EMAIL))) << label;
+        PressLogIn();  // what the automatic log-in's posted click does
+        ASSERT_TRUE(TakeQuit(kQuitLoginSucceeded)) << label;
+        ASSERT_EQ(first + 6, server_.RequestCount()) << label;
+        EXPECT_EQ(SentUserId(first), SentUserId(first + 3)) << label;
+        EXPECT_NE(std::string::npos, RequestBody(first + 3).find(std::string("&auth=") + kCyrillicPasswordHash))
+            << label;
+
+        DeleteFileA(settingsPath_.c_str());
+        StartAfresh();
+    }
 }
 
 // The start from the Startup folder: hidden until the log-in has succeeded, then shown.

@@ -185,6 +185,14 @@ void RenewLogIn() {
     context.renewingLogIn = false;
 }
 
+// The soft-key strip is a window of its own that a hidden start hid with the main window; whoever
+// shows the main window again (a second start of the program) shows the strip of what is on it.
+void OnShow() {
+    const AppContext& context = *GetAppContext();
+    HWND bar = context.loginPhase ? context.loginMenuBar : context.panes[context.currentPane].menuBar;
+    if (bar != nullptr) ShowWindow(bar, SW_SHOW);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
@@ -204,6 +212,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LBUTTONUP:
         HitTestHeader(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
+    case WM_SHOWWINDOW:
+        if (wParam != FALSE) OnShow();
+        break;
     case WM_PELMORA_RENEW_LOGIN:
         RenewLogIn();
         return 0;

@@ -67,6 +67,30 @@ TEST_F(StartSequence, AFailedAutomaticLogInLeavesTheHiddenWindowHiddenWithTheFor
     EXPECT_EQ(nullptr, pane(kPaneMe));
 }
 
+// A second start shows the hidden copy; its login window comes with its soft keys.
+TEST_F(StartSequence, AHiddenCopyShownLaterShowsTheLoginWindowsSoftKeys) {
+    _wputenv(L"PELMORA_SERVICE_HOST=host.invalid");
+    context().startedHidden = true;
+    context().autoLogIn = true;
+    context().userId = "ivan@example.ru";
+    context().passHash = "0123456789abcdef0123456789abcdef";
+    bool hiddenBefore = false;
+    FormState seen;
+    RunWhileLooping([this, &seen, &hiddenBefore] {
+        hiddenBefore = !IsWindowVisible(main()) && !IsWindowVisible(context().loginMenuBar);
+        ShowWindow(main(), SW_SHOWNORMAL);
+        seen.mainVisible = IsWindowVisible(main()) != FALSE;
+        seen.menuBarVisible = IsWindowVisible(context().loginMenuBar) != FALSE;
+        seen.formEnabled = IsWindowEnabled(loginControl(IDC_LOGIN_EMAIL)) != FALSE;
+        PostMessageW(login(), WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
+    });
+    _wputenv(L"PELMORA_SERVICE_HOST=");
+    EXPECT_TRUE(hiddenBefore);
+    EXPECT_TRUE(seen.mainVisible);
+    EXPECT_TRUE(seen.menuBarVisible) << "\"Выход\" is on screen with the login window";
+    EXPECT_TRUE(seen.formEnabled);
+}
+
 TEST_F(StartSequence, AnOrdinaryStartShowsTheWindowWithTheFormAndWaits) {
     FormState seen;
     RunWhileLooping([this, &seen] {

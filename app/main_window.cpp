@@ -357,7 +357,10 @@ unsigned ReportTimerIntervalMs(const AppContext& context) {
     }
     const int seconds =
         context.reportInterval < kMinimumReportIntervalSeconds ? kMinimumReportIntervalSeconds : context.reportInterval;
-    return static_cast<unsigned>(seconds) * 1000u;
+    // A server's interval beyond what a timer holds waits as long as a timer can, rather than wrapping
+    // round to a few milliseconds.
+    const unsigned long long milliseconds = static_cast<unsigned long long>(seconds) * 1000u;
+    return milliseconds > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : static_cast<unsigned>(milliseconds);
 }
 
 void RunReportCycle() {
@@ -365,8 +368,10 @@ void RunReportCycle() {
     ShowTransferStatus();
     KillTimer(context.mainWindow, TIMER_REPORT);
     if (!SendLocationReport(context, context.placeMark)) {
+        // Only the third failure in a row switches off: a user who switched on again while the
+        // reports still fail has decided, and the fourth and later failures leave that alone.
         ++context.reportFailures;
-        if (context.reportFailures >= kReportFailuresBeforeSwitchOff) context.visibility = kVisibilitySwitchedOff;
+        if (context.reportFailures == kReportFailuresBeforeSwitchOff) context.visibility = kVisibilitySwitchedOff;
         RestoreIdleUnlessReported(context);
         return;
     }

@@ -287,4 +287,47 @@ TEST_F(LoginFlow, AnAutomaticStartStaysHiddenUntilTheLogInSucceeds) {
     EXPECT_EQ(L"Семья (1)", context().groups[0].title);
 }
 
+// No group lists are fetched after a log-in in the private hours or in an account without groups.
+TEST_F(LoginFlow, TheFirstGroupsAreFetchedOnlyOutsideThePrivateHoursInAnAccountWithGroups) {
+    const char kConfigurationWithoutPrivateHours[] =
+        "<config><config_rate>0</config_rate><config_visibilily>1</config_visibilily>"
+        "<config_privatetime>0</config_privatetime></config>";
+    const char kHandshakeModeOne[] = "<handshake><status>0</status><token>T1</token><mode>1</mode></handshake>";
+    struct Case {
+        const char* name;
+        int hour;
+        const char* handshake;
+        const char* configuration;  // null: none is fetched
+        std::vector<std::string> kinds;
+    };
+    const Case cases[] = {
+        {"private hours", 0, kHandshakeAccepted, kConfigurationVisibleToGroups, {"hand", "config", "isee"}},
+        {"account mode 1", 12, kHandshakeModeOne, nullptr, {"hand", "isee"}},
+        {"account mode 1 at night", 0, kHandshakeModeOne, nullptr, {"hand", "isee"}},
+        {"daytime", 12, kHandshakeAccepted, kConfigurationVisibleToGroups, {"hand", "config", "isee", "ineed"}},
+        {"private hours not wanted", 0, kHandshakeAccepted, kConfigurationWithoutPrivateHours,
+         {"hand", "config", "isee", "ineed"}},
+    };
+    for (const Case& test : cases) {
+        StartAfresh();
+        SYSTEMTIME wednesday = MakeLocalTime(3, test.hour, 30);
+        SetLocalClockForTesting(&wednesday);
+        StoreCredentials();
+        const size_t before = server_.RequestCount();
+        Reply(test.handshake);
+        if (test.configuration != nullptr) Reply(test.configuration);
+        Reply(kReportAccepted);
+        if (test.kinds.back() == "ineed") Reply(kOneGroup);
+        PendingCheck() = [] { PostQuitMessage(0); };
+        SetTimer(nullptr, 0, 50, RunPendingCheck);
+        RunMainWindow();
+
+        EXPECT_FALSE(context().loginPhase) << test.name;
+        std::vector<std::string> kinds = RequestKinds();
+        kinds.erase(kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(before));
+        EXPECT_EQ(test.kinds, kinds) << test.name;
+        EXPECT_EQ(test.kinds.back() == "ineed" ? 1u : 0u, context().groups.size()) << test.name;
+    }
+}
+
 }  // namespace

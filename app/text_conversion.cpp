@@ -27,6 +27,9 @@ std::string ToNarrow(UINT codePage, const std::wstring& text) {
 }  // namespace
 
 std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); }
+std::string WideToAnsi(const std::wstring& text) { return ToNarrow(CP_ACP, text); }
+std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
+std::string WideToUtf8(const std::wstring& text) { return ToNarrow(CP_UTF8, text); }
 
 bool TryUtf8ToWide(const std::string& text, std::wstring* wide) {
     if (text.empty()) {
@@ -41,6 +44,3 @@ bool TryUtf8ToWide(const std::string& text, std::wstring* wide) {
     *wide = std::move(result);
     return true;
 }
-std::string WideToAnsi(const std::wstring& text) { return ToNarrow(CP_ACP, text); }
-std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
-std::string WideToUtf8(const std::wstring& text) { return ToNarrow(CP_UTF8, text); }

@@ -1,4 +1,5 @@
-// The four text conversions: the ANSI code page and UTF-8, to and from UTF-16.
+// The four text conversions: the ANSI code page and UTF-8, to and from UTF-16; and the conversion
+// from UTF-8 that tells UTF-8 from other bytes.
 #pragma once
 
 #include <string>

@@ -45,7 +45,7 @@ struct AppContext {
     bool settingsDirty = false;
 
     // Start and log-in.
-    bool startedHidden = false;
+    bool startedHidden = false;  // started with "-a" to log in by itself: hidden until the log-in succeeds
     bool autoLogIn = false;
     bool autoRun = false;
     std::string userId;    // ANSI code page

@@ -17,6 +17,7 @@
 #include "phonesim_process.h"
 #include "resources/resource_ids.h"
 #include "server_process.h"
+#include "tests/support/fake_server.h"
 
 namespace {
 
@@ -146,16 +147,52 @@ protected:
         RemoveDirectoryA(WindowsPath(folder).c_str());
     }
 
-    // Starts the copied program, told where the server is.
-    bool StartProgram() {
+    // Starts the copied program with `arguments`, told where the server is (the demo server unless
+    // another port is given).
+    bool StartProgram(const std::wstring& arguments = L"", unsigned short port = 0) {
+        return Start(arguments, port != 0 ? port : server.Port(), &program);
+    }
+
+    bool Start(const std::wstring& arguments, unsigned short port, PROCESS_INFORMATION* started) {
         SetEnvironmentVariableA("PELMORA_SERVICE_HOST", "localhost");
-        SetEnvironmentVariableA("PELMORA_SERVICE_PORT", std::to_string(server.Port()).c_str());
+        SetEnvironmentVariableA("PELMORA_SERVICE_PORT", std::to_string(port).c_str());
         const std::wstring executable = WidePath(folder + "/pelmora.exe");
         std::wstring commandLine = L"\"" + executable + L"\"";
+        if (!arguments.empty()) commandLine += L" " + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         return CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              WidePath(folder).c_str(), &startup, &program) != FALSE;
+                              WidePath(folder).c_str(), &startup, started) != FALSE;
+    }
+
+    // The program's main window, its login window and the login window's soft-key strip; null
+    // where there is none yet.
+    struct LoginScreen {
+        HWND main = nullptr;
+        HWND login = nullptr;
+        HWND softKeys = nullptr;
+    };
+    LoginScreen FindLoginScreen() const {
+        LoginScreen screen;
+        for (HWND window : WindowsOf(program.dwProcessId)) {
+            if (ClassOf(window) == L"PelMainWnd") screen.main = window;
+            // Only the login window's strip exists before the log-in.
+            if (ClassOf(window) == L"PelMenuBarWnd") screen.softKeys = window;
+        }
+        if (screen.main != nullptr) screen.login = FindWindowExW(screen.main, nullptr, L"PelLoginWnd", nullptr);
+        return screen;
+    }
+
+    // Ends the program at its login window with "Выход".
+    void ExitFromLoginWindow(const LoginScreen& screen) {
+        ASSERT_TRUE(PostMessageW(screen.login, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program.hProcess, kExitTimeoutMs)) << ShownWindows();
+    }
+
+    void WriteSettings(const std::string& autoLogIn) {
+        WriteFile(WindowsPath(folder + "/settings.xml"),
+                  "<Settings><UserID>demo@pelmora.ru</UserID><AutoLogIn>" + autoLogIn + "</AutoLogIn><PassHash>" +
+                      kPassHash + "</PassHash><AutoRun>1</AutoRun></Settings>");
     }
 
     static std::wstring WidePath(const std::string& linuxPath) {
@@ -239,6 +276,58 @@ TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) 
                   "    <SubName />\n"
                   "</Settings>\n",
               ReadWholeFile(WindowsPath(folder + "/settings.xml")));
+}
+
+// Started from the Startup folder with the automatic log-in unticked: nobody could reach a hidden
+// login window, so it is shown at once.
+TEST_F(ProgramRun, AStartWithDashAThatDoesNotLogInByItselfShowsTheLoginWindow) {
+    WriteSettings("0");
+    ASSERT_TRUE(StartProgram(L"-a"));
+    LoginScreen screen;
+    const bool shown = WaitFor(kLogInTimeoutMs, [&] {
+        screen = FindLoginScreen();
+        return HasEnded() || (screen.login != nullptr && IsWindowVisible(screen.main) &&
+                              IsWindowVisible(screen.login) && screen.softKeys != nullptr &&
+                              IsWindowVisible(screen.softKeys));
+    });
+    ASSERT_FALSE(HasEnded());
+    EXPECT_TRUE(shown) << "the program shows:\n" << ShownWindows();
+    EXPECT_TRUE(server.Requests().empty()) << "no log-in was started";
+    ExitFromLoginWindow(screen);
+}
+
+// A copy started from the Startup folder whose automatic log-in failed stays hidden; starting the
+// program again shows it with its soft keys and brings it forward.
+TEST_F(ProgramRun, ASecondStartShowsAHiddenCopy) {
+    pelmora_test::FakeServer refusing;
+    refusing.Push(pelmora_test::DroppedConnection());
+    WriteSettings("1");
+    ASSERT_TRUE(StartProgram(L"-a", refusing.Port()));
+    ASSERT_TRUE(refusing.WaitForRequests(1, kLogInTimeoutMs)) << "no automatic log-in";
+    LoginScreen screen;
+    // The failed log-in gives the form back.
+    ASSERT_TRUE(WaitFor(kLogInTimeoutMs, [&] {
+        screen = FindLoginScreen();
+        return screen.login != nullptr && IsWindowEnabled(GetDlgItem(screen.login, IDC_LOGIN_EMAIL));
+    })) << ShownWindows();
+    ASSERT_FALSE(IsWindowVisible(screen.main)) << "an automatic start stays hidden while it is not logged in";
+
+    PROCESS_INFORMATION second = {};
+    ASSERT_TRUE(Start(L"", refusing.Port(), &second));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.hProcess, kExitTimeoutMs)) << "the second start ended";
+    CloseHandle(second.hThread);
+    CloseHandle(second.hProcess);
+    EXPECT_EQ(1u, refusing.RequestCount()) << "the second start made no request of its own";
+
+    const bool shown = WaitFor(kExitTimeoutMs, [&] {
+        screen = FindLoginScreen();
+        return IsWindowVisible(screen.main) && IsWindowVisible(screen.login) && screen.softKeys != nullptr &&
+               IsWindowVisible(screen.softKeys) && GetForegroundWindow() == screen.main;
+    });
+    EXPECT_TRUE(shown) << "visible " << IsWindowVisible(screen.main) << ", soft keys "
+                       << (screen.softKeys != nullptr && IsWindowVisible(screen.softKeys)) << ", in front: "
+                       << testing::PrintToString(ClassOf(GetForegroundWindow()));
+    ExitFromLoginWindow(screen);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "deployment.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
+#include "tests/support/shell_link_reader.h"
 
 namespace {
 
@@ -139,9 +140,9 @@ TEST_F(ConfigurationTab, SavingWithBothBoxesCreatesTheShortcutWithTheAutostartAr
     Save();
     EXPECT_TRUE(context().autoRun);
     ASSERT_TRUE(ShortcutExists());
-    const std::string shortcut = ReadWholeFile(ShortcutPath());
-    ASSERT_GE(shortcut.size(), 3u);
-    EXPECT_EQ("\"-a", shortcut.substr(shortcut.size() - 3)) << shortcut;
+    const pelmora_test::ShellLinkReading link = pelmora_test::ReadShellLink(ShortcutPath());
+    EXPECT_TRUE(link.loaded);
+    EXPECT_EQ(L"-a", link.arguments);
     const std::string written = ReadWholeFile(settingsPath_);
     EXPECT_NE(std::string::npos, written.find("<AutoRun>1</AutoRun>")) << written;
     EXPECT_NE(std::string::npos, written.find("<PassHash>0123456789abcdef0123456789abcdef</PassHash>")) << written;

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "location/cell_sampler.h"
@@ -256,6 +258,95 @@ TEST_F(Sampler, ASilentRadioSkipsCyclesButTheWorkerLivesOn) {
     radio.join();
     ASSERT_EQ(1u, window.samples.size());
     EXPECT_EQ(cellA.lac, window.samples[0].lac);
+}
+
+TEST_F(Sampler, StoppingTheWorkerInsideAModemReadingTakesUnderHalfASecond) {
+    // The program's own waits for the modem: three seconds for its first byte, 200 ms of quiet.
+    GetDurations().modemWaitMs = Durations().modemWaitMs;
+    GetDurations().modemQuietMs = Durations().modemQuietMs;
+    const struct {
+        const char* fault;
+        const char* behaviour;
+    } modems[] = {
+        {"--silent", "takes the command and never answers"},
+        {"--flood", "answers with noise without end and stops reading"},
+        {"--drop", "hangs up after the first command"},
+        {"--garbage", "answers every command with noise"},
+    };
+    for (const auto& modem : modems) {
+        PhoneSim simulator;
+        ASSERT_TRUE(simulator.Start({modem.fault}));
+        ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", simulator.Endpoint()}})));
+        ASSERT_TRUE(OpenCellSource(monitor, 2));
+        FillHistory(cellX);
+        ASSERT_TRUE(StartCellSampler(monitor));
+        // The worker is inside its reading once the modem has the first command.
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while (simulator.ReceivedBytes().empty() && GetTickCount64() < deadline) Sleep(10);
+        ASSERT_FALSE(simulator.ReceivedBytes().empty()) << modem.fault;
+        Sleep(50);
+
+        const ULONGLONG start = GetTickCount64();
+        StopCellSampler(monitor);
+        const ULONGLONG stopMs = GetTickCount64() - start;
+        std::printf("[ MEASURED ] stopping the worker with a modem that %s: %llu ms\n", modem.behaviour, stopMs);
+        EXPECT_LT(stopMs, 500u) << "a modem that " << modem.behaviour;
+        EXPECT_FALSE(IsCellSamplerRunning(monitor)) << modem.fault;
+        EXPECT_EQ(cellX, History().front()) << modem.fault;
+        CloseCellSources(monitor);
+    }
+}
+
+TEST_F(Sampler, ALostRadioAnswerCostsOneCycleAndTheNextCyclesReadFreshCells) {
+    GetDurations().radioWaitMs = 100;  // ten waits of 100 ms for each answer
+    PhoneSim modem;
+    // The radio's modem hangs up instead of answering the second query: that answer never comes.
+    ASSERT_TRUE(modem.Start({"--hang-up-at-query", "2", "--cell", "00C1,FFFF"}));
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("modem", modem.Endpoint(), {})));
+    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    FillHistory(cellX);
+    const CellIdentity reported = Cell(0xC1, 0xFFFF);
+    CellSampleWindow window;
+    int samples = 0;
+    for (int cycle = 1; cycle <= 11; ++cycle) {
+        {
+            std::lock_guard<std::mutex> lock(monitor->cellLock);
+            monitor->current = cellX;  // whatever is sampled now came from this cycle's answer
+        }
+        const bool sampled = SampleCell(monitor, &window);
+        EXPECT_EQ(cycle != 2, sampled) << "cycle " << cycle;
+        EXPECT_EQ(0, monitor->pendingAnswers) << "cycle " << cycle << " leaves no request counted";
+        if (sampled && ++samples < 10) {
+            ASSERT_FALSE(window.samples.empty());
+            EXPECT_EQ(reported.lac, window.samples.back().lac) << "cycle " << cycle << " read a fresh cell";
+            EXPECT_EQ(reported.cid, window.samples.back().cid) << "cycle " << cycle;
+        }
+    }
+    EXPECT_EQ(10, samples);
+    const std::vector<CellIdentity> history = History();
+    ASSERT_EQ(3u, history.size());
+    EXPECT_EQ(reported.lac, history[0].lac) << "the fresh cells make the dominant cell the reports send";
+    EXPECT_EQ(reported.cid, history[0].cid);
+    EXPECT_EQ(cellX, history[1]);
+}
+
+TEST_F(Sampler, ARadioReopenedWhileTheWorkerWaitsAbandonsItsRequest) {
+    GetDurations().radioWaitMs = 200;
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("silent", "", {})));
+    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    FillHistory(cellX);
+    CellSampleWindow window;
+    std::thread renewal([this] {
+        Sleep(300);
+        OpenCellSource(monitor, 1);  // a log-in renewal names the radio again
+    });
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(SampleCell(monitor, &window)) << "the closed radio will never answer: no sample";
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    renewal.join();
+    EXPECT_TRUE(window.samples.empty());
+    EXPECT_LT(elapsed, 10u * GetDurations().radioWaitMs) << "the wait ends with the radio, not after ten waits";
+    EXPECT_EQ(0, monitor->pendingAnswers);
 }
 
 TEST_F(Sampler, CopiesOfTheHistoryNeverSeeATornEntry) {

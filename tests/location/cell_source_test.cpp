@@ -4,6 +4,11 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "location/cell_source.h"
 #include "monitor_fixture.h"
 #include "platform/ril.h"
@@ -22,6 +27,23 @@ protected:
         if (port == INVALID_HANDLE_VALUE) return false;
         serial::CloseHandle(port);
         return true;
+    }
+
+    // What the port's previous user left in the driver, which keeps a port's settings between opens.
+    static void LeavePortSettings(const wchar_t* name, const std::function<void(DCB*)>& change) {
+        const HANDLE port = serial::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, port);
+        DCB state = {};
+        ASSERT_TRUE(serial::GetCommState(port, &state));
+        change(&state);
+        ASSERT_TRUE(serial::SetCommState(port, &state));
+        ASSERT_TRUE(serial::CloseHandle(port));
+    }
+
+    serial::PortRecord PortAsTheDriverHasIt() const {
+        serial::PortRecord record;
+        EXPECT_TRUE(serial::InspectPort(monitor->port, &record));
+        return record;
     }
 
     bool RadioBoxShown() const {
@@ -69,6 +91,77 @@ TEST_F(CellSources, BadModemInputIsAFailedReadingThatChangesNothing) {
         EXPECT_FALSE(ReadCellFromModem(monitor)) << fault << ", read again";
         EXPECT_EQ(Cell(111, 222), ReadCurrentCell(monitor)) << fault;
     }
+}
+
+TEST_F(CellSources, TheModemPortIsSetUpAsTheDriverReceivesIt) {
+    GetDurations().modemQuietMs = Durations().modemQuietMs;  // the program's own quiet time
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    DCB left = {};
+    LeavePortSettings(L"COM2:", [&left](DCB* state) {
+        state->BaudRate = CBR_9600;
+        state->ByteSize = 7;
+        state->Parity = ODDPARITY;
+        state->fParity = TRUE;
+        state->StopBits = TWOSTOPBITS;
+        state->fOutxCtsFlow = TRUE;
+        state->XonChar = 0x21;
+        left = *state;
+    });
+    ASSERT_TRUE(OpenModemPort(monitor, L"COM2:"));
+
+    serial::PortRecord port = PortAsTheDriverHasIt();
+    EXPECT_EQ(115200u, port.state.BaudRate);
+    EXPECT_EQ(8, port.state.ByteSize);
+    EXPECT_FALSE(port.state.fParity) << "no parity check";
+    EXPECT_EQ(ONESTOPBIT, port.state.StopBits);
+    DCB expected = left;
+    expected.BaudRate = CBR_115200;
+    expected.ByteSize = 8;
+    expected.fParity = FALSE;
+    expected.StopBits = ONESTOPBIT;
+    EXPECT_EQ(0, memcmp(&expected, &port.state, sizeof(DCB))) << "the parity mode and every other field as found";
+    EXPECT_EQ(0u, port.timeouts.ReadIntervalTimeout);
+    EXPECT_EQ(0u, port.timeouts.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(200u, port.timeouts.ReadTotalTimeoutConstant);
+    EXPECT_EQ(0u, port.timeouts.WriteTotalTimeoutMultiplier);
+    EXPECT_EQ(20000u, port.timeouts.WriteTotalTimeoutConstant);
+    EXPECT_EQ(static_cast<DWORD>(EV_RXCHAR), port.eventMask);
+    EXPECT_TRUE(port.dtrRaised);
+    EXPECT_TRUE(port.rtsRaised);
+    EXPECT_EQ((std::vector<DWORD>{SETDTR, SETRTS}), port.lineRequests) << "DTR first, then RTS";
+    ASSERT_EQ(1u, port.controlRequests.size());
+    EXPECT_EQ(0xAAAA5679u, port.controlRequests[0].code);
+    EXPECT_EQ((std::vector<BYTE>{0x84, 0x00}), port.controlRequests[0].input);
+    EXPECT_EQ("", modem.ReceivedBytes()) << "opening does not talk to the modem";
+
+    for (int reading = 1; reading <= 2; ++reading) {
+        ASSERT_TRUE(ReadCellFromModem(monitor)) << "reading " << reading;
+        port = PortAsTheDriverHasIt();
+        EXPECT_FALSE(port.dtrRaised) << "DTR is dropped after reading " << reading;
+        EXPECT_TRUE(port.rtsRaised) << "reading " << reading;
+        std::vector<DWORD> expectedRequests = {SETDTR, SETRTS};
+        expectedRequests.insert(expectedRequests.end(), static_cast<std::size_t>(reading), CLRDTR);
+        EXPECT_EQ(expectedRequests, port.lineRequests) << "reading " << reading;
+    }
+    EXPECT_EQ(std::string(kModemCommands) + kModemCommands, modem.ReceivedBytes());
+}
+
+TEST_F(CellSources, AFailedDtrDropFailsTheReading) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    // DTR handshaking left on by the port's previous user: the driver owns DTR and refuses to drop it.
+    LeavePortSettings(L"COM2:", [](DCB* state) { state->fDtrControl = DTR_CONTROL_HANDSHAKE; });
+    ASSERT_TRUE(OpenModemPort(monitor, L"COM2:")) << "a refused SETDTR does not fail the open";
+    monitor->current = Cell(111, 222);
+    EXPECT_FALSE(ReadCellFromModem(monitor));
+    EXPECT_EQ(Cell(111, 222), ReadCurrentCell(monitor)) << "the cell the modem gave is not taken";
+    EXPECT_EQ(kModemCommands, modem.ReceivedBytes()) << "the whole exchange took place before the drop";
+    const serial::PortRecord port = PortAsTheDriverHasIt();
+    ASSERT_FALSE(port.lineRequests.empty());
+    EXPECT_EQ(static_cast<DWORD>(CLRDTR), port.lineRequests.back());
 }
 
 TEST_F(CellSources, AReplyWithoutCellOrWithoutPortFails) {

@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
 #include "location/cell_sampler.h"
 #include "location/cell_source.h"
 #include "monitor_fixture.h"
+#include "native_process.h"
 #include "platform/ril.h"
 
 namespace {
@@ -43,15 +45,6 @@ protected:
     // Waits until the worker has ended by itself.
     bool WorkerEnds(DWORD milliseconds) {
         return monitor->worker != nullptr && WaitForSingleObject(monitor->worker, milliseconds) == WAIT_OBJECT_0;
-    }
-
-    static void AnswerAsRadio(const CellIdentity& cell) {
-        RILCELLTOWERINFO record = {};
-        record.cbSize = sizeof(record);
-        record.dwLocationAreaCode = cell.lac;
-        record.dwCellID = cell.cid;
-        InterlockedIncrement(&GetCellMonitor()->pendingAnswers);
-        OnRadioResult(RIL_RESULT_OK, 1, &record, sizeof(record), 0);
     }
 
     const CellIdentity cellA = Cell(0x900, 0x900);
@@ -244,15 +237,18 @@ TEST_F(Sampler, ASilentRadioSkipsCyclesButTheWorkerLivesOn) {
     EXPECT_FALSE(SampleCell(monitor, &window));
     EXPECT_GE(GetTickCount64() - start, 10u * GetDurations().radioWaitMs - 10u);
     EXPECT_TRUE(window.samples.empty());
+    EXPECT_EQ(0, monitor->pendingAnswers);
 
-    OnRadioResult(RIL_RESULT_OK, 1, nullptr, 0, 0);  // the late answer to the skipped request
-    ASSERT_EQ(0, monitor->pendingAnswers);
-    std::thread radio([this] {
+    // The silent layer numbers its commands 1, 2, ... on this connection.
+    const DWORD connection = monitor->radioConnection;
+    RILCELLTOWERINFO record = {};
+    record.dwLocationAreaCode = cellA.lac;
+    record.dwCellID = cellA.cid;
+    OnRadioResult(RIL_RESULT_OK, 1, &record, sizeof(record), connection);  // the late answer to the skipped cycle
+    EXPECT_EQ(cellX, ReadCurrentCell(monitor)) << "a late answer writes nothing";
+    std::thread radio([&] {
         Sleep(30);
-        RILCELLTOWERINFO record = {};
-        record.dwLocationAreaCode = cellA.lac;
-        record.dwCellID = cellA.cid;
-        OnRadioResult(RIL_RESULT_OK, 2, &record, sizeof(record), 0);
+        OnRadioResult(RIL_RESULT_OK, 2, &record, sizeof(record), connection);
     });
     EXPECT_TRUE(SampleCell(monitor, &window)) << "an answer within the ten waits is a sample";
     radio.join();
@@ -351,24 +347,25 @@ TEST_F(Sampler, ARadioReopenedWhileTheWorkerWaitsAbandonsItsRequest) {
 
 TEST_F(Sampler, CopiesOfTheHistoryNeverSeeATornEntry) {
     GetDurations().samplingPeriodMs = 0;
+    // The radio reports a phone hopping between A and B.
+    const std::string route = UniqueScratchPath("route") + ".txt";
+    {
+        std::ofstream file(WindowsPath(route), std::ios::binary);
+        file << "0.03 900 900\n0.03 100 100\n";
+    }
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start({"--route", route}));
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("modem", modem.Endpoint(), {})));
+    ASSERT_TRUE(OpenCellSource(monitor, 1));
     FillHistory(cellA);
     ASSERT_TRUE(StartCellSampler(monitor));
-
-    std::atomic<bool> done{false};
-    std::thread radio([&] {
-        // The cell the worker samples hops between A and B, as the radio reports it.
-        for (int hop = 0; !done; ++hop) {
-            AnswerAsRadio(hop % 2 == 0 ? cellB : cellA);
-            Sleep(2);
-        }
-    });
 
     int tornEntries = 0;
     int shortCopies = 0;
     int frontChanges = 0;
     std::uint16_t lastFront = cellA.lac;
     // Thousands of copies, and for as long as it takes the worker to change the history a few times.
-    const ULONGLONG deadline = GetTickCount64() + 10000;
+    const ULONGLONG deadline = GetTickCount64() + 20000;
     for (int copy = 0; copy < 20000 || (frontChanges < 6 && GetTickCount64() < deadline); ++copy) {
         CellIdentity front[3];
         if (CopyFrontCells(monitor, front, 3) != 3) ++shortCopies;
@@ -382,9 +379,8 @@ TEST_F(Sampler, CopiesOfTheHistoryNeverSeeATornEntry) {
             lastFront = front[0].lac;
         }
     }
-    done = true;
-    radio.join();
     StopCellSampler(monitor);
+    DeleteFileA(WindowsPath(route).c_str());
     EXPECT_EQ(0, tornEntries);
     EXPECT_EQ(0, shortCopies);
     EXPECT_GE(frontChanges, 2) << "the worker changed the history while it was copied";

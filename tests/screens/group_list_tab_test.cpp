@@ -58,17 +58,6 @@ TEST_F(GroupList, WithoutGroupsOnlyShowEverybodyRemains) {
     EXPECT_EQ(kPaneGroups, context().currentPane);
 }
 
-TEST_F(GroupList, GroupsWithoutIdentifiersDoNotTrapTheRing) {
-    CreatePanes();
-    UseGroups({MakeGroup(kNoIdentifier, L"Без номера", {}), MakeGroup(kNoIdentifier, L"Тоже без номера", {}),
-               MakeGroup(5, L"Соседи (2)", {})});
-    context().groupSelection.highlightedGroup = kNoIdentifier;
-    Key(kPaneGroupList, VK_DOWN);
-    EXPECT_EQ(5, Highlighted());
-    Key(kPaneGroupList, VK_DOWN);
-    EXPECT_EQ(-1, Highlighted());
-}
-
 TEST_F(GroupList, EnterShowsTheHighlightedGroupWithNothingSelected) {
     CreatePanes();
     ThreeGroups();

@@ -68,11 +68,13 @@ HWND CreateDetailWindow(HWND groupTab, int rowTop) {
     if (!RegisterShellWindowClass(context.instance, kClassName, DetailWindowProc)) return nullptr;
     const int s = context.scale;
     const int x = context.contentRect.left + 2 * s;
-    // The panel ends where the tab's client area ends: a wide scroll bar must not cut its frame.
+    // The panel ends where the selected entry's frame ends (3 units beyond the 5-unit margin of
+    // the entries), so it covers that frame whole: the phone's width of the content rectangle less
+    // 19 units assumes the phone's scroll bar, and a desktop scroll bar, which does not grow with
+    // the scale, would leave the frame's right edge standing out beside the panel or cut the panel.
     RECT client;
     GetClientRect(groupTab, &client);
-    int width = context.contentRect.right - 19 * s;
-    if (x + width > client.right - 2 * s) width = client.right - 2 * s - x;
+    const int width = client.right - 2 * s - x;
     HWND window = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE, x, rowTop - 4 * s, width, 84 * s, groupTab,
                                   nullptr, context.instance, nullptr);
     if (window == nullptr) return nullptr;

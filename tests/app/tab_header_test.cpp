@@ -163,6 +163,49 @@ TEST_F(Painting, TheStatusLineIsDrawnInItsColourWithoutTheHighByte) {
     })) << "the text is red";
 }
 
+// At rest the product line is drawn in the grey of disabled text; "offline", the transfer and every
+// message in black. The darkest pixel of the line's inside is the colour of its text.
+TEST_F(Painting, TheIdleProductLineIsGreyAndEveryOtherStatusBlack) {
+    const COLORREF grey = GetSysColor(COLOR_GRAYTEXT);
+    const COLORREF black = RGB(0, 0, 0);
+    const struct {
+        const char* name;
+        int visibility;
+        void (*show)();
+        const wchar_t* text;
+        COLORREF colour;
+    } cases[] = {
+        {"idle, visible", 0, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, visible to groups", 1, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, invisible", 2, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, switched off", 3, ShowIdleStatus, kTextIdleOffline, black},
+        {"transfer", 0, ShowTransferStatus, kTextTransfer, black},
+        {"message", 0, [] { ShowStatusMessage(kTextTimeout, 5000); }, kTextTimeout, black},
+    };
+    ASSERT_NE(black, grey);
+    const int bottom = context().contentRect.bottom;
+    const RECT inside = {context().contentRect.left + 1, bottom - s() + 1, context().contentRect.right - 1,
+                         bottom + 15 * s() - 1};
+    for (const auto& test : cases) {
+        context().visibility = test.visibility;
+        test.show();
+        EXPECT_EQ(std::wstring(test.text), context().statusText) << test.name;
+        EXPECT_EQ(test.colour, context().statusColor & 0x00FFFFFF) << test.name;
+        Picture picture(client_.right, client_.bottom);
+        PaintMain(picture);
+        COLORREF darkest = RGB(255, 255, 255);
+        for (int y = inside.top; y < inside.bottom; ++y) {
+            for (int x = inside.left; x < inside.right; ++x) {
+                const COLORREF c = picture.At(x, y);
+                if (GetRValue(c) + GetGValue(c) + GetBValue(c) < GetRValue(darkest) + GetGValue(darkest) + GetBValue(darkest)) {
+                    darkest = c;
+                }
+            }
+        }
+        EXPECT_EQ(test.colour, darkest) << test.name;
+    }
+}
+
 TEST_F(Painting, DuringTheLogInOnlyTheStatusLineIsDrawn) {
     context().loginPhase = true;
     Picture picture(client_.right, client_.bottom);

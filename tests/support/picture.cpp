@@ -1,7 +1,5 @@
 #include "tests/support/picture.h"
 
-#include <algorithm>
-
 namespace pelmora_test {
 
 Picture::Picture(int width, int height) : width_(width), height_(height) {
@@ -34,12 +32,10 @@ COLORREF Picture::At(int x, int y) const {
     return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
 }
 
-int Picture::DifferencesFrom(const Picture& other) const {
-    const int width = std::max(width_, other.width_);
-    const int height = std::max(height_, other.height_);
+int Picture::DifferencesFrom(const Picture& other, const RECT& area) const {
     int differences = 0;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
+    for (int y = area.top; y < area.bottom; ++y) {
+        for (int x = area.left; x < area.right; ++x) {
             if (At(x, y) != other.At(x, y)) ++differences;
         }
     }

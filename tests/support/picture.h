@@ -31,8 +31,9 @@ public:
         }
         return false;
     }
-    // The number of pixels in which the two pictures differ (pixels outside one of them count).
-    int DifferencesFrom(const Picture& other) const;
+    // The number of pixels of `area` in which the two pictures differ (pixels outside one of them
+    // count).
+    int DifferencesFrom(const Picture& other, const RECT& area) const;
     // How much darker than white `area` is: the sum over its pixels of 255 minus the mean of the
     // three channels, in units of one fully black pixel.
     double InkIn(const RECT& area) const;

@@ -409,6 +409,10 @@ void HttpServer::Stop() {
     impl_->threads.clear();
 }
 
+int HttpServer::OpenConnections() const {
+    return impl_->sessions.load();
+}
+
 std::chrono::steady_clock::duration HttpServer::IdleFor() const {
     if (impl_->sessions > 0) return std::chrono::steady_clock::duration::zero();
     std::chrono::steady_clock::time_point closed{std::chrono::steady_clock::duration(impl_->lastClosed.load())};

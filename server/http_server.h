@@ -61,6 +61,7 @@ public:
     // How long no connection has been open: zero while one is, otherwise the time since the last one
     // closed (or since Start when none came).
     std::chrono::steady_clock::duration IdleFor() const;
+    int OpenConnections() const;
 
 private:
     std::unique_ptr<HttpServerState> impl_;

@@ -162,15 +162,18 @@ WebAnswer Monitoring::Metrics(int openConnections) {
     answer.headers.emplace_back("Cache-Control", "no-store");
     std::lock_guard<std::mutex> lock(state.scrape);
     state.openConnections->Set(openConnections);
-    try {
-        std::int64_t since = state.clock() - state.store.Settings().tokenLifetime;
-        state.activeSessions->Set(static_cast<double>(state.store.ActiveSessionCount(since)));
-        state.databaseUp->Set(1);
-    } catch (const DatabaseError&) {
-        // The rest of the numbers are this server's own and still worth reading.
-        state.databaseUp->Set(0);
-        answer.databaseFailed = true;
+    // The rest of the numbers are this server's own and worth reading without the database too.
+    bool up = !state.store.CheckHealth();
+    if (up) {
+        try {
+            std::int64_t since = state.clock() - state.store.Settings().tokenLifetime;
+            state.activeSessions->Set(static_cast<double>(state.store.ActiveSessionCount(since)));
+        } catch (const DatabaseError&) {
+            up = false;
+        }
     }
+    state.databaseUp->Set(up ? 1 : 0);
+    answer.databaseFailed = !up;
     answer.body = prometheus::TextSerializer().Serialize(state.registry.Collect());
     return answer;
 }

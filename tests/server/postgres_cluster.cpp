@@ -1,5 +1,7 @@
 #include "postgres_cluster.h"
 
+#include "processes.h"
+
 #include "server/passwords.h"
 #include "server/store.h"
 #include "server/text.h"
@@ -34,63 +36,6 @@ namespace {
 
 const char* const kSuperuser = "pelmora";
 const char* const kTemplate = "pelmora_template";
-
-// A loopback port nobody listens on right now.
-std::uint16_t FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-// Starts `arguments` (the program first) with its output appended to `log`, in `folder`; prefixed
-// with setpriv as nobody when running as root. The child gets `deathSignal` when this process dies.
-pid_t Spawn(std::vector<std::string> arguments, const std::string& folder, const std::string& log,
-            const char* deathSignal) {
-    if (geteuid() == 0) {
-        passwd* nobody = getpwnam("nobody");
-        std::vector<std::string> prefix = {"/usr/bin/setpriv",
-                                           "--reuid=" + std::to_string(nobody->pw_uid),
-                                           "--regid=" + std::to_string(nobody->pw_gid),
-                                           "--clear-groups",
-                                           std::string("--pdeathsig=") + deathSignal};
-        arguments.insert(arguments.begin(), prefix.begin(), prefix.end());
-    }
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t child = 0;
-    int result = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (result != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(result);
-        return 0;
-    }
-    return child;
-}
-
-// Hands the file to nobody when running as root, so that the cluster's user may use it.
-void GiveAway(const std::string& path) {
-    if (geteuid() != 0) return;
-    passwd* nobody = getpwnam("nobody");
-    EXPECT_EQ(chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0) << path << ": " << std::strerror(errno);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 }  // namespace
 
@@ -139,10 +84,8 @@ PostgresCluster::~PostgresCluster() {
 int PostgresCluster::RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
     std::vector<std::string> words = {std::string(PELMORA_POSTGRES_BIN_DIR) + "/" + program};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    pid_t child = Spawn(words, folder_, folder_ + "/log", "KILL");
-    int status = 0;
-    if (child == 0 || waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_t child = Spawn(words, folder_, folder_ + "/log", true);
+    return child == 0 ? -1 : WaitFor(child);
 }
 
 void PostgresCluster::Start() {
@@ -154,7 +97,7 @@ void PostgresCluster::Start() {
                          std::to_string(port_), "-c", "listen_addresses=127.0.0.1", "-c", "unix_socket_directories=",
                          "-c", "fsync=off", "-c", "synchronous_commit=off", "-c", "full_page_writes=off", "-c",
                          "max_connections=300", "-c", "shared_buffers=32MB"},
-                        folder_, folder_ + "/log", "KILL");
+                        folder_, folder_ + "/log", true);
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (server_ != 0 && std::chrono::steady_clock::now() < deadline) {
             int status = 0;

@@ -172,16 +172,7 @@ TEST_P(AdminTest, SettingsAreListedAndChanged) {
 // The program as the operator and the demo script run it.
 class ProgramTest : public testing::ServerTest {
 protected:
-    // Runs the program with `arguments`; its output and exit status.
-    std::pair<std::string, int> Run(const std::string& arguments) {
-        std::string command = std::string(PELMORA_SERVER_PROGRAM) + " " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string output;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-        int status = pclose(pipe);
-        return {output, WEXITSTATUS(status)};
-    }
+    static std::pair<std::string, int> Run(const std::string& arguments) { return testing::RunServerProgram(arguments); }
 
     std::string Db() const { return "--db " + (directory_ / "program" / "admin.db").string(); }
 };

@@ -244,19 +244,7 @@ TEST_P(MonitoringTest, HealthFollowsTheDatabaseAndMetricsCountWhatWasSent) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, MonitoringTest, testing::AllEngines(), testing::EngineName);
 
-class BackupTest : public testing::EngineTest {
-protected:
-    // Runs the program with `arguments`; its output and exit status.
-    static std::pair<std::string, int> Program(const std::string& arguments) {
-        std::string command = std::string(PELMORA_SERVER_PROGRAM) + " " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string output;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-        int status = pclose(pipe);
-        return {output, WEXITSTATUS(status)};
-    }
-};
+class BackupTest : public testing::EngineTest {};
 
 // Twenty phones report one new cell after another while `pelmora-server backup` runs beside the
 // server: the copy checks out and holds, for every phone, at least the last report acknowledged
@@ -291,7 +279,7 @@ TEST_P(BackupTest, ABackupTakenWhileTwentyPhonesReportHoldsEveryReportCommittedB
     std::vector<std::int64_t> before;
     for (const auto& count : acknowledged) before.push_back(count);
     const std::string file = (directory_ / "backup.copy").string();
-    auto [output, status] = Program("--db '" + target_ + "' backup " + file);
+    auto [output, status] = testing::RunServerProgram("--db '" + target_ + "' backup " + file);
     const std::int64_t duringAndAfter = reportsSoFar();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stop = true;

@@ -9,8 +9,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace pelmora::testing {
@@ -134,6 +136,16 @@ std::string TextAt(const TiXmlNode* node, const std::string& path) {
     const TiXmlElement* element = ElementAt(node, path);
     if (!element) return "<missing>";
     return element->GetText() ? element->GetText() : "";
+}
+
+std::pair<std::string, int> RunServerProgram(const std::string& arguments) {
+    std::string command = std::string(PELMORA_SERVER_PROGRAM) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    int status = pclose(pipe);
+    return {output, WEXITSTATUS(status)};
 }
 
 std::time_t LocalTime(int year, int month, int day, int hour, int minute) {

@@ -50,6 +50,9 @@ std::unique_ptr<TiXmlDocument> ParseReply(const std::string& reply);
 std::string TextAt(const TiXmlNode* node, const std::string& path);
 const TiXmlElement* ElementAt(const TiXmlNode* node, const std::string& path);
 
+// Runs pelmora-server with `arguments` (shell words); its output and exit status.
+std::pair<std::string, int> RunServerProgram(const std::string& arguments);
+
 // Local wall-clock time as a time_t (the private hours are local).
 std::time_t LocalTime(int year, int month, int day, int hour, int minute);
 

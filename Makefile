@@ -3,6 +3,7 @@
 #   make test    install what is missing, build, run every test (ends with CTest's summary)
 #   make run     start Pelmora in a phone-sized Wine desktop
 #   make screenshots  every screen at both phone sizes into docs/screens/
+#   make web-screenshots  every page of the web site at 1280 and 360 px into docs/web/
 #   make fuzz    a campaign of hostile replies: make fuzz INPUTS=1000000 SEED=7 (tools/reply-campaign)
 #   make clean   remove the build trees
 
@@ -12,7 +13,7 @@ NATIVE_BUILD := build/native
 INPUTS ?= 100000
 SEED ?= 1
 
-.PHONY: all build deps test run screenshots fuzz clean
+.PHONY: all build deps test run screenshots web-screenshots fuzz clean
 
 all: build
 
@@ -43,6 +44,9 @@ run: build
 
 screenshots: build
 	@tools/screenshots
+
+web-screenshots: build
+	@tools/web-screenshots
 
 # Inputs that crash, hang or trip a checker are saved in build/win/reply-campaign/ for --replay.
 fuzz: build

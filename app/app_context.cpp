@@ -8,7 +8,6 @@
 #include "location/cell_monitor.h"
 #include "platform/aygshell.h"
 #include "platform/screen_metrics.h"
-#include "protocol/xml_document.h"
 #include "resources/texts.h"
 
 namespace {
@@ -19,6 +18,20 @@ AppContext*& ContextSlot() {
 }
 
 constexpr wchar_t kMainWindowClass[] = L"PelMainWnd";
+
+// The user started the program again: whatever state its window is in, it is what they want to see.
+// A copy started from the Startup folder stays hidden after a failed automatic log-in, and "Свернуть"
+// minimises it. The other copy may be busy with a request, so it is asked without waiting for it.
+// The phone brings a window forward together with its owned pop-ups when the handle's lowest bit is
+// set; the desktop has no such flag, so the copy's last active pop-up (a question it asks, or itself)
+// is brought forward instead. The soft-key strip is never active, however a platform counts it.
+void ShowRunningCopy(HWND running) {
+    if (!IsWindowVisible(running)) ShowWindowAsync(running, SW_SHOW);
+    if (IsIconic(running)) ShowWindowAsync(running, SW_RESTORE);
+    HWND forward = GetLastActivePopup(running);
+    if ((GetWindowLongW(forward, GWL_EXSTYLE) & WS_EX_NOACTIVATE) != 0) forward = running;
+    SetForegroundWindow(forward);
+}
 
 }  // namespace
 
@@ -56,12 +69,10 @@ std::wstring GetExecutableFolder() {
 int InitialiseApplication(HINSTANCE instance, bool startedHidden) {
     AppContext& context = *GetAppContext();
 
-    // A running copy takes over and this start ends silently. The phone brings a window forward
-    // together with its owned pop-ups when the handle's lowest bit is set; the desktop has no such
-    // flag, so the copy's last active pop-up (itself when it has none) is brought forward instead.
+    // A running copy takes over and this start ends silently.
     if (HWND running = FindWindowW(kMainWindowClass, kTextProductName)) {
         context.mainWindow = running;
-        SetForegroundWindow(GetLastActivePopup(running));
+        ShowRunningCopy(running);
         return kInitialiseAnotherCopy;
     }
 
@@ -69,13 +80,12 @@ int InitialiseApplication(HINSTANCE instance, bool startedHidden) {
     SHInitExtraControls();
     context.autoRun = false;
     context.autoLogIn = false;
-    context.startedHidden = startedHidden;
 
     context.settingsPath = WideToAnsi(GetExecutableFolder()) + "\\settings.xml";
-    if (!LoadXmlFile(context.settingsPath, TIXML_ENCODING_UNKNOWN, &context.settingsDocument)) {
-        return kInitialiseFailed;
-    }
-    if (!ReadSettings(context)) return kInitialiseFailed;
+    if (!LoadSettings(context)) return kInitialiseFailed;
+    // A start from the Startup folder stays hidden only while it logs in by itself: without the
+    // automatic log-in nobody could reach its login window.
+    context.startedHidden = startedHidden && context.autoLogIn;
 
     context.scale = GetScreenScale();
 

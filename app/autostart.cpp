@@ -3,18 +3,35 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstdio>
 #include <string>
 
+#include "app/app_context.h"
 #include "app/text_conversion.h"
 
 namespace {
 
 bool GetShortcutPath(std::wstring* path) {
     wchar_t folder[MAX_PATH + 1] = {};
-    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, FALSE)) return false;
+    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, TRUE)) return false;
     *path = std::wstring(folder) + L"\\Pelmora.lnk";
     return true;
+}
+
+// Fills the link and saves it as `path`; COM is initialised on this thread.
+void SaveLink(const std::wstring& path, const std::wstring& target, const std::wstring& arguments) {
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link)))) {
+        return;
+    }
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link->SetArguments(arguments.c_str())) &&
+        SUCCEEDED(link->SetWorkingDirectory(GetExecutableFolder().c_str())) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        file->Save(path.c_str(), TRUE);
+        file->Release();
+    }
+    link->Release();
 }
 
 }  // namespace
@@ -22,18 +39,11 @@ bool GetShortcutPath(std::wstring* path) {
 void CreateAutostartShortcut(const char* arguments) {
     std::wstring shortcut;
     if (!GetShortcutPath(&shortcut)) return;
-    wchar_t executable[MAX_PATH + 2] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, executable, MAX_PATH + 1);
-    if (length == 0) return;
-
-    const std::string shortcutPath = WideToAnsi(shortcut);
-    const std::string executablePath = WideToAnsi(std::wstring(executable, length));
-    // Binary mode: the phone's shortcut format has no line end and no translation.
-    FILE* file = std::fopen(shortcutPath.c_str(), "wb");
-    if (file == nullptr) return;
-    std::fprintf(file, "%d#\"%s\"", static_cast<int>(executablePath.size()) + 2, executablePath.c_str());
-    if (arguments != nullptr && *arguments != '\0') std::fputs(arguments, file);
-    std::fclose(file);
+    const std::wstring executable = GetExecutablePath();
+    if (executable.empty()) return;
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    SaveLink(shortcut, executable, AnsiToWide(arguments != nullptr ? arguments : ""));
+    if (SUCCEEDED(initialised)) CoUninitialize();
 }
 
 void DeleteAutostartShortcut() {

@@ -190,6 +190,14 @@ void RenewLogIn() {
     context.renewingLogIn = false;
 }
 
+// The soft-key strip is a window of its own that a hidden start hid with the main window; whoever
+// shows the main window again (a second start of the program) shows the strip of what is on it.
+void OnShow() {
+    const AppContext& context = *GetAppContext();
+    HWND bar = context.loginPhase ? context.loginMenuBar : context.panes[context.currentPane].menuBar;
+    if (bar != nullptr) ShowWindow(bar, SW_SHOW);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
@@ -209,6 +217,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LBUTTONUP:
         HitTestHeader(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
+    case WM_SHOWWINDOW:
+        if (wParam != FALSE) OnShow();
+        break;
     case WM_PELMORA_RENEW_LOGIN:
         RenewLogIn();
         return 0;
@@ -349,6 +360,8 @@ unsigned ReportTimerIntervalMs(const AppContext& context) {
     if (context.rateMode != 0 || context.cellMonitor == nullptr || context.cellMonitor->enabled == 0) {
         return kPeriodicReportMs;
     }
+    // A server's interval beyond what a timer holds waits as long as a timer can, in whole seconds,
+    // rather than wrapping round to a few milliseconds.
     int seconds = context.reportInterval;
     if (seconds < kMinimumReportIntervalSeconds) seconds = kMinimumReportIntervalSeconds;
     if (seconds > kMaximumReportIntervalSeconds) seconds = kMaximumReportIntervalSeconds;
@@ -360,8 +373,10 @@ void RunReportCycle() {
     ShowTransferStatus();
     KillTimer(context.mainWindow, TIMER_REPORT);
     if (!SendLocationReport(context, context.placeMark)) {
+        // Only the third failure in a row switches off: a user who switched on again while the
+        // reports still fail has decided, and the fourth and later failures leave that alone.
         ++context.reportFailures;
-        if (context.reportFailures >= kReportFailuresBeforeSwitchOff) context.visibility = kVisibilitySwitchedOff;
+        if (context.reportFailures == kReportFailuresBeforeSwitchOff) context.visibility = kVisibilitySwitchedOff;
         RestoreIdleUnlessReported(context);
         return;
     }

@@ -20,8 +20,8 @@ inline constexpr unsigned kPrivateHoursCheckMs = 60000;
 // The shortest report interval taken from the server: a "timer" of 0 or less (or a few seconds)
 // would otherwise make the phone report without pause and drain its battery.
 inline constexpr int kMinimumReportIntervalSeconds = 30;
-// The longest: the most milliseconds a timer holds (USER_TIMER_MAXIMUM). A larger "timer" would
-// overflow the milliseconds and could come out as an interval of a few seconds.
+// The longest: the most whole seconds a timer holds (USER_TIMER_MAXIMUM milliseconds). A larger
+// "timer" would overflow the milliseconds and could come out as an interval of a few seconds.
 inline constexpr int kMaximumReportIntervalSeconds = 0x7FFFFFFF / 1000;
 
 // The start sequence after a successful initialisation: main window, log-in, panes, main loop.

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "app/text_conversion.h"
+#include "protocol/xml_document.h"
 
 namespace {
 
@@ -24,6 +26,21 @@ std::string ReadText(const TiXmlElement* root, const char* name) {
     return text != nullptr ? text : "";
 }
 
+// The file is UTF-8. Earlier versions wrote the e-mail address in the ANSI code page, as the program
+// holds it, which is not UTF-8 once it has a Cyrillic letter; they read those bytes back unchanged and
+// sent them at log-in. Text that is not UTF-8 is therefore taken in the ANSI code page.
+std::string ReadAnsiText(const TiXmlElement* root, const char* name) {
+    const std::string text = ReadText(root, name);
+    std::wstring wide;
+    return TryUtf8ToWide(text, &wide) ? WideToAnsi(wide) : text;
+}
+
+std::string ReadUtf8Text(const TiXmlElement* root, const char* name) {
+    const std::string text = ReadText(root, name);
+    std::wstring wide;
+    return TryUtf8ToWide(text, &wide) ? text : WideToUtf8(AnsiToWide(text));
+}
+
 // Values go into the document text as character data, so markup in them must not become markup.
 std::string EscapeMarkup(const std::string& value) {
     std::string escaped;
@@ -40,17 +57,18 @@ std::string EscapeMarkup(const std::string& value) {
 }
 
 std::string BuildSettingsText(const AppContext& context, SettingsWriter writer) {
+    const std::string userId = EscapeMarkup(WideToUtf8(AnsiToWide(context.userId)));
     std::string text = "<?xml version=\"1.0\" standalone=\"yes\" encoding=\"UTF-8\" ?><Settings><AutoRun>";
     text += context.autoRun ? "1" : "0";
     if (context.autoLogIn) {
         text += "</AutoRun><AutoLogIn>1</AutoLogIn><UserID>";
-        text += EscapeMarkup(context.userId);
+        text += userId;
         text += "</UserID><PassHash>";
         text += EscapeMarkup(context.passHash);
         text += "</PassHash><SubName>";
     } else {
         text += "</AutoRun><AutoLogIn>0</AutoLogIn><UserID>";
-        text += EscapeMarkup(context.userId);
+        text += userId;
         text += "</UserID><PassHash></PassHash><SubName>";
     }
     if (writer == SettingsWriter::LogIn || context.accountMode == 1) text += EscapeMarkup(context.subName);
@@ -75,6 +93,11 @@ bool SaveDocument(const TiXmlDocument& document, const std::string& path) {
 
 }  // namespace
 
+bool LoadSettings(AppContext& context) {
+    if (!LoadXmlFile(context.settingsPath, TIXML_ENCODING_UNKNOWN, &context.settingsDocument)) return false;
+    return ReadSettings(context);
+}
+
 bool ReadSettings(AppContext& context) {
     context.autoLogIn = false;
     context.autoRun = false;
@@ -86,9 +109,9 @@ bool ReadSettings(AppContext& context) {
 
     context.autoLogIn = ReadFlag(root, "AutoLogIn");
     context.autoRun = ReadFlag(root, "AutoRun");
-    context.userId = ReadText(root, "UserID");
+    context.userId = ReadAnsiText(root, "UserID");
     context.passHash = ReadText(root, "PassHash");
-    context.subName = ReadText(root, "SubName");
+    context.subName = ReadUtf8Text(root, "SubName");
     return true;
 }
 

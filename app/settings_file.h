@@ -1,8 +1,13 @@
 // settings.xml beside the executable: automatic log-in, start with the phone, the e-mail address,
-// the password hash (only with automatic log-in) and the user's own display name.
+// the password hash (only with automatic log-in) and the user's own display name. The file is UTF-8
+// throughout; the address, which the program holds in the ANSI code page, is converted on the way.
 #pragma once
 
 struct AppContext;
+
+// Loads the file at settingsPath into settingsDocument and reads it; false when the file is missing,
+// nested or attributed beyond the bounds of LoadXmlFile, not well-formed, or has no "Settings" element.
+bool LoadSettings(AppContext& context);
 
 // Reads the loaded settingsDocument into the context; false when it has no "Settings" element.
 bool ReadSettings(AppContext& context);

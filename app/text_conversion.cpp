@@ -30,3 +30,17 @@ std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); 
 std::string WideToAnsi(const std::wstring& text) { return ToNarrow(CP_ACP, text); }
 std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
 std::string WideToUtf8(const std::wstring& text) { return ToNarrow(CP_UTF8, text); }
+
+bool TryUtf8ToWide(const std::string& text, std::wstring* wide) {
+    if (text.empty()) {
+        wide->clear();
+        return true;
+    }
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (length <= 0) return false;
+    std::wstring result(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, result.data(), length);
+    *wide = std::move(result);
+    return true;
+}

@@ -28,26 +28,36 @@ bool PauseWorker(CellMonitor* monitor, DWORD milliseconds) {
 }
 
 // A reading by the method in use; false when it gave no new value of `current`. Without a method the
-// current cell counts as read unchanged.
-bool TakeReading(CellMonitor* monitor, const std::function<bool()>& pause) {
+// current cell counts as read unchanged. `pause` is one wait for the radio; `stop`, when given, ends a
+// modem reading.
+bool TakeReading(CellMonitor* monitor, const std::function<bool()>& pause, HANDLE stop) {
     switch (monitor->method) {
-    case 1:
-        return RequestRadioCell(monitor) && AwaitRadioAnswer(monitor, pause);
+    case 1: {
+        const RadioTicket ticket = RequestRadioCell(monitor);
+        return ticket && AwaitRadioAnswer(monitor, ticket, pause);
+    }
     case 2:
     case 3:
-        return ReadCellFromModem(monitor);
+        return ReadCellFromModem(monitor, stop);
     default:
         return true;
     }
 }
 
+// How often a stop releases the worker from the port again, should it have entered its next call
+// just after a release.
+constexpr DWORD kStopReleaseMs = 20;
+
 }  // namespace
 
 void TakeFirstReading(CellMonitor* monitor) {
-    TakeReading(monitor, [] {
-        Sleep(GetDurations().radioWaitMs);
-        return true;
-    });
+    TakeReading(
+        monitor,
+        [] {
+            Sleep(GetDurations().radioWaitMs);
+            return true;
+        },
+        nullptr);
     std::lock_guard<std::mutex> lock(monitor->cellLock);
     monitor->history.insert(monitor->history.end(), kFirstReadingCopies, monitor->current);
 }
@@ -67,7 +77,11 @@ bool StartCellSampler(CellMonitor* monitor) {
 void StopCellSampler(CellMonitor* monitor) {
     if (monitor->worker == nullptr) return;
     SetEvent(monitor->stopWorker);
-    WaitForSingleObject(monitor->worker, INFINITE);
+    // The event ends the worker's sleeps and waits for the radio, and a modem reading at its next step;
+    // a step blocked in the port hears nothing of it and is released from here.
+    do {
+        InterruptModemReading(monitor);
+    } while (WaitForSingleObject(monitor->worker, kStopReleaseMs) == WAIT_TIMEOUT);
     CloseHandle(monitor->worker);
     monitor->worker = nullptr;
 }
@@ -85,7 +99,8 @@ DWORD WINAPI RunCellSampler(LPVOID) {
 }
 
 bool SampleCell(CellMonitor* monitor, CellSampleWindow* window) {
-    if (!TakeReading(monitor, [monitor] { return PauseWorker(monitor, GetDurations().radioWaitMs); })) return false;
+    const auto pause = [monitor] { return PauseWorker(monitor, GetDurations().radioWaitMs); };
+    if (!TakeReading(monitor, pause, monitor->stopWorker)) return false;
     window->samples.push_back(ReadCurrentCell(monitor));
     if (window->samples.size() < kSamplesPerWindow) return true;
     const CellIdentity dominant = ChooseDominantCell(window->samples);

@@ -1,5 +1,6 @@
 #include "location/cell_source.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,12 +8,10 @@
 #include <mutex>
 
 #include "app/durations.h"
-#include "app/message_box.h"
 #include "location/cell_monitor.h"
 #include "platform/creg_reply.h"
 #include "platform/ril.h"
 #include "platform/serial_port.h"
-#include "resources/texts.h"
 
 namespace {
 
@@ -33,48 +32,90 @@ constexpr ModemPortChoice kModemPorts[] = {{L"COM2:", 2}, {L"COM9:", 3}};
 // The record must reach at least as far as the cell identity to be read.
 constexpr DWORD kSmallestCellRecord = offsetof(RILCELLTOWERINFO, dwCellID) + sizeof(DWORD);
 
-LONG PendingAnswers(CellMonitor* monitor) { return InterlockedCompareExchange(&monitor->pendingAnswers, 0, 0); }
-
-void StoreCell(CellMonitor* monitor, std::uint32_t lac, std::uint32_t cid) {
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
+void StoreCellLocked(CellMonitor* monitor, std::uint32_t lac, std::uint32_t cid) {
     monitor->current.cid = static_cast<std::uint16_t>(cid & 0xFFFF);
     monitor->current.lac = static_cast<std::uint16_t>(lac & 0xFFFF);
+}
+
+std::vector<RadioRequest>::iterator FindRequest(CellMonitor* monitor, DWORD connection, HRESULT command) {
+    return std::find_if(monitor->radioRequests.begin(), monitor->radioRequests.end(),
+                        [&](const RadioRequest& request) {
+                            return request.connection == connection && request.command == command;
+                        });
+}
+
+// Where a request stands for its waiter: answered (true) or abandoned (false), and then forgotten;
+// or still open (no value). `giveUp` abandons a request still open.
+std::optional<bool> SettleRequest(CellMonitor* monitor, const RadioTicket& ticket, bool giveUp) {
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
+    const auto request = FindRequest(monitor, ticket.connection, ticket.command);
+    if (request == monitor->radioRequests.end()) return false;  // the radio was closed before it answered
+    if (!request->answered && !giveUp) return std::nullopt;
+    const bool answered = request->answered;
+    // A request given up gives its count back: one lost answer must not hold up the requests after it.
+    if (!answered) InterlockedDecrement(&monitor->pendingAnswers);
+    monitor->radioRequests.erase(request);
+    return answered;
 }
 
 // The functions below expect the caller to hold `sourceLock`.
 
 void CloseRadio(CellMonitor* monitor) {
     if (monitor->radio != nullptr) {
+        // Once this returns, no answer of the connection comes any more.
         RIL_Deinitialize(monitor->radio);
         monitor->radio = nullptr;
     }
-    // A closed radio layer answers nothing more: requests it still owed are not waited for.
-    InterlockedExchange(&monitor->pendingAnswers, 0);
+    // The requests the connection still owed are abandoned; their waiters learn it at their next look.
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
+    std::vector<RadioRequest>& requests = monitor->radioRequests;
+    for (auto request = requests.begin(); request != requests.end();) {
+        if (request->answered) {
+            ++request;
+            continue;
+        }
+        InterlockedDecrement(&monitor->pendingAnswers);
+        request = requests.erase(request);
+    }
 }
 
 void ClosePort(CellMonitor* monitor) {
-    if (monitor->port != nullptr) {
-        serial::CloseHandle(monitor->port);
-        monitor->port = nullptr;
-    }
+    const HANDLE port = monitor->port.exchange(nullptr);
+    if (port != nullptr) serial::CloseHandle(port);
 }
 
 bool OpenRadioLocked(CellMonitor* monitor) {
     CloseRadio(monitor);
     HRIL radio = nullptr;
-    if (RIL_Initialize(kRadioPortIndex, OnRadioResult, nullptr, 0, 0, &radio) != S_OK) {
-        ShowMessageBox(nullptr, kTextCantInitializeRadio, nullptr, MB_OK);
-        return false;
-    }
+    // The connection's number comes back with each of its answers, so that an answer of a connection
+    // closed since cannot pass for one of the new.
+    const DWORD connection = ++monitor->radioConnection;
+    if (RIL_Initialize(kRadioPortIndex, OnRadioResult, nullptr, 0, connection, &radio) != S_OK) return false;
     monitor->radio = radio;
     return true;
 }
 
-bool RequestRadioCellLocked(CellMonitor* monitor) {
+// A radio that does not open refuses: the user is to learn of that.
+SourceResult RadioOpened(bool opened) {
+    SourceResult result;
+    result.opened = opened;
+    result.radioRefused = !opened;
+    return result;
+}
+
+RadioTicket RequestRadioCellLocked(CellMonitor* monitor) {
+    RadioTicket ticket;
+    if (monitor->radio == nullptr) return ticket;
+    // The radio thread may answer before the request returns: the lock keeps that answer waiting until
+    // the request is on the list.
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
+    const HRESULT command = RIL_GetCellTowerInfo(monitor->radio);
+    if (command <= 0) return ticket;
+    ticket.connection = monitor->radioConnection;
+    ticket.command = command;
+    monitor->radioRequests.push_back({ticket.connection, ticket.command, false});
     InterlockedIncrement(&monitor->pendingAnswers);
-    if (SUCCEEDED(RIL_GetCellTowerInfo(monitor->radio))) return true;
-    InterlockedDecrement(&monitor->pendingAnswers);
-    return false;
+    return ticket;
 }
 
 bool OpenModemPortLocked(CellMonitor* monitor, const wchar_t* portName) {
@@ -111,85 +152,115 @@ bool OpenModemPortLocked(CellMonitor* monitor, const wchar_t* portName) {
            FALSE;
 }
 
-// Writes one command whole and waits for the modem's first byte back.
-bool SendModemCommand(HANDLE port, const char* command, DWORD length) {
-    DWORD written = 0;
-    if (!serial::WriteFile(port, command, length, &written, nullptr) || written < length) return false;
-    DWORD event = 0;
-    return serial::WaitCommEvent(port, &event, nullptr) != FALSE;
-}
+// One reading by AT commands: the two commands and the bytes they bring back into the reply buffer.
+class ModemReading {
+public:
+    ModemReading(CellMonitor* monitor, HANDLE port, HANDLE stop) : monitor_(monitor), port_(port), stop_(stop) {}
 
-// Reads after the `*held` bytes of the reply buffer until the modem is quiet or the buffer is full.
-bool CollectModemReply(CellMonitor* monitor, std::size_t* held) {
-    while (*held < kModemReplySize) {
-        DWORD got = 0;
-        if (!serial::ReadFile(monitor->port, monitor->modemReply + *held, static_cast<DWORD>(kModemReplySize - *held),
-                              &got, nullptr)) {
+    // Writes one command whole and waits for the modem's first byte back.
+    bool Send(const char* command, DWORD length) {
+        DWORD written = 0;
+        if (Abandoned() || !serial::WriteFile(port_, command, length, &written, nullptr) || written < length) {
             return false;
         }
-        if (got == 0) break;
-        *held += got;
+        // A wait ended by a new event mask reports no event: nothing came from the modem.
+        DWORD event = 0;
+        return !Abandoned() && serial::WaitCommEvent(port_, &event, nullptr) && (event & EV_RXCHAR) != 0;
     }
-    return true;
-}
 
-bool ReadCellFromModemLocked(CellMonitor* monitor) {
-    if (monitor->port == nullptr) return false;
-    std::size_t held = 0;
-    if (!SendModemCommand(monitor->port, kRegistrationReportOn, sizeof(kRegistrationReportOn) - 1) ||
-        !CollectModemReply(monitor, &held) ||
-        !SendModemCommand(monitor->port, kRegistrationQuery, sizeof(kRegistrationQuery) - 1) ||
-        !CollectModemReply(monitor, &held) || !serial::EscapeCommFunction(monitor->port, CLRDTR)) {
+    // Reads after the bytes held so far until the modem is quiet or the buffer is full.
+    bool Collect() {
+        while (held_ < kModemReplySize) {
+            DWORD got = 0;
+            if (Abandoned() || !serial::ReadFile(port_, monitor_->modemReply + held_,
+                                                 static_cast<DWORD>(kModemReplySize - held_), &got, nullptr)) {
+                return false;
+            }
+            if (got == 0) break;
+            held_ += got;
+        }
+        return true;
+    }
+
+    std::size_t held() const { return held_; }
+
+private:
+    bool Abandoned() const { return stop_ != nullptr && WaitForSingleObject(stop_, 0) != WAIT_TIMEOUT; }
+
+    CellMonitor* monitor_;
+    HANDLE port_;
+    HANDLE stop_;
+    std::size_t held_ = 0;
+};
+
+bool ReadCellFromModemLocked(CellMonitor* monitor, HANDLE stop) {
+    const HANDLE port = monitor->port;
+    if (port == nullptr) return false;
+    ModemReading reading(monitor, port, stop);
+    if (!reading.Send(kRegistrationReportOn, sizeof(kRegistrationReportOn) - 1) || !reading.Collect() ||
+        !reading.Send(kRegistrationQuery, sizeof(kRegistrationQuery) - 1) || !reading.Collect() ||
+        !serial::EscapeCommFunction(port, CLRDTR)) {
         return false;
     }
     std::uint32_t lac = 0;
     std::uint32_t cid = 0;
-    if (!ParseCregReply(monitor->modemReply, held, &lac, &cid)) return false;
-    StoreCell(monitor, lac, cid);
+    if (!ParseCregReply(monitor->modemReply, reading.held(), &lac, &cid)) return false;
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
+    StoreCellLocked(monitor, lac, cid);
     return true;
 }
 
-bool OpenCellSourceLocked(CellMonitor* monitor, int method) {
+SourceResult OpenCellSourceLocked(CellMonitor* monitor, int method) {
     monitor->method = method;
+    SourceResult result;
     switch (method) {
     case 1:
-        return OpenRadioLocked(monitor);
+        result = RadioOpened(OpenRadioLocked(monitor));
+        break;
     case 2:
-        return OpenModemPortLocked(monitor, kModemPorts[0].name);
+        result.opened = OpenModemPortLocked(monitor, kModemPorts[0].name);
+        break;
     case 3:
-        return OpenModemPortLocked(monitor, kModemPorts[1].name);
+        result.opened = OpenModemPortLocked(monitor, kModemPorts[1].name);
+        break;
     default:
-        return false;
+        break;
     }
+    return result;
 }
 
 }  // namespace
 
-bool OpenRadio(CellMonitor* monitor) {
+SourceResult OpenRadio(CellMonitor* monitor) {
     std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    return OpenRadioLocked(monitor);
+    return RadioOpened(OpenRadioLocked(monitor));
 }
 
-bool RequestRadioCell(CellMonitor* monitor) {
+RadioTicket RequestRadioCell(CellMonitor* monitor) {
     std::lock_guard<std::mutex> lock(monitor->sourceLock);
     return RequestRadioCellLocked(monitor);
 }
 
-void CALLBACK OnRadioResult(DWORD code, HRESULT, const void* data, DWORD size, DWORD) {
+void CALLBACK OnRadioResult(DWORD code, HRESULT commandId, const void* data, DWORD size, DWORD parameter) {
     CellMonitor* monitor = GetCellMonitor();
     if (monitor == nullptr) return;
+    std::lock_guard<std::mutex> lock(monitor->cellLock);
+    const auto request = FindRequest(monitor, parameter, commandId);
+    // A late answer to a request given up, or to one of a connection closed since, is nobody's.
+    if (request == monitor->radioRequests.end() || request->answered) return;
     // An error result carries an HRESULT, not a record: it answers the request and changes nothing.
     if (code == RIL_RESULT_OK && data != nullptr && size >= kSmallestCellRecord) {
         const auto* record = static_cast<const RILCELLTOWERINFO*>(data);
-        StoreCell(monitor, record->dwLocationAreaCode, record->dwCellID);
+        StoreCellLocked(monitor, record->dwLocationAreaCode, record->dwCellID);
     }
+    request->answered = true;
     InterlockedDecrement(&monitor->pendingAnswers);
 }
 
-bool AwaitRadioAnswer(CellMonitor* monitor, const std::function<bool()>& pause) {
+bool AwaitRadioAnswer(CellMonitor* monitor, const RadioTicket& ticket, const std::function<bool()>& pause) {
     for (int waits = 0;; ++waits) {
-        if (PendingAnswers(monitor) == 0) return true;
-        if (waits == kRadioWaits || !pause()) return false;
+        if (const std::optional<bool> settled = SettleRequest(monitor, ticket, waits == kRadioWaits)) return *settled;
+        if (!pause()) return *SettleRequest(monitor, ticket, true);
     }
 }
 
@@ -198,36 +269,52 @@ bool OpenModemPort(CellMonitor* monitor, const wchar_t* portName) {
     return OpenModemPortLocked(monitor, portName);
 }
 
-bool ReadCellFromModem(CellMonitor* monitor) {
+bool ReadCellFromModem(CellMonitor* monitor, HANDLE stop) {
     std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    return ReadCellFromModemLocked(monitor);
+    return ReadCellFromModemLocked(monitor, stop);
 }
 
-bool ProbeCellSource(CellMonitor* monitor) {
+void InterruptModemReading(CellMonitor* monitor) {
+    const HANDLE port = monitor->port;
+    if (port == nullptr) return;
+    // The mask the reading set, set again: a changed mask is what ends a pending wait, and the port
+    // stays as the next reading needs it.
+    serial::SetCommMask(port, EV_RXCHAR);
+    serial::PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT);
+}
+
+SourceResult ProbeCellSource(CellMonitor* monitor) {
     std::lock_guard<std::mutex> lock(monitor->sourceLock);
     monitor->probed = 1;
-    if (OpenRadioLocked(monitor) && RequestRadioCellLocked(monitor) && AwaitRadioAnswer(monitor, [] {
-            Sleep(GetDurations().radioPollMs);
-            return true;
-        })) {
-        monitor->method = 1;
-        return true;
+    SourceResult result;
+    result.radioRefused = !OpenRadioLocked(monitor);
+    if (!result.radioRefused) {
+        const RadioTicket ticket = RequestRadioCellLocked(monitor);
+        if (ticket && AwaitRadioAnswer(monitor, ticket, [] {
+                Sleep(GetDurations().radioPollMs);
+                return true;
+            })) {
+            monitor->method = 1;
+            result.opened = true;
+            return result;
+        }
     }
     CloseRadio(monitor);
     for (const ModemPortChoice& choice : kModemPorts) {
-        if (OpenModemPortLocked(monitor, choice.name) && ReadCellFromModemLocked(monitor)) {
+        if (OpenModemPortLocked(monitor, choice.name) && ReadCellFromModemLocked(monitor, nullptr)) {
             monitor->method = choice.method;
-            return true;
+            result.opened = true;
+            return result;
         }
         ClosePort(monitor);
     }
     monitor->method = -1;
     monitor->enabled = 0;
-    return false;
+    return result;
 }
 
-bool OpenCellSource(CellMonitor* monitor, int method) {
-    if (method == -1 || method == 0) return false;
+SourceResult OpenCellSource(CellMonitor* monitor, int method) {
+    if (method == -1 || method == 0) return {};
     std::lock_guard<std::mutex> lock(monitor->sourceLock);
     return OpenCellSourceLocked(monitor, method);
 }
@@ -239,7 +326,12 @@ void CloseCellSources(CellMonitor* monitor) {
 }
 
 MethodChoice ChooseCellMethod(CellMonitor* monitor, const std::vector<std::optional<std::string>>& methods,
-                              const std::function<void()>& beforeProbe) {
+                              const std::function<void()>& beforeProbe, const std::function<void()>& radioRefused) {
+    // Each try has returned, and let go of the monitor's locks, before the user is told of it.
+    const auto tell = [&radioRefused](const SourceResult& result) {
+        if (result.radioRefused && radioRefused) radioRefused();
+        return result.opened;
+    };
     for (const std::optional<std::string>& text : methods) {
         if (!text) continue;
         const long method = std::strtol(text->c_str(), nullptr, 10);
@@ -249,9 +341,9 @@ MethodChoice ChooseCellMethod(CellMonitor* monitor, const std::vector<std::optio
         }
         if (method == 0 || method > 3) {
             if (beforeProbe) beforeProbe();
-            return ProbeCellSource(monitor) ? MethodChoice::ProbeFound : MethodChoice::ProbeFailed;
+            return tell(ProbeCellSource(monitor)) ? MethodChoice::ProbeFound : MethodChoice::ProbeFailed;
         }
-        if (OpenCellSource(monitor, static_cast<int>(method))) return MethodChoice::Opened;
+        if (tell(OpenCellSource(monitor, static_cast<int>(method)))) return MethodChoice::Opened;
     }
     return MethodChoice::Exhausted;
 }

@@ -103,6 +103,7 @@ bool LoadDeviceProfile(const std::string& path) {
         }
     }
     std::lock_guard<std::mutex> lock(ProfileMutex());
+    profile.generation = StoredProfile().generation + 1;
     StoredProfile() = profile;
     ProfileLoaded() = true;
     return result;

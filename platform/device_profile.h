@@ -25,6 +25,7 @@ struct DeviceProfile {
     std::string radioModem;                   // "HOST:PORT" of the modem the radio layer asks
     std::map<std::wstring, std::string> ports;  // port name ("COM2:") to "HOST:PORT" of its modem
     HandsetProfile handset;
+    unsigned generation = 0;  // which profile of this run it is: another number is another phone
 };
 
 // The profile of this run, read from device.xml beside the executable on first use.

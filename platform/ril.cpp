@@ -54,56 +54,68 @@ bool EndsWithFinalResult(const std::string& reply) {
     return false;
 }
 
+// How one exchange with the modem ended.
+enum class Exchange {
+    Answered,
+    Failed,  // no usable answer: the command gets an error result
+    HungUp,  // the modem hung up in the middle: it reset, and the command is lost with it
+};
+
 // Sends one command and collects the modem's answer up to its final result code, without the echo of
-// the command. False when the modem
-// hangs up, stays quiet longer than the wait for a modem, talks without end, or the radio is closing.
-bool Converse(Radio& radio, const char* command, std::string* reply) {
+// the command. Fails when the modem stays quiet longer than the wait for a modem, talks without end,
+// or the radio is closing.
+Exchange Converse(Radio& radio, const char* command, std::string* reply) {
     const int length = static_cast<int>(std::strlen(command));
-    if (radio.link.Send(command, length, GetDurations().modemWaitMs) != length) return false;
+    if (radio.link.Send(command, length, GetDurations().modemWaitMs) != length) {
+        return radio.link.WaitForData(0) == ModemLink::Readiness::HungUp ? Exchange::HungUp : Exchange::Failed;
+    }
     reply->clear();
     const ULONGLONG deadline = GetTickCount64() + GetDurations().modemWaitMs;
     char chunk[128];
     while (!radio.stopping && reply->size() < kReplyCapacity) {
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return false;
+        if (now >= deadline) return Exchange::Failed;
         const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kWaitSliceMs, deadline - now));
         const ModemLink::Readiness readiness = radio.link.WaitForData(slice);
         if (readiness == ModemLink::Readiness::TimedOut) continue;
-        if (readiness != ModemLink::Readiness::Data) return false;
+        if (readiness == ModemLink::Readiness::HungUp) return Exchange::HungUp;
+        if (readiness != ModemLink::Readiness::Data) return Exchange::Failed;
         const int received = radio.link.Receive(chunk, sizeof(chunk));
-        if (received <= 0) return false;
+        if (received <= 0) return Exchange::Failed;
         reply->append(chunk, static_cast<std::size_t>(received));
         if (EndsWithFinalResult(*reply)) {
             // The echo of the upper-case command holds "CREG" too; only the modem's answer counts.
             if (reply->compare(0, static_cast<std::size_t>(length), command) == 0) reply->erase(0, static_cast<std::size_t>(length));
-            return true;
+            return Exchange::Answered;
         }
     }
-    return false;
+    return Exchange::Failed;
 }
 
 // Asks the modem for the serving cell as a radio driver does: result mode 2 once per connection, then
-// the registration query. A failed exchange drops the connection; the next command starts a new one.
-bool AskModemForCell(Radio& radio, RILCELLTOWERINFO* info) {
+// the registration query. A broken exchange drops the connection; the next command starts a new one.
+Exchange AskModemForCell(Radio& radio, RILCELLTOWERINFO* info) {
     std::string reply;
     if (!radio.link.IsOpen()) {
-        if (!radio.link.Connect(radio.modem, GetDurations().modemWaitMs)) return false;
-        if (!Converse(radio, kRegistrationReportOn, &reply)) {
+        if (!radio.link.Connect(radio.modem, GetDurations().modemWaitMs)) return Exchange::Failed;
+        const Exchange setUp = Converse(radio, kRegistrationReportOn, &reply);
+        if (setUp != Exchange::Answered) {
             radio.link.Close();
-            return false;
+            return setUp;
         }
     }
-    if (!Converse(radio, kRegistrationQuery, &reply)) {
+    const Exchange query = Converse(radio, kRegistrationQuery, &reply);
+    if (query != Exchange::Answered) {
         radio.link.Close();
-        return false;
+        return query;
     }
     std::uint32_t lac = 0;
     std::uint32_t cid = 0;
-    if (!ParseCregReply(reply.data(), reply.size(), &lac, &cid)) return false;
+    if (!ParseCregReply(reply.data(), reply.size(), &lac, &cid)) return Exchange::Failed;
     info->dwParams = RIL_PARAM_CTI_LOCATIONAREACODE | RIL_PARAM_CTI_CELLID;
     info->dwLocationAreaCode = lac;
     info->dwCellID = cid;
-    return true;
+    return Exchange::Answered;
 }
 
 void ServeCommands(const std::shared_ptr<Radio>& radio) {
@@ -118,9 +130,11 @@ void ServeCommands(const std::shared_ptr<Radio>& radio) {
         }
         RILCELLTOWERINFO info = {};
         info.cbSize = sizeof(info);
-        if (AskModemForCell(*radio, &info)) {
-            if (!radio->stopping) radio->result(RIL_RESULT_OK, command, &info, sizeof(info), radio->parameter);
-        } else if (!radio->stopping) {
+        const Exchange exchange = AskModemForCell(*radio, &info);
+        if (radio->stopping || exchange == Exchange::HungUp) continue;
+        if (exchange == Exchange::Answered) {
+            radio->result(RIL_RESULT_OK, command, &info, sizeof(info), radio->parameter);
+        } else {
             const HRESULT failure = E_FAIL;
             radio->result(RIL_RESULT_ERROR, command, &failure, sizeof(failure), radio->parameter);
         }

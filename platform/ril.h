@@ -2,7 +2,8 @@
 // result callback. Answers come on a radio thread of the layer. What stands behind it is named by the
 // device profile: the modem of the phone simulator, asked with AT+CREG? as a radio driver asks it
 // ("modem"); no radio layer at all, so RIL_Initialize fails ("none"); or a layer that never answers
-// ("silent").
+// ("silent"). A modem that hangs up in the middle of a command has reset, as a phone's radio module
+// does: that command is lost with it and gets no result at all; the next command connects again.
 #pragma once
 
 #include <windows.h>

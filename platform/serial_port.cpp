@@ -1,5 +1,6 @@
 #include "platform/serial_port.h"
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,10 +21,15 @@ constexpr DWORD kKnownEvents = EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_
 struct Port {
     std::wstring name;
     ModemLink link;
-    std::mutex lock;  // guards the settings below; the link is used by one caller at a time
-    DCB state = {};
-    COMMTIMEOUTS timeouts = {};
-    DWORD eventMask = 0;
+    std::mutex lock;    // guards `record`; the link guards itself
+    PortRecord record;  // state, timeouts, event mask, lines and the requests received
+
+    // The last call on a closed handle lets the port go: its caller's error code must survive that.
+    ~Port() {
+        const DWORD error = GetLastError();
+        link.Close();
+        SetLastError(error);
+    }
 };
 
 HandleTable<Port>& Ports() {
@@ -45,22 +51,22 @@ std::shared_ptr<Port> FindPort(HANDLE handle) {
 
 // One of the port's settings, copied out or in under the port's lock.
 template <typename Setting>
-BOOL ReadSetting(HANDLE file, Setting Port::*setting, Setting* value) {
+BOOL ReadSetting(HANDLE file, Setting PortRecord::*setting, Setting* value) {
     const auto port = FindPort(file);
     if (!port) return FALSE;
     if (value == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     std::lock_guard<std::mutex> lock(port->lock);
-    *value = (*port).*setting;
+    *value = port->record.*setting;
     return TRUE;
 }
 
 template <typename Setting>
-BOOL WriteSetting(HANDLE file, Setting Port::*setting, const Setting* value) {
+BOOL WriteSetting(HANDLE file, Setting PortRecord::*setting, const Setting* value) {
     const auto port = FindPort(file);
     if (!port) return FALSE;
     if (value == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     std::lock_guard<std::mutex> lock(port->lock);
-    (*port).*setting = *value;
+    port->record.*setting = *value;
     return TRUE;
 }
 
@@ -80,14 +86,16 @@ std::shared_ptr<Port> FindTransferPort(HANDLE file, const void* buffer, DWORD si
 
 COMMTIMEOUTS TimeoutsOf(Port& port) {
     std::lock_guard<std::mutex> lock(port.lock);
-    return port.timeouts;
+    return port.record.timeouts;
 }
 
 bool SameName(const std::wstring& left, const std::wstring& right) { return _wcsicmp(left.c_str(), right.c_str()) == 0; }
 
-bool FindModem(const std::wstring& name, std::string* endpoint) {
+// The port's name as the profile spells it, and its modem.
+bool FindModem(const std::wstring& name, std::wstring* profileName, std::string* endpoint) {
     for (const auto& port : GetDeviceProfile().ports) {
         if (SameName(port.first, name)) {
+            *profileName = port.first;
             *endpoint = port.second;
             return true;
         }
@@ -95,13 +103,14 @@ bool FindModem(const std::wstring& name, std::string* endpoint) {
     return false;
 }
 
+// A port's settings before anyone set them: its lines stay low until someone raises them.
 DCB InitialState() {
     DCB state = {};
     state.DCBlength = sizeof(DCB);
     state.BaudRate = CBR_9600;
     state.fBinary = TRUE;
-    state.fDtrControl = DTR_CONTROL_ENABLE;
-    state.fRtsControl = RTS_CONTROL_ENABLE;
+    state.fDtrControl = DTR_CONTROL_DISABLE;
+    state.fRtsControl = RTS_CONTROL_DISABLE;
     state.XonLim = 2048;
     state.XoffLim = 512;
     state.ByteSize = 8;
@@ -110,6 +119,51 @@ DCB InitialState() {
     state.XonChar = 0x11;
     state.XoffChar = 0x13;
     return state;
+}
+
+// What the driver keeps of its ports between opens, as a serial driver does: the device control block
+// and the time-outs last set. Another device profile is another phone, whose ports start afresh.
+struct KeptSettings {
+    DCB state = InitialState();
+    COMMTIMEOUTS timeouts = {};
+};
+
+class KeptPorts {
+public:
+    KeptSettings Find(const std::wstring& name) {
+        std::lock_guard<std::mutex> lock(lock_);
+        Refresh();
+        const auto kept = ports_.find(name);
+        return kept == ports_.end() ? KeptSettings() : kept->second;
+    }
+
+    void Keep(const std::wstring& name, const KeptSettings& settings) {
+        std::lock_guard<std::mutex> lock(lock_);
+        Refresh();
+        ports_[name] = settings;
+    }
+
+private:
+    void Refresh() {
+        if (generation_ == GetDeviceProfile().generation) return;
+        generation_ = GetDeviceProfile().generation;
+        ports_.clear();
+    }
+
+    std::mutex lock_;
+    unsigned generation_ = 0;
+    std::map<std::wstring, KeptSettings> ports_;
+};
+
+KeptPorts& Kept() {
+    static KeptPorts kept;
+    return kept;
+}
+
+// Whether the driver owns a line under the port's flow control, so that no one else may set it.
+bool DriverOwnsDtr(const DCB& state) { return state.fDtrControl == DTR_CONTROL_HANDSHAKE; }
+bool DriverOwnsRts(const DCB& state) {
+    return state.fRtsControl == RTS_CONTROL_HANDSHAKE || state.fRtsControl == RTS_CONTROL_TOGGLE;
 }
 
 DWORD TotalTimeout(DWORD multiplier, DWORD constant, DWORD bytes) {
@@ -149,14 +203,19 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    std::wstring name;
     std::string endpoint;
-    if (!FindModem(fileName, &endpoint)) {
+    if (!FindModem(fileName, &name, &endpoint)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     auto port = std::make_shared<Port>();
-    port->name = fileName;
-    port->state = InitialState();
+    port->name = name;
+    const KeptSettings kept = Kept().Find(name);
+    port->record.state = kept.state;
+    port->record.timeouts = kept.timeouts;
+    port->record.dtrRaised = kept.state.fDtrControl == DTR_CONTROL_ENABLE;
+    port->record.rtsRaised = kept.state.fRtsControl == RTS_CONTROL_ENABLE;
     // The name is taken while connecting, so that a second open fails as it would once the port is open.
     const HANDLE handle = Ports().Add(port, [&](const Port& open) { return SameName(open.name, port->name); });
     if (handle == nullptr) {
@@ -171,28 +230,48 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
     return handle;
 }
 
-BOOL GetCommState(HANDLE file, LPDCB dcb) { return ReadSetting(file, &Port::state, dcb); }
+BOOL GetCommState(HANDLE file, LPDCB dcb) { return ReadSetting(file, &PortRecord::state, dcb); }
 
 BOOL SetCommState(HANDLE file, LPDCB dcb) {
-    if (!FindPort(file)) return FALSE;
+    const auto port = FindPort(file);
+    if (!port) return FALSE;
     if (dcb == nullptr || dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > SPACEPARITY ||
         dcb->StopBits > TWOSTOPBITS) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    DCB state = *dcb;
-    state.DCBlength = sizeof(DCB);
-    return WriteSetting(file, &Port::state, &state);
+    std::lock_guard<std::mutex> lock(port->lock);
+    PortRecord& record = port->record;
+    record.state = *dcb;
+    record.state.DCBlength = sizeof(DCB);
+    // Enabled and disabled lines follow the block at once; handshaking leaves them to the driver.
+    if (dcb->fDtrControl == DTR_CONTROL_ENABLE || dcb->fDtrControl == DTR_CONTROL_DISABLE) {
+        record.dtrRaised = dcb->fDtrControl == DTR_CONTROL_ENABLE;
+    }
+    if (dcb->fRtsControl == RTS_CONTROL_ENABLE || dcb->fRtsControl == RTS_CONTROL_DISABLE) {
+        record.rtsRaised = dcb->fRtsControl == RTS_CONTROL_ENABLE;
+    }
+    return TRUE;
 }
 
 BOOL EscapeCommFunction(HANDLE file, DWORD function) {
-    if (!FindPort(file)) return FALSE;
+    const auto port = FindPort(file);
+    if (!port) return FALSE;
+    std::lock_guard<std::mutex> lock(port->lock);
+    PortRecord& record = port->record;
+    record.lineRequests.push_back(function);
     switch (function) {
-    case SETXOFF:
-    case SETXON:
-    case SETRTS:
-    case CLRRTS:
     case SETDTR:
     case CLRDTR:
+        if (DriverOwnsDtr(record.state)) return Fail(ERROR_INVALID_PARAMETER);
+        record.dtrRaised = function == SETDTR;
+        return TRUE;
+    case SETRTS:
+    case CLRRTS:
+        if (DriverOwnsRts(record.state)) return Fail(ERROR_INVALID_PARAMETER);
+        record.rtsRaised = function == SETRTS;
+        return TRUE;
+    case SETXOFF:
+    case SETXON:
     case RESETDEV:
     case SETBREAK:
     case CLRBREAK:
@@ -202,14 +281,20 @@ BOOL EscapeCommFunction(HANDLE file, DWORD function) {
     }
 }
 
-BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) { return ReadSetting(file, &Port::timeouts, timeouts); }
+BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) { return ReadSetting(file, &PortRecord::timeouts, timeouts); }
 
-BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) { return WriteSetting(file, &Port::timeouts, timeouts); }
+BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
+    return WriteSetting(file, &PortRecord::timeouts, timeouts);
+}
 
 BOOL SetCommMask(HANDLE file, DWORD eventMask) {
-    if (!FindPort(file)) return FALSE;
+    const auto port = FindPort(file);
+    if (!port) return FALSE;
     if ((eventMask & ~kKnownEvents) != 0) return Fail(ERROR_INVALID_PARAMETER);
-    return WriteSetting(file, &Port::eventMask, &eventMask);
+    if (!WriteSetting(file, &PortRecord::eventMask, &eventMask)) return FALSE;
+    // A new mask ends the wait for an event under the old one.
+    port->link.Cancel(ModemLink::kEventWaits);
+    return TRUE;
 }
 
 BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped) {
@@ -219,14 +304,17 @@ BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped) {
     DWORD watched = 0;
     {
         std::lock_guard<std::mutex> lock(port->lock);
-        watched = port->eventMask;
+        watched = port->record.eventMask;
     }
     // Only a received character is ever signalled; waiting for anything else would never end.
     if ((watched & EV_RXCHAR) == 0) return Fail(ERROR_INVALID_PARAMETER);
-    switch (port->link.WaitForData(GetDurations().modemWaitMs)) {
+    *eventMask = 0;
+    switch (port->link.WaitForData(GetDurations().modemWaitMs, ModemLink::kEventWaits)) {
     case ModemLink::Readiness::Data:
         *eventMask = EV_RXCHAR;
         return TRUE;
+    case ModemLink::Readiness::Cancelled:
+        return TRUE;  // the mask changed: the wait ends with no event
     case ModemLink::Readiness::HungUp:
         return Fail(ERROR_DEVICE_NOT_CONNECTED);
     case ModemLink::Readiness::TimedOut:
@@ -243,10 +331,16 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
     const COMMTIMEOUTS timeouts = TimeoutsOf(*port);
     char* bytes = static_cast<char*>(buffer);
     const ULONGLONG start = GetTickCount64();
+    const ModemLink::CancelMark since = port->link.MarkCancels(ModemLink::kReadWaits);
     DWORD got = 0;
     while (got < bytesToRead) {
-        const ModemLink::Readiness readiness = port->link.WaitForData(NextReadWait(timeouts, bytesToRead, got, start));
+        const ModemLink::Readiness readiness =
+            port->link.WaitForData(NextReadWait(timeouts, bytesToRead, got, start), ModemLink::kReadWaits, since);
         if (readiness == ModemLink::Readiness::TimedOut) break;
+        if (readiness == ModemLink::Readiness::Cancelled) {
+            *bytesRead = got;
+            return Fail(ERROR_OPERATION_ABORTED);
+        }
         const int received = readiness == ModemLink::Readiness::Data
                                  ? port->link.Receive(bytes + got, static_cast<int>(bytesToRead - got))
                                  : -1;
@@ -269,24 +363,70 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
                             ? INFINITE
                             : TotalTimeout(timeouts.WriteTotalTimeoutMultiplier, timeouts.WriteTotalTimeoutConstant,
                                            bytesToWrite);
-    const int written = port->link.Send(static_cast<const char*>(buffer), static_cast<int>(bytesToWrite), limit);
+    bool aborted = false;
+    const int written = port->link.Send(static_cast<const char*>(buffer), static_cast<int>(bytesToWrite), limit, &aborted);
     if (written < 0) return Fail(ERROR_GEN_FAILURE);
     *bytesWritten = static_cast<DWORD>(written);
-    return TRUE;
+    return aborted ? Fail(ERROR_OPERATION_ABORTED) : TRUE;
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID, DWORD,
                      LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
-    if (!FindPort(device)) return FALSE;
+    const auto port = FindPort(device);
+    if (!port) return FALSE;
+    {
+        std::lock_guard<std::mutex> lock(port->lock);
+        ControlRequest request;
+        request.code = ioControlCode;
+        if (inBuffer != nullptr) {
+            const BYTE* input = static_cast<const BYTE*>(inBuffer);
+            request.input.assign(input, input + inBufferSize);
+        }
+        port->record.controlRequests.push_back(std::move(request));
+    }
     if (ioControlCode != kModemControlCode) return Fail(ERROR_NOT_SUPPORTED);
     if (inBuffer == nullptr || inBufferSize != 2 || overlapped != nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (bytesReturned != nullptr) *bytesReturned = 0;
     return TRUE;
 }
 
+BOOL PurgeComm(HANDLE file, DWORD flags) {
+    const auto port = FindPort(file);
+    if (!port) return FALSE;
+    if ((flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) != 0) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    unsigned aborted = 0;
+    if ((flags & PURGE_RXABORT) != 0) aborted |= ModemLink::kReadWaits;
+    if ((flags & PURGE_TXABORT) != 0) aborted |= ModemLink::kWriteWaits;
+    port->link.Cancel(aborted);
+    // A write hands its bytes straight to the line, so there is no output buffer to clear.
+    if ((flags & PURGE_RXCLEAR) != 0) port->link.DiscardReceived();
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE object) {
-    // A call still inside the port on another thread keeps the connection until it returns.
-    return Ports().Remove(object) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+    const std::shared_ptr<Port> port = Ports().Remove(object);
+    if (!port) return Fail(ERROR_INVALID_HANDLE);
+    // Calls still pending on the handle end now; the connection goes once the last of them returns.
+    port->link.Cancel(ModemLink::kAllWaits);
+    KeptSettings kept;
+    {
+        std::lock_guard<std::mutex> lock(port->lock);
+        kept.state = port->record.state;
+        kept.timeouts = port->record.timeouts;
+    }
+    Kept().Keep(port->name, kept);
+    return TRUE;
+}
+
+BOOL InspectPort(HANDLE file, PortRecord* record) {
+    const auto port = FindPort(file);
+    if (!port) return FALSE;
+    if (record == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard<std::mutex> lock(port->lock);
+    *record = port->record;
+    return TRUE;
 }
 
 }  // namespace serial

@@ -289,8 +289,11 @@ bool Handshake(AppContext& context) {
 
     const std::vector<std::optional<std::string>> methods = MethodsWorthTrying(reply.methods);
     if (methods.empty() || context.cellMonitor == nullptr) return true;
-    const MethodChoice choice = ChooseCellMethod(context.cellMonitor, methods, [&context] {
-        ShowMessageBox(context.loginWindow, kTextProbeWarning, kTextAttentionCaption, MB_OK | MB_ICONWARNING);
-    });
+    const MethodChoice choice = ChooseCellMethod(
+        context.cellMonitor, methods,
+        [&context] {
+            ShowMessageBox(context.loginWindow, kTextProbeWarning, kTextAttentionCaption, MB_OK | MB_ICONWARNING);
+        },
+        [] { ShowMessageBox(nullptr, kTextCantInitializeRadio, nullptr, MB_OK); });
     return FinishMethodChoice(context, choice);
 }

@@ -72,9 +72,9 @@ bool EndRequest(PendingRequest* request) {
     return ours;
 }
 
-// Asks the platform for a data connection to the Internet and waits for it; the outcome shows later,
-// when the connection to the server is made or fails.
-void RequestDataConnection() {
+// Asks the platform for a data connection to the Internet and waits for it at most `waitMs`; the
+// outcome shows later, when the connection to the server is made or fails.
+void RequestDataConnection(DWORD waitMs) {
     CONNMGR_CONNECTIONINFO info = {};
     info.cbSize = sizeof(info);
     info.dwParams = CONNMGR_PARAM_GUIDDESTNET;
@@ -83,7 +83,45 @@ void RequestDataConnection() {
     info.guidDestNet = IID_DestNetInternet;
     HANDLE connection = nullptr;
     DWORD status = 0;
-    ConnMgrEstablishConnectionSync(&info, &connection, GetDurations().connectionWaitMs, &status);
+    ConnMgrEstablishConnectionSync(&info, &connection, waitMs, &status);
+}
+
+// Milliseconds from now until `deadline` (a GetTickCount64 value); 0 once it has passed.
+DWORD TimeLeft(ULONGLONG deadline) {
+    const ULONGLONG now = GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+// Waits at most `waitMs` for a connection under way on a non-blocking socket; true once it is made.
+bool AwaitConnection(SOCKET connection, DWORD waitMs) {
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(connection, &writable);
+    FD_SET(connection, &failed);
+    timeval wait = {static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
+    if (select(0, nullptr, &writable, &failed, &wait) <= 0 || !FD_ISSET(connection, &writable)) return false;
+    int error = 0;
+    int length = sizeof(error);
+    return getsockopt(connection, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error == 0;
+}
+
+// A connection to `address` made before `deadline`, or INVALID_SOCKET. It is made without blocking,
+// so that a host that never answers costs no more than the time left, and handed back blocking, as
+// the request's send and receive expect.
+SOCKET ConnectBefore(const sockaddr_in& address, ULONGLONG deadline) {
+    const SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    if (connection == INVALID_SOCKET) return INVALID_SOCKET;
+    u_long nonBlocking = 1;
+    u_long blocking = 0;
+    const bool connected =
+        ioctlsocket(connection, FIONBIO, &nonBlocking) == 0 &&
+        (connect(connection, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
+         (WSAGetLastError() == WSAEWOULDBLOCK && AwaitConnection(connection, TimeLeft(deadline))));
+    if (connected && ioctlsocket(connection, FIONBIO, &blocking) == 0) return connection;
+    closesocket(connection);
+    return INVALID_SOCKET;
 }
 
 std::string BuildRequest(const std::string& host, const char* kind, const std::string& body) {
@@ -101,8 +139,10 @@ std::string BuildRequest(const std::string& host, const char* kind, const std::s
     return request;
 }
 
-// A server that goes silent is reported as a time-out before the watchdog abandons the request; a
-// server that keeps sending, however slowly, is bounded by the watchdog alone.
+// Each send and receive of a connected socket: a server that goes silent is reported as a time-out
+// before the watchdog abandons the request, as long as the request's limit leaves that much time after
+// the connection was made; a server that keeps sending, however slowly, is bounded by the watchdog alone.
+// The connection itself is made without blocking and bounded by the request's limit, not by these.
 void SetSocketTimeouts(SOCKET connection) {
     const DWORD timeout = GetDurations().requestSocketTimeoutMs;
     setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
@@ -163,13 +203,13 @@ bool StartNetwork(AppContext& context) {
     context.serverAddress.sin_family = AF_INET;
     context.serverAddress.sin_port = htons(GetServicePort());
 
-    RequestDataConnection();
+    RequestDataConnection(GetDurations().connectionWaitMs);
     if (context.startedHidden) {
         // Started with the phone: wait, however long it takes, until the phone has a data connection.
         DWORD flags = 0;
         while (!InternetGetConnectedState(&flags, 0)) {
             Sleep(GetDurations().connectionRetryMs);
-            RequestDataConnection();
+            RequestDataConnection(GetDurations().connectionWaitMs);
         }
     }
     return true;
@@ -191,17 +231,18 @@ void StopNetwork(AppContext& context) {
 int PostRequest(AppContext& context, const std::string& host, const char* kind, const std::string& body,
                 std::string* reply) {
     reply->clear();
-    const std::wstring url = L"http://" + AnsiToWide(host);
-    if (!InternetCheckConnectionW(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0)) RequestDataConnection();
-
-    const SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    // The request's limit covers its whole life, the connection to the server included.
+    const ULONGLONG deadline = GetTickCount64() + GetDurations().requestWatchdogMs;
+    // Connecting to the address and port the request uses is the check that the data connection is
+    // up: when it fails, the platform is asked for a data connection and the request tries once more.
+    SOCKET connection = ConnectBefore(context.serverAddress, deadline);
+    if (connection == INVALID_SOCKET) {
+        const DWORD left = TimeLeft(deadline);
+        RequestDataConnection(left < GetDurations().connectionWaitMs ? left : GetDurations().connectionWaitMs);
+        connection = ConnectBefore(context.serverAddress, deadline);
+    }
     if (connection == INVALID_SOCKET) return kTransferFailed;
     SetSocketTimeouts(connection);
-    if (connect(connection, reinterpret_cast<const sockaddr*>(&context.serverAddress),
-                sizeof(context.serverAddress)) != 0) {
-        closesocket(connection);
-        return kTransferFailed;
-    }
 
     HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (finished == nullptr) {
@@ -211,7 +252,7 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
     PendingRequest* request = new PendingRequest;
     request->socket = connection;
     request->finished = finished;
-    request->watchdogMs = GetDurations().requestWatchdogMs;
+    request->watchdogMs = TimeLeft(deadline);
     request->references = 2;  // this thread and the watchdog
     HANDLE watchdog = CreateThread(nullptr, 0, RequestWatchdog, request, 0, nullptr);
     if (watchdog == nullptr) {

@@ -1,8 +1,10 @@
 // HTTP/1.0 over Winsock: one POST per request on a fresh connection, an XML document in reply.
 //
 // Requests are made on the user-interface thread, one at a time, and block it until the outcome is
-// known. Each request has a watchdog thread that abandons it when the reply has not ended within
-// GetDurations().requestWatchdogMs of the send.
+// known. A request lasts at most GetDurations().requestWatchdogMs from its start: the connection to
+// the server is given no more than that, and a watchdog thread abandons the request when its reply
+// has not ended by then. Once connected, a send or receive that waits requestSocketTimeoutMs without
+// a byte moving fails as a time-out, when the request's limit leaves that much time.
 //
 // Log-in renewal: an error reply with code 401 makes CheckErrorReply send WM_PELMORA_RENEW_LOGIN
 // (resources/resource_ids.h) to AppContext::mainWindow and wait for the handler. The handler renews
@@ -42,7 +44,8 @@ void StopNetwork(AppContext& context);
 
 // Sends one request of `kind` ("hand", "config", "isee", "itake", "cancel", "ineed") to the server's
 // address, naming `host` in the request line and the Host header, and reads the reply into `reply`
-// until the server closes the connection. Returns one of kTransfer*.
+// until the server closes the connection. Returns one of kTransfer*. When the server cannot be
+// reached, the platform is asked for a data connection and the request tries once more.
 int PostRequest(AppContext& context, const std::string& host, const char* kind, const std::string& body,
                 std::string* reply);
 

@@ -43,11 +43,31 @@ User RequireUser(Store& store, const std::string& email) {
     return *user;
 }
 
-std::string RequireHash(const std::string& password) {
-    std::optional<std::string> hash = PasswordHash(password);
-    if (!hash) throw StoreError("the password has characters a phone cannot type (outside Windows-1251)");
-    return *hash;
+// A group named on the command line: by its id, or by a title no other group has.
+GroupSummary RequireGroup(Store& store, const std::string& name) {
+    std::optional<std::int64_t> id = ParseInteger(name);
+    if (id && name.find_first_not_of("0123456789") == std::string::npos) {
+        std::optional<GroupSummary> group = store.GetGroup(*id);
+        if (!group) throw StoreError("no group with the id " + name);
+        return *group;
+    }
+    std::vector<GroupSummary> groups = store.FindGroups(CleanText(name));
+    if (groups.empty()) throw StoreError("no group titled " + name);
+    if (groups.size() > 1) {
+        std::string ids;
+        for (const GroupSummary& group : groups) ids += (ids.empty() ? "" : ", ") + std::to_string(group.id);
+        throw StoreError("several groups are titled " + name + " (ids " + ids + "): name one by its id");
+    }
+    return groups.front();
 }
+
+std::string OwnerOf(Store& store, const GroupSummary& group) {
+    if (!group.ownerId) return "-";
+    std::optional<User> owner = store.GetUser(*group.ownerId);
+    return owner ? owner->email : "-";
+}
+
+void RunCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out);
 
 void Usage(const std::string& command) {
     throw StoreError("usage: pelmora-server " + command);
@@ -96,47 +116,93 @@ std::vector<Cell> ParseCellsCsv(std::string_view text) {
 }
 
 bool IsAdminCommand(const std::string& word) {
-    return word == "user" || word == "group" || word == "cell" || word == "setting";
+    return word == "user" || word == "group" || word == "cell" || word == "setting" || word == "backup";
 }
 
-void RunAdminCommand(Store& store, const std::vector<std::string>& words, std::ostream& out, std::time_t now) {
+void RunAdminCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out) {
+    try {
+        RunCommand(rules, words, out);
+    } catch (const Refusal& refusal) {
+        throw StoreError(refusal.what());
+    }
+}
+
+namespace {
+
+void RunCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out) {
+    Store& store = rules.store;
     std::string noun = words.empty() ? std::string() : words[0];
     std::string verb = words.size() > 1 ? words[1] : std::string();
     std::size_t arguments = words.size() < 2 ? 0 : words.size() - 2;
 
     if (noun == "user" && verb == "add") {
         if (arguments != 3) Usage("user add EMAIL PASSWORD NAME");
-        std::optional<std::string> email = NormaliseEmail(words[2]);
-        if (!email || email->find('@') == std::string::npos) {
-            throw StoreError("not an e-mail address a phone can type: " + words[2]);
-        }
-        std::int64_t id = store.AddUser(*email, RequireHash(words[3]), CleanText(words[4]), now);
-        out << "user " << id << " " << *email << " added\n";
+        std::int64_t id = rules.accounts.AddByAdministrator(words[2], words[3], words[4]);
+        out << "user " << id << " " << store.GetUser(id)->email << " added\n";
     } else if (noun == "user" && verb == "password") {
         if (arguments != 2) Usage("user password EMAIL PASSWORD");
         User user = RequireUser(store, words[2]);
-        store.SetPassword(user.id, RequireHash(words[3]));
+        rules.accounts.SetPasswordByAdministrator(user.id, words[3]);
         out << "password of " << user.email << " changed\n";
+    } else if (noun == "user" && (verb == "disable" || verb == "enable")) {
+        if (arguments != 1) Usage("user " + verb + " EMAIL");
+        User user = RequireUser(store, words[2]);
+        rules.accounts.Disable(user.id, verb == "disable");
+        out << user.email << (verb == "disable" ? " disabled\n" : " enabled\n");
+    } else if (noun == "user" && verb == "delete") {
+        if (arguments != 1) Usage("user delete EMAIL");
+        User user = RequireUser(store, words[2]);
+        rules.groups.DeleteUser(user.id);
+        out << user.email << " deleted\n";
     } else if (noun == "user" && verb == "list") {
         if (arguments != 0) Usage("user list");
         for (const User& user : store.ListUsers()) {
             std::string groups;
-            for (const GroupSummary& group : store.GroupsOf(user.id)) groups += (groups.empty() ? "" : ", ") + group.title;
-            out << user.id << '\t' << user.email << '\t' << user.name << '\t' << groups << '\n';
+            for (const GroupSummary& group : store.GroupsOf(user.id)) {
+                groups += (groups.empty() ? "" : ", ") + group.title + (group.ownerId == user.id ? " (owner)" : "");
+            }
+            out << user.id << '\t' << user.email << '\t' << user.name << '\t' << groups
+                << (user.disabled ? "\tdisabled" : "") << '\n';
+        }
+    } else if (noun == "group" && verb == "list") {
+        if (arguments != 0) Usage("group list");
+        for (const GroupSummary& group : store.ListGroups()) {
+            out << group.id << '\t' << group.title << '\t' << OwnerOf(store, group) << '\t' << group.memberCount
+                << '\n';
         }
     } else if (noun == "group" && verb == "add") {
-        if (arguments != 1) Usage("group add TITLE");
-        std::string title = CleanText(words[2]);
-        if (title.empty()) throw StoreError("a group needs a title");
-        std::int64_t id = store.AddGroup(title);
-        out << "group " << id << " " << title << " added\n";
-    } else if (noun == "group" && verb == "member") {
-        if (arguments != 2) Usage("group member GROUP EMAIL");
-        std::optional<std::int64_t> group = store.FindGroup(CleanText(words[2]));
-        if (!group) throw StoreError("no group titled " + words[2]);
+        if (arguments != 1 && arguments != 2) Usage("group add TITLE [OWNER_EMAIL]");
+        std::optional<std::int64_t> owner;
+        if (arguments == 2) owner = RequireUser(store, words[3]).id;
+        std::int64_t id = rules.groups.Create(owner, words[2]);
+        out << "group " << id << " " << store.GetGroup(id)->title << " added\n";
+    } else if (noun == "group" && verb == "rename") {
+        if (arguments != 2) Usage("group rename GROUP TITLE");
+        GroupSummary group = RequireGroup(store, words[2]);
+        rules.groups.Rename(std::nullopt, group.id, words[3]);
+        out << "group " << group.id << " renamed to " << store.GetGroup(group.id)->title << "\n";
+    } else if (noun == "group" && verb == "owner") {
+        if (arguments != 2) Usage("group owner GROUP EMAIL");
+        GroupSummary group = RequireGroup(store, words[2]);
         User user = RequireUser(store, words[3]);
-        store.AddMember(*group, user.id);
-        out << user.email << " is a member of " << words[2] << "\n";
+        rules.groups.SetOwner(group.id, user.id);
+        out << user.email << " owns " << group.title << "\n";
+    } else if (noun == "group" && verb == "remove") {
+        if (arguments != 1) Usage("group remove GROUP");
+        GroupSummary group = RequireGroup(store, words[2]);
+        rules.groups.Remove(std::nullopt, group.id);
+        out << "group " << group.id << " " << group.title << " removed\n";
+    } else if (noun == "group" && verb == "member" && arguments == 3 && words[2] == "remove") {
+        GroupSummary group = RequireGroup(store, words[3]);
+        User user = RequireUser(store, words[4]);
+        rules.groups.RemoveMember(std::nullopt, group.id, user.id);
+        out << user.email << " is no longer a member of " << group.title << "\n";
+    } else if (noun == "group" && verb == "member") {
+        if (arguments != 2) Usage("group member GROUP EMAIL | group member remove GROUP EMAIL");
+        GroupSummary group = RequireGroup(store, words[2]);
+        User user = RequireUser(store, words[3]);
+        rules.groups.AddMember(group.id, user.id);
+        out << user.email << " is a member of " << group.title << "\n";
     } else if (noun == "cell" && verb == "import") {
         if (arguments != 1) Usage("cell import FILE.csv");
         std::ifstream file(words[2], std::ios::binary);
@@ -153,6 +219,10 @@ void RunAdminCommand(Store& store, const std::vector<std::string>& words, std::o
         for (const auto& setting : Store::DescribeSettings(store.Settings())) {
             out << setting.first << '\t' << setting.second << '\n';
         }
+    } else if (noun == "backup") {
+        if (words.size() != 2) Usage("backup FILE");
+        store.Backup(words[1]);
+        out << "backup of the " << store.Describe() << " written to " << words[1] << "\n";
     } else if (noun == "setting" && verb == "set") {
         if (arguments != 2) Usage("setting set KEY VALUE");
         store.SetSetting(words[2], words[3]);
@@ -161,5 +231,7 @@ void RunAdminCommand(Store& store, const std::vector<std::string>& words, std::o
         throw StoreError("unknown command; see pelmora-server --help");
     }
 }
+
+}  // namespace
 
 }  // namespace pelmora

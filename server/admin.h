@@ -1,7 +1,7 @@
 // Administration without SQL: accounts, groups, cells and settings from the command line.
 #pragma once
 
-#include "server/store.h"
+#include "server/rules.h"
 
 #include <ctime>
 #include <ostream>
@@ -19,9 +19,9 @@ std::vector<Cell> ParseCellsCsv(std::string_view text);
 // True when `word` starts an administration command rather than an option of the server.
 bool IsAdminCommand(const std::string& word);
 
-// Runs one command: "user add EMAIL PASSWORD NAME", "user password EMAIL PASSWORD", "user list",
-// "group add TITLE", "group member GROUP EMAIL", "cell import FILE.csv", "setting list",
-// "setting set KEY VALUE". Writes what it did to `out`; throws StoreError on a refused command.
-void RunAdminCommand(Store& store, const std::vector<std::string>& words, std::ostream& out, std::time_t now);
+// Runs one command ("user add EMAIL PASSWORD NAME", "group rename GROUP TITLE", "setting set KEY
+// VALUE", … as pelmora-server --help lists them) through the service rules, with the administrator's
+// rights. Writes what it did to `out`; throws StoreError on a refused command.
+void RunAdminCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out);
 
 }  // namespace pelmora

@@ -3,6 +3,7 @@
 #include "server/admin.h"
 #include "server/text.h"
 
+#include <map>
 #include <vector>
 
 namespace pelmora {
@@ -46,14 +47,16 @@ const std::vector<DemoPerson>& People() {
 
 struct DemoGroup {
     const char* title;
-    std::vector<int> members;  // positions in People()
+    int owner;                 // position in People()
+    std::vector<int> members;  // the others, positions in People()
 };
 
-const std::vector<DemoGroup>& Groups() {
+// The demo account runs its family and is a member of the others' groups.
+const std::vector<DemoGroup>& DemoGroups() {
     static const std::vector<DemoGroup> groups = {
-        {"Семья", {0, 1, 2}},
-        {"Друзья", {0, 1, 3, 4}},
-        {"Работа", {0, 4, 5}},
+        {"Семья", 0, {1, 2}},
+        {"Друзья", 1, {0, 3, 4}},
+        {"Работа", 4, {0, 5}},
     };
     return groups;
 }
@@ -97,29 +100,35 @@ std::size_t RouteIndex(std::size_t length, int steps) {
 
 }  // namespace
 
-bool SeedDemo(Store& store, std::time_t now) {
+bool SeedDemo(Rules& rules) {
+    Store& store = rules.store;
     if (!store.ListUsers().empty()) return false;
     std::vector<Cell> cells = ParseCellsCsv(kDemoCellsCsv);
+    std::time_t now = rules.clock();
+    // Hashed before the transaction: each takes a while.
+    std::vector<std::string> passwords;
+    for (std::size_t i = 0; i < People().size(); ++i) passwords.push_back(*Accounts::PasswordRecord(kDemoPassword));
     store.InTransaction([&] {
         for (const Cell& cell : cells) store.PutCell(cell);
-        std::string hash = *PasswordHash(kDemoPassword);
         std::vector<std::int64_t> users;
         for (const DemoPerson& person : People()) {
-            std::int64_t id = store.AddUser(person.email, hash, person.name, now);
+            std::int64_t id = store.AddUser(person.email, passwords[users.size()], person.name, now);
             store.SetVisibility(id, person.visibility);
             store.SetPrivateTime(id, person.privateTime);
             users.push_back(id);
         }
-        for (const DemoGroup& group : Groups()) {
-            std::int64_t id = store.AddGroup(group.title);
-            for (int member : group.members) store.AddMember(id, users[member]);
+        std::map<std::string, std::int64_t> groupIds;
+        for (const DemoGroup& group : DemoGroups()) {
+            std::int64_t id = rules.groups.Create(users[group.owner], group.title);
+            for (int member : group.members) store.AddMember(id, users[member], now);
+            groupIds[group.title] = id;
         }
         for (const DemoMark& demo : Marks()) {
             Mark mark;
             mark.userId = users[demo.owner];
             mark.cell = {kDemoNetwork, demo.lac, demo.cid};
             mark.scope = demo.scope;
-            if (demo.group) mark.groupId = store.FindGroup(demo.group);
+            if (demo.group) mark.groupId = groupIds.at(demo.group);
             mark.title = demo.title;
             mark.street = demo.street;
             mark.number = demo.number;
@@ -131,7 +140,8 @@ bool SeedDemo(Store& store, std::time_t now) {
     return true;
 }
 
-DemoWalker::DemoWalker(Store& store, Clock clock) : store_(store), clock_(std::move(clock)) {}
+DemoWalker::DemoWalker(Store& store, Clock clock, std::function<void(bool walking)> told)
+    : store_(store), clock_(std::move(clock)), told_(std::move(told)) {}
 
 DemoWalker::~DemoWalker() {
     Stop();
@@ -160,9 +170,14 @@ void DemoWalker::Start(std::chrono::milliseconds step) {
         while (!stopping_) {
             lock.unlock();
             try {
-                Step();
+                if (role_ && !role_->StillHeld()) {
+                    role_.reset();
+                    if (told_) told_(false);
+                }
+                if (!role_ && (role_ = store_.TakeRole(RoleName::kDemoWalker)) && told_) told_(true);
+                if (role_) Step();
             } catch (const std::exception&) {
-                // A busy database skips this step; the next one tries again.
+                // A busy or absent database skips this step; the next one tries again.
             }
             lock.lock();
             wake_.wait_for(lock, step, [this] { return stopping_; });
@@ -177,6 +192,7 @@ void DemoWalker::Stop() {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
+    role_.reset();
 }
 
 }  // namespace pelmora

@@ -42,12 +42,16 @@ bool IsPrivateHour(std::time_t when) {
     return local.tm_hour >= 18 || local.tm_hour < 8 || local.tm_wday == 0 || local.tm_wday == 6;
 }
 
+std::string MarkAddress(const Mark& mark) {
+    std::string text = mark.street;
+    if (!mark.number.empty() && mark.number != "0") text += (text.empty() ? "д." : ", д.") + mark.number + mark.build;
+    return text;
+}
+
 std::string DescribePlace(const std::optional<Mark>& mark, const std::optional<Cell>& cell) {
     if (mark && !mark->title.empty()) {
-        std::string text = mark->title;
-        if (!mark->street.empty()) text += ", " + mark->street;
-        if (!mark->number.empty() && mark->number != "0") text += ", д." + mark->number + mark->build;
-        return text;
+        std::string address = MarkAddress(*mark);
+        return address.empty() ? mark->title : mark->title + ", " + address;
     }
     if (cell) return cell->address;
     return std::string();

@@ -22,6 +22,9 @@ std::string FormatDistance(double km);
 // 18:00 to 8:00 local time and the whole of Saturday and Sunday, as the phone counts them.
 bool IsPrivateHour(std::time_t when);
 
+// A mark's street address: "ул. Пятницкая, д.41с1"; empty when it has no street or house.
+std::string MarkAddress(const Mark& mark);
+
 // How a place reads in a group list: the mark's title with its street and house, else the cell's
 // address line; empty when neither is known.
 std::string DescribePlace(const std::optional<Mark>& mark, const std::optional<Cell>& cell);

@@ -1,6 +1,7 @@
 #include "server/store.h"
 
-#include "server/places.h"
+#include "server/postgres_store.h"
+#include "server/sqlite_store.h"
 #include "server/text.h"
 
 #include <sstream>
@@ -8,44 +9,6 @@
 namespace pelmora {
 
 namespace {
-
-using Lock = std::lock_guard<std::recursive_mutex>;
-
-// Every query of users names the table "u" so that these columns serve joins as well.
-const char* const kUserColumns =
-    "u.id, u.email, u.pass_hash, u.name, u.mode, u.rate, u.visibility, u.private_time, u.force_gps, u.level_gps, "
-    "u.method_use";
-
-User ReadUser(const Query& query) {
-    User user;
-    user.id = query.Int(0);
-    user.email = query.Text(1);
-    user.passHash = query.Text(2);
-    user.name = query.Text(3);
-    user.mode = static_cast<int>(query.Int(4));
-    user.rate = static_cast<int>(query.Int(5));
-    user.visibility = static_cast<int>(query.Int(6));
-    user.privateTime = static_cast<int>(query.Int(7));
-    user.forceGps = static_cast<int>(query.Int(8));
-    user.levelGps = static_cast<int>(query.Int(9));
-    if (!query.IsNull(10)) user.methodUse = static_cast<int>(query.Int(10));
-    return user;
-}
-
-Mark ReadMark(const Query& query) {
-    Mark mark;
-    mark.id = query.Int(0);
-    mark.userId = query.Int(1);
-    mark.cell = {query.Int(2), query.Int(3), query.Int(4)};
-    mark.scope = static_cast<int>(query.Int(5));
-    mark.groupId = query.OptionalInt(6);
-    mark.title = query.Text(7);
-    mark.street = query.Text(8);
-    mark.number = query.Text(9);
-    mark.build = query.Text(10);
-    mark.tags = query.Text(11);
-    return mark;
-}
 
 std::int64_t SettingNumber(const std::string& key, const std::string& value, std::int64_t low, std::int64_t high) {
     std::optional<std::int64_t> number = ParseInteger(value);
@@ -76,6 +39,23 @@ std::string JoinMethods(const std::vector<int>& methods) {
     return text;
 }
 
+// An absolute http or https address without blanks, quotes or angle brackets: it goes into pages.
+bool IsWebAddress(const std::string& value) {
+    bool scheme = value.rfind("http://", 0) == 0 || value.rfind("https://", 0) == 0;
+    return scheme && value.size() <= 512 && value.find_first_of(" \t\r\n\"'<>\\`") == std::string::npos;
+}
+
+const char* RegistrationName(Registration registration) {
+    switch (registration) {
+    case Registration::kInvite:
+        return "invite";
+    case Registration::kClosed:
+        return "closed";
+    default:
+        return "open";
+    }
+}
+
 void ApplySetting(ServerSettings& settings, const std::string& key, const std::string& value) {
     if (key == "report_interval") {
         settings.reportInterval = static_cast<int>(SettingNumber(key, value, 10, 86400));
@@ -92,6 +72,20 @@ void ApplySetting(ServerSettings& settings, const std::string& key, const std::s
         settings.suspended = SettingNumber(key, value, 0, 1) != 0;
     } else if (key == "min_client_version") {
         settings.minClientVersion = static_cast<int>(SettingNumber(key, value, 0, 1000000));
+    } else if (key == "registration") {
+        if (value == "open") settings.registration = Registration::kOpen;
+        else if (value == "invite") settings.registration = Registration::kInvite;
+        else if (value == "closed") settings.registration = Registration::kClosed;
+        else throw StoreError("setting registration must be open, invite or closed");
+    } else if (key == "map_tiles") {
+        if (!IsWebAddress(value) || value.find("{z}") == std::string::npos || value.find("{x}") == std::string::npos ||
+            value.find("{y}") == std::string::npos) {
+            throw StoreError("setting map_tiles must be an http(s) address with {z}, {x} and {y}");
+        }
+        settings.mapTiles = value;
+    } else if (key == "site_address") {
+        if (!value.empty() && !IsWebAddress(value)) throw StoreError("setting site_address must be an http(s) address");
+        settings.siteAddress = value;
     } else {
         throw StoreError("no setting named " + key);
     }
@@ -99,300 +93,21 @@ void ApplySetting(ServerSettings& settings, const std::string& key, const std::s
 
 }  // namespace
 
-Store::Store(const std::string& path) : db_(path) {}
-
-std::int64_t Store::AddUser(const std::string& email, const std::string& passHash, const std::string& name,
-                            std::int64_t now) {
-    Lock lock(mutex_);
-    if (FindUser(email)) throw StoreError("a user with the e-mail " + email + " exists already");
-    db_.Prepare("INSERT INTO users(email, pass_hash, name, created_at) VALUES(?1, ?2, ?3, ?4)")
-        .Bind(1, email)
-        .Bind(2, passHash)
-        .Bind(3, name)
-        .Bind(4, now)
-        .Run();
-    return db_.LastInsertId();
+bool IsPostgresTarget(const std::string& target) {
+    return target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0;
 }
 
-std::optional<User> Store::FindUser(const std::string& email) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(std::string("SELECT ") + kUserColumns + " FROM users u WHERE u.email = ?1");
-    query.Bind(1, email);
-    if (!query.Step()) return std::nullopt;
-    return ReadUser(query);
-}
-
-std::optional<User> Store::GetUser(std::int64_t id) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(std::string("SELECT ") + kUserColumns + " FROM users u WHERE u.id = ?1");
-    query.Bind(1, id);
-    if (!query.Step()) return std::nullopt;
-    return ReadUser(query);
-}
-
-std::vector<User> Store::ListUsers() {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(std::string("SELECT ") + kUserColumns + " FROM users u ORDER BY u.id");
-    std::vector<User> users;
-    while (query.Step()) users.push_back(ReadUser(query));
-    return users;
-}
-
-void Store::SetPassword(std::int64_t userId, const std::string& passHash) {
-    Lock lock(mutex_);
-    db_.Prepare("UPDATE users SET pass_hash = ?2 WHERE id = ?1").Bind(1, userId).Bind(2, passHash).Run();
-}
-
-void Store::UpdateTerminal(std::int64_t userId, const std::string& model, const std::string& firmware,
-                           const std::string& subscriber) {
-    Lock lock(mutex_);
-    db_.Prepare("UPDATE users SET terminal_model = ?2, terminal_firmver = ?3, subscriber = ?4 WHERE id = ?1")
-        .Bind(1, userId)
-        .Bind(2, model)
-        .Bind(3, firmware)
-        .Bind(4, subscriber)
-        .Run();
-}
-
-void Store::SetName(std::int64_t userId, const std::string& name) {
-    UpdateUser("UPDATE users SET name = ?2 WHERE id = ?1", userId, name);
-}
-
-void Store::SetRate(std::int64_t userId, int rate) {
-    UpdateUser("UPDATE users SET rate = ?2 WHERE id = ?1", userId, rate);
-}
-
-void Store::SetPrivateTime(std::int64_t userId, int privateTime) {
-    UpdateUser("UPDATE users SET private_time = ?2 WHERE id = ?1", userId, privateTime);
-}
-
-void Store::SetVisibility(std::int64_t userId, int visibility) {
-    UpdateUser("UPDATE users SET visibility = ?2 WHERE id = ?1", userId, visibility);
-}
-
-void Store::SetMethodUse(std::int64_t userId, int method) {
-    UpdateUser("UPDATE users SET method_use = ?2 WHERE id = ?1", userId, method);
-}
-
-std::string Store::OpenSession(std::int64_t userId, std::int64_t now, std::int64_t lifetime) {
-    std::string token = RandomHex(16);
-    Lock lock(mutex_);
-    db_.Prepare("DELETE FROM sessions WHERE used_at < ?1").Bind(1, now - lifetime).Run();
-    db_.Prepare("INSERT INTO sessions(token, user_id, created_at, used_at) VALUES(?1, ?2, ?3, ?3)")
-        .Bind(1, token)
-        .Bind(2, userId)
-        .Bind(3, now)
-        .Run();
-    return token;
-}
-
-std::optional<std::int64_t> Store::SessionUser(const std::string& token, std::int64_t now, std::int64_t lifetime) {
-    Lock lock(mutex_);
-    std::int64_t userId;
-    {
-        Query query = db_.Prepare("SELECT user_id, used_at FROM sessions WHERE token = ?1");
-        query.Bind(1, token);
-        if (!query.Step()) return std::nullopt;
-        userId = query.Int(0);
-        if (now - query.Int(1) > lifetime) {
-            userId = 0;
-        }
-    }
-    if (userId == 0) {
-        db_.Prepare("DELETE FROM sessions WHERE token = ?1").Bind(1, token).Run();
-        return std::nullopt;
-    }
-    db_.Prepare("UPDATE sessions SET used_at = ?2 WHERE token = ?1 AND used_at < ?2").Bind(1, token).Bind(2, now).Run();
-    return userId;
-}
-
-std::int64_t Store::AddGroup(const std::string& title) {
-    Lock lock(mutex_);
-    if (FindGroup(title)) throw StoreError("a group titled " + title + " exists already");
-    db_.Prepare("INSERT INTO user_groups(title) VALUES(?1)").Bind(1, title).Run();
-    return db_.LastInsertId();
-}
-
-std::optional<std::int64_t> Store::FindGroup(const std::string& title) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare("SELECT id FROM user_groups WHERE title = ?1");
-    query.Bind(1, title);
-    if (!query.Step()) return std::nullopt;
-    return query.Int(0);
-}
-
-void Store::AddMember(std::int64_t groupId, std::int64_t userId) {
-    Lock lock(mutex_);
-    db_.Prepare("INSERT OR IGNORE INTO group_members(group_id, user_id) VALUES(?1, ?2)")
-        .Bind(1, groupId)
-        .Bind(2, userId)
-        .Run();
-}
-
-bool Store::IsMember(std::int64_t groupId, std::int64_t userId) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare("SELECT 1 FROM group_members WHERE group_id = ?1 AND user_id = ?2");
-    query.Bind(1, groupId).Bind(2, userId);
-    return query.Step();
-}
-
-std::vector<GroupSummary> Store::GroupsOf(std::int64_t userId) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(
-        "SELECT g.id, g.title, (SELECT COUNT(*) FROM group_members c WHERE c.group_id = g.id) "
-        "FROM user_groups g JOIN group_members m ON m.group_id = g.id "
-        "WHERE m.user_id = ?1 ORDER BY g.id");
-    query.Bind(1, userId);
-    std::vector<GroupSummary> groups;
-    while (query.Step()) groups.push_back({query.Int(0), query.Text(1), static_cast<int>(query.Int(2))});
-    return groups;
-}
-
-std::vector<User> Store::MembersOf(std::int64_t groupId) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(std::string("SELECT ") + kUserColumns +
-                              " FROM users u JOIN group_members m ON m.user_id = u.id "
-                              "WHERE m.group_id = ?1 ORDER BY u.name, u.id");
-    query.Bind(1, groupId);
-    std::vector<User> members;
-    while (query.Step()) members.push_back(ReadUser(query));
-    return members;
-}
-
-void Store::PutCell(const Cell& cell) {
-    Lock lock(mutex_);
-    db_.Prepare(
-           "INSERT INTO cells(mnc, lac, cid, lat, lon, address) VALUES(?1, ?2, ?3, ?4, ?5, ?6) "
-           "ON CONFLICT(mnc, lac, cid) DO UPDATE SET lat = excluded.lat, lon = excluded.lon, "
-           "address = excluded.address")
-        .Bind(1, cell.key.mnc)
-        .Bind(2, cell.key.lac)
-        .Bind(3, cell.key.cid)
-        .Bind(4, cell.lat)
-        .Bind(5, cell.lon)
-        .Bind(6, cell.address)
-        .Run();
-}
-
-std::optional<Cell> Store::FindCell(const CellKey& key) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare("SELECT lat, lon, address FROM cells WHERE mnc = ?1 AND lac = ?2 AND cid = ?3");
-    query.Bind(1, key.mnc).Bind(2, key.lac).Bind(3, key.cid);
-    if (!query.Step()) return std::nullopt;
-    return Cell{key, query.Real(0), query.Real(1), query.Text(2)};
-}
-
-std::int64_t Store::CellCount() {
-    Lock lock(mutex_);
-    Query query = db_.Prepare("SELECT COUNT(*) FROM cells");
-    query.Step();
-    return query.Int(0);
-}
-
-void Store::RecordReport(std::int64_t userId, const CellKey (&cells)[3], std::int64_t delta, std::int64_t now) {
-    Lock lock(mutex_);
-    std::optional<Cell> known[3] = {FindCell(cells[0]), FindCell(cells[1]), FindCell(cells[2])};
-    std::optional<Coordinates> where = EstimatePosition(known);
-    db_.Prepare(
-           "INSERT OR REPLACE INTO positions(user_id, mnc, lac, cid, lac1, cid1, lac2, cid2, delta, lat, lon, "
-           "reported_at) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)")
-        .Bind(1, userId)
-        .Bind(2, cells[0].mnc)
-        .Bind(3, cells[0].lac)
-        .Bind(4, cells[0].cid)
-        .Bind(5, cells[1].lac)
-        .Bind(6, cells[1].cid)
-        .Bind(7, cells[2].lac)
-        .Bind(8, cells[2].cid)
-        .Bind(9, delta)
-        .Bind(10, where ? std::optional<double>(where->lat) : std::nullopt)
-        .Bind(11, where ? std::optional<double>(where->lon) : std::nullopt)
-        .Bind(12, now)
-        .Run();
-}
-
-std::optional<Position> Store::PositionOf(std::int64_t userId) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(
-        "SELECT mnc, lac, cid, lac1, cid1, lac2, cid2, delta, lat, lon, reported_at FROM positions WHERE user_id = ?1");
-    query.Bind(1, userId);
-    if (!query.Step()) return std::nullopt;
-    Position position;
-    std::int64_t mnc = query.Int(0);
-    for (int i = 0; i < 3; ++i) position.cells[i] = {mnc, query.Int(1 + 2 * i), query.Int(2 + 2 * i)};
-    position.delta = query.Int(7);
-    if (!query.IsNull(8) && !query.IsNull(9)) position.where = Coordinates{query.Real(8), query.Real(9)};
-    position.reportedAt = query.Int(10);
-    return position;
-}
-
-std::int64_t Store::SaveMark(const Mark& mark, std::int64_t now) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(
-        "INSERT INTO marks(user_id, mnc, lac, cid, scope, group_id, title, street, number, build, tags, saved_at) "
-        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) "
-        "ON CONFLICT(user_id, mnc, lac, cid) DO UPDATE SET scope = excluded.scope, group_id = excluded.group_id, "
-        "title = excluded.title, street = excluded.street, number = excluded.number, build = excluded.build, "
-        "tags = excluded.tags, saved_at = excluded.saved_at "
-        "RETURNING id");
-    query.Bind(1, mark.userId)
-        .Bind(2, mark.cell.mnc)
-        .Bind(3, mark.cell.lac)
-        .Bind(4, mark.cell.cid)
-        .Bind(5, mark.scope)
-        .Bind(6, mark.groupId)
-        .Bind(7, mark.title)
-        .Bind(8, mark.street)
-        .Bind(9, mark.number)
-        .Bind(10, mark.build)
-        .Bind(11, mark.tags)
-        .Bind(12, now);
-    query.Step();
-    std::int64_t id = query.Int(0);
-    while (query.Step()) {
-    }
-    return id;
-}
-
-bool Store::DeleteMark(std::int64_t userId, std::int64_t markId) {
-    Lock lock(mutex_);
-    db_.Prepare("DELETE FROM marks WHERE id = ?1 AND user_id = ?2").Bind(1, markId).Bind(2, userId).Run();
-    return db_.Changes() > 0;
-}
-
-std::optional<Mark> Store::VisibleMark(std::int64_t viewerId, const CellKey& cell) {
-    Lock lock(mutex_);
-    Query query = db_.Prepare(
-        "SELECT m.id, m.user_id, m.mnc, m.lac, m.cid, m.scope, m.group_id, m.title, m.street, m.number, m.build, "
-        "m.tags FROM marks m "
-        "WHERE m.mnc = ?1 AND m.lac = ?2 AND m.cid = ?3 AND ("
-        "  m.user_id = ?4"
-        "  OR m.scope = 1"
-        "  OR (m.scope = 2 AND EXISTS (SELECT 1 FROM group_members a JOIN group_members b ON a.group_id = b.group_id"
-        "      WHERE a.user_id = m.user_id AND b.user_id = ?4))"
-        "  OR (m.scope = 3 AND EXISTS (SELECT 1 FROM group_members g"
-        "      WHERE g.group_id = m.group_id AND g.user_id = ?4)))"
-        "ORDER BY m.user_id = ?4 DESC, CASE m.scope WHEN 3 THEN 0 WHEN 2 THEN 1 ELSE 2 END, "
-        "m.saved_at DESC, m.id DESC LIMIT 1");
-    query.Bind(1, cell.mnc).Bind(2, cell.lac).Bind(3, cell.cid).Bind(4, viewerId);
-    if (!query.Step()) return std::nullopt;
-    return ReadMark(query);
-}
-
-std::int64_t Store::MarkCount() {
-    Lock lock(mutex_);
-    Query query = db_.Prepare("SELECT COUNT(*) FROM marks");
-    query.Step();
-    return query.Int(0);
+std::unique_ptr<Store> OpenStore(const std::string& target, const StoreOptions& options) {
+    if (IsPostgresTarget(target)) return std::make_unique<PostgresStore>(target, options);
+    const std::string prefix = "sqlite:";
+    return std::make_unique<SqliteStore>(target.rfind(prefix, 0) == 0 ? target.substr(prefix.size()) : target);
 }
 
 ServerSettings Store::Settings() {
-    Lock lock(mutex_);
     ServerSettings settings;
-    Query query = db_.Prepare("SELECT key, value FROM settings");
-    while (query.Step()) {
+    for (const auto& setting : SettingValues()) {
         try {
-            ApplySetting(settings, query.Text(0), query.Text(1));
+            ApplySetting(settings, setting.first, setting.second);
         } catch (const StoreError&) {
             // A key this server does not know, or a value it no longer accepts, leaves the default.
         }
@@ -403,8 +118,7 @@ ServerSettings Store::Settings() {
 void Store::SetSetting(const std::string& key, const std::string& value) {
     ServerSettings check;
     ApplySetting(check, key, value);
-    Lock lock(mutex_);
-    db_.Prepare("INSERT OR REPLACE INTO settings(key, value) VALUES(?1, ?2)").Bind(1, key).Bind(2, value).Run();
+    PutSetting(key, value);
 }
 
 std::vector<std::pair<std::string, std::string>> Store::DescribeSettings(const ServerSettings& settings) {
@@ -416,6 +130,9 @@ std::vector<std::pair<std::string, std::string>> Store::DescribeSettings(const S
         {"host", settings.host},
         {"suspended", settings.suspended ? "1" : "0"},
         {"min_client_version", std::to_string(settings.minClientVersion)},
+        {"registration", RegistrationName(settings.registration)},
+        {"map_tiles", settings.mapTiles},
+        {"site_address", settings.siteAddress},
     };
 }
 

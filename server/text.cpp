@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <stdexcept>
 
@@ -17,17 +18,6 @@ int HexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-std::string ToHex(const unsigned char* bytes, std::size_t count) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(count * 2);
-    for (std::size_t i = 0; i < count; ++i) {
-        hex += digits[bytes[i] >> 4];
-        hex += digits[bytes[i] & 0x0f];
-    }
-    return hex;
 }
 
 // One iconv conversion; `skipInvalid` replaces undecodable input bytes instead of failing.
@@ -261,6 +251,30 @@ std::optional<std::string> PasswordHash(std::string_view utf8Password) {
     std::optional<std::string> bytes = Utf8ToCp1251(utf8Password);
     if (!bytes) return std::nullopt;
     return Md5Hex(*bytes);
+}
+
+std::string FormatTime(std::int64_t when, const char* format, bool local) {
+    std::time_t time = static_cast<std::time_t>(when);
+    std::tm parts{};
+    if (local) {
+        localtime_r(&time, &parts);
+    } else {
+        gmtime_r(&time, &parts);
+    }
+    char text[64];
+    std::strftime(text, sizeof text, format, &parts);
+    return text;
+}
+
+std::string ToHex(const unsigned char* bytes, std::size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(count * 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        hex += digits[bytes[i] >> 4];
+        hex += digits[bytes[i] & 0x0f];
+    }
+    return hex;
 }
 
 std::string Md5Hex(std::string_view bytes) {

@@ -48,6 +48,12 @@ std::optional<std::string> PasswordHash(std::string_view utf8Password);
 
 std::string Md5Hex(std::string_view bytes);
 
+// A moment in strftime's `format`, in UTC or in the server's local time.
+std::string FormatTime(std::int64_t when, const char* format, bool local);
+
+// Bytes as lower-case hex, two digits a byte.
+std::string ToHex(const unsigned char* bytes, std::size_t count);
+
 // `count` bytes from the system's random source, as lower-case hex.
 std::string RandomHex(std::size_t count);
 

@@ -110,6 +110,63 @@ TEST_F(Initialisation, HandsOverToARunningCopy) {
     DestroyWindow(running);
 }
 
+// A pop-up of the running copy: its soft-key strip, which never takes activation, or a question.
+HWND CreateOwnedPopup(HWND owner, bool softKeys) {
+    return CreateWindowExW(softKeys ? WS_EX_NOACTIVATE : 0, L"PelMainWnd", L"", WS_POPUP | WS_VISIBLE, 0, 300, 10,
+                           10, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+// A copy hidden by a start from the Startup folder (its automatic log-in failed) or minimised by the
+// user is shown again by the next start, and brought forward; a question it asks comes first.
+TEST_F(Initialisation, HandingOverShowsTheRunningCopyAndBringsItForward) {
+    WriteFile(SettingsPathBesideExecutable(), "<Settings/>");
+    enum Popup { None, SoftKeys, Question };
+    const struct {
+        const char* name;
+        int show;
+        Popup popup;
+    } cases[] = {{"hidden", SW_HIDE, None},
+                 {"minimised", SW_SHOWMINIMIZED, None},
+                 {"shown", SW_SHOWNORMAL, None},
+                 {"hidden with its soft keys", SW_HIDE, SoftKeys},
+                 {"shown with its soft keys", SW_SHOWNORMAL, SoftKeys},
+                 {"asking a question", SW_SHOWNORMAL, Question}};
+    for (const auto& test : cases) {
+        HWND running = CreateRunningCopyWindow();
+        ASSERT_NE(nullptr, running);
+        ShowWindow(running, SW_SHOWNORMAL);
+        HWND popup = test.popup != None ? CreateOwnedPopup(running, test.popup == SoftKeys) : nullptr;
+        if (test.popup == Question) SetActiveWindow(popup);
+        ShowWindow(running, test.show);
+        EXPECT_EQ(kInitialiseAnotherCopy, InitialiseApplication(GetModuleHandleW(nullptr), false)) << test.name;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        EXPECT_TRUE(IsWindowVisible(running)) << test.name;
+        EXPECT_FALSE(IsIconic(running)) << test.name;
+        EXPECT_EQ(test.popup == Question ? popup : running, GetForegroundWindow()) << test.name;
+        DestroyWindow(running);
+    }
+}
+
+// Hidden until the log-in succeeds only when the log-in starts by itself; otherwise the user has to
+// see the login window.
+TEST_F(Initialisation, OnlyAStartFromTheStartupFolderThatLogsInByItselfStaysHidden) {
+    const struct {
+        bool dashA;
+        const char* autoLogIn;
+        bool hidden;
+    } cases[] = {{true, "1", true}, {true, "0", false}, {false, "1", false}, {false, "0", false}};
+    for (const auto& test : cases) {
+        WriteFile(SettingsPathBesideExecutable(),
+                  std::string("<Settings><AutoLogIn>") + test.autoLogIn + "</AutoLogIn></Settings>");
+        ASSERT_EQ(kInitialiseReady, InitialiseApplication(GetModuleHandleW(nullptr), test.dashA));
+        EXPECT_EQ(test.hidden, GetAppContext()->startedHidden) << "-a " << test.dashA << ", AutoLogIn " << test.autoLogIn;
+        DestroyCellMonitor();
+        DestroyAppContext();
+        ASSERT_TRUE(CreateAppContext());
+    }
+}
+
 // The program itself, started as a user would start it.
 class ProgramStart : public ::testing::Test {
 protected:

@@ -13,9 +13,11 @@
 #include "app/login_window.h"
 #include "app/main_window.h"
 #include "app/private_hours.h"
+#include "app/text_conversion.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "tests/app/shell_fixture.h"
+#include "tests/support/msxml_reader.h"
 
 namespace {
 
@@ -53,6 +55,13 @@ protected:
         return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
     bool SettingsWritten() { return GetFileAttributesA(settingsPath_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    // The "user_id" field of request `index` exactly as it went over the wire.
+    std::string SentUserId(size_t index) {
+        const std::string body = RequestBody(index);
+        const size_t start = body.find("user_id=");
+        if (start == std::string::npos) return "(none)";
+        return body.substr(start, body.find('&', start) - start);
+    }
 };
 
 TEST_F(LoginFlow, ASuccessfulLogInEndsTheLoginLoopWithCodeOne) {
@@ -192,6 +201,42 @@ TEST_F(LoginFlow, UntickingAutomaticLogInCountsOnlyAfterASuccessfulHandshake) {
     EXPECT_EQ(std::string::npos, settings.find(kStoredHash)) << "no hash is kept without automatic log-in";
 }
 
+TEST_F(LoginFlow, ACyrillicAddressTypedOnTheFormIsSentAgainByTheNextStartsAutomaticLogIn) {
+    for (const wchar_t* address : {L"иван@почта.рф", L"ольга@школа.москва", L"пётр@хутор.рп", L"вера@москва.мир"}) {
+        const std::string label = WideToUtf8(address);
+        for (int start = 0; start < 2; ++start) {
+            Reply(kHandshakeAccepted);
+            Reply(kConfigurationVisibleToGroups);
+            Reply(kReportAccepted);
+        }
+        const size_t first = server_.RequestCount();
+        CreateMain();
+        TypeCredentials(address, L"пароль");
+        TickAutomaticLogIn(true);
+        PressLogIn();
+        ASSERT_TRUE(TakeQuit(kQuitLoginSucceeded)) << label;
+        EXPECT_EQ("user_id=" + WideToAnsi(address), SentUserId(first)) << label << ": the phone's code page";
+
+        const pelmora_test::MsxmlReading other = pelmora_test::ReadWithMsxml(AnsiToWide(settingsPath_));
+        EXPECT_TRUE(other.accepted) << label << ": " << WideToUtf8(other.error);
+        EXPECT_EQ(address, other.accepted ? other.childTexts.at(L"UserID") : L"") << label;
+
+        StartAgain();
+        ASSERT_TRUE(context().autoLogIn) << label;
+        CreateMain();
+        EXPECT_EQ(address, TextOf(loginControl(IDC_LOGIN_EMAIL))) << label;
+        PressLogIn();  // what the automatic log-in's posted click does
+        ASSERT_TRUE(TakeQuit(kQuitLoginSucceeded)) << label;
+        ASSERT_EQ(first + 6, server_.RequestCount()) << label;
+        EXPECT_EQ(SentUserId(first), SentUserId(first + 3)) << label;
+        EXPECT_NE(std::string::npos, RequestBody(first + 3).find(std::string("&auth=") + kCyrillicPasswordHash))
+            << label;
+
+        DeleteFileA(settingsPath_.c_str());
+        StartAfresh();
+    }
+}
+
 // The start from the Startup folder: hidden until the log-in has succeeded, then shown.
 std::function<void()>& PendingCheck() {
     static std::function<void()> check;
@@ -240,6 +285,49 @@ TEST_F(LoginFlow, AnAutomaticStartStaysHiddenUntilTheLogInSucceeds) {
     EXPECT_EQ((std::vector<std::string>{"hand", "config", "isee", "ineed"}), RequestKinds());
     ASSERT_EQ(1u, context().groups.size()) << "the groups are fetched right after the log-in";
     EXPECT_EQ(L"Семья (1)", context().groups[0].title);
+}
+
+// No group lists are fetched after a log-in in the private hours or in an account without groups.
+TEST_F(LoginFlow, TheFirstGroupsAreFetchedOnlyOutsideThePrivateHoursInAnAccountWithGroups) {
+    const char kConfigurationWithoutPrivateHours[] =
+        "<config><config_rate>0</config_rate><config_visibilily>1</config_visibilily>"
+        "<config_privatetime>0</config_privatetime></config>";
+    const char kHandshakeModeOne[] = "<handshake><status>0</status><token>T1</token><mode>1</mode></handshake>";
+    struct Case {
+        const char* name;
+        int hour;
+        const char* handshake;
+        const char* configuration;  // null: none is fetched
+        std::vector<std::string> kinds;
+    };
+    const Case cases[] = {
+        {"private hours", 0, kHandshakeAccepted, kConfigurationVisibleToGroups, {"hand", "config", "isee"}},
+        {"account mode 1", 12, kHandshakeModeOne, nullptr, {"hand", "isee"}},
+        {"account mode 1 at night", 0, kHandshakeModeOne, nullptr, {"hand", "isee"}},
+        {"daytime", 12, kHandshakeAccepted, kConfigurationVisibleToGroups, {"hand", "config", "isee", "ineed"}},
+        {"private hours not wanted", 0, kHandshakeAccepted, kConfigurationWithoutPrivateHours,
+         {"hand", "config", "isee", "ineed"}},
+    };
+    for (const Case& test : cases) {
+        StartAfresh();
+        SYSTEMTIME wednesday = MakeLocalTime(3, test.hour, 30);
+        SetLocalClockForTesting(&wednesday);
+        StoreCredentials();
+        const size_t before = server_.RequestCount();
+        Reply(test.handshake);
+        if (test.configuration != nullptr) Reply(test.configuration);
+        Reply(kReportAccepted);
+        if (test.kinds.back() == "ineed") Reply(kOneGroup);
+        PendingCheck() = [] { PostQuitMessage(0); };
+        SetTimer(nullptr, 0, 50, RunPendingCheck);
+        RunMainWindow();
+
+        EXPECT_FALSE(context().loginPhase) << test.name;
+        std::vector<std::string> kinds = RequestKinds();
+        kinds.erase(kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(before));
+        EXPECT_EQ(test.kinds, kinds) << test.name;
+        EXPECT_EQ(test.kinds.back() == "ineed" ? 1u : 0u, context().groups.size()) << test.name;
+    }
 }
 
 }  // namespace

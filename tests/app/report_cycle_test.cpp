@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/private_hours.h"
@@ -244,6 +246,103 @@ TEST_F(Visibility, LeavingASwitchOffByFailedReportsKeepsTheOneWorker) {
     EXPECT_EQ(worker, context().cellMonitor->worker) << "the running worker is kept, no second one started";
     EXPECT_TRUE(IsCellSamplerRunning(context().cellMonitor));
     EXPECT_EQ(kVisibilityVisibleToGroups, context().visibility);
+}
+
+// Three failures in a row switch the user off once; the user may switch on again while reports
+// keep failing, and the fourth, fifth... failure leaves that choice alone. A success starts the
+// count again.
+TEST_F(Visibility, OnlyTheThirdFailureInARowSwitchesOff) {
+    enum Step { Fail, Succeed, SwitchOnWithAFailingReport };
+    struct Case {
+        Step step;
+        int failures;
+        int visibility;
+    };
+    const Case steps[] = {
+        {Fail, 1, kVisibilityVisible},
+        {Fail, 2, kVisibilityVisible},
+        {Fail, 3, kVisibilitySwitchedOff},
+        {SwitchOnWithAFailingReport, 4, kVisibilityVisible},
+        {Fail, 5, kVisibilityVisible},
+        {Fail, 6, kVisibilityVisible},
+        {Succeed, 0, kVisibilityVisible},
+        {Fail, 1, kVisibilityVisible},
+        {Fail, 2, kVisibilityVisible},
+        {Fail, 3, kVisibilitySwitchedOff},
+    };
+    int number = 0;
+    for (const Case& test : steps) {
+        ++number;
+        switch (test.step) {
+        case Fail:
+            ReportFails();
+            break;
+        case Succeed:
+            ReportSucceeds();
+            break;
+        case SwitchOnWithAFailingReport:
+            Reply(kReportRefused);
+            Reply("<config><status>0</status></config>");
+            Pick(kVisibilityVisible);
+            break;
+        }
+        EXPECT_EQ(test.failures, context().reportFailures) << "step " << number;
+        EXPECT_EQ(test.visibility, context().visibility) << "step " << number;
+    }
+}
+
+// Leaving "Не виден" or "Отключен" reports at once, before the new state is sent, with the worker
+// running (started when it was not) for every state but "Отключен".
+TEST_F(Visibility, LeavingInvisibleOrSwitchedOffReportsFirstWithTheWorkerRunning) {
+    const char kAccepted[] = "<config><status>0</status></config>";
+    struct Case {
+        int from;
+        bool workerStopped;
+        int to;
+        std::vector<std::string> kinds;
+    };
+    const Case cases[] = {
+        {kVisibilityInvisible, false, kVisibilityVisible, {"isee", "ineed", "config"}},
+        {kVisibilityInvisible, false, kVisibilityVisibleToGroups, {"isee", "ineed", "config"}},
+        {kVisibilityInvisible, true, kVisibilityVisible, {"isee", "ineed", "config"}},
+        {kVisibilityInvisible, false, kVisibilitySwitchedOff, {"isee", "ineed"}},
+        {kVisibilitySwitchedOff, false, kVisibilityVisible, {"isee", "ineed", "config"}},
+        {kVisibilitySwitchedOff, false, kVisibilityVisibleToGroups, {"isee", "ineed", "config"}},
+        {kVisibilitySwitchedOff, false, kVisibilityInvisible, {"isee", "ineed", "config"}},
+    };
+    for (const Case& test : cases) {
+        const std::string name = std::to_string(test.from) + " to " + std::to_string(test.to) +
+                                 (test.workerStopped ? " without the worker" : "");
+        if (test.from != kVisibilitySwitchedOff) Reply(kAccepted);
+        Pick(test.from);
+        ASSERT_EQ(test.from, context().visibility) << name;
+        if (test.workerStopped) StopCellSampler(context().cellMonitor);
+        ASSERT_EQ(test.from != kVisibilitySwitchedOff && !test.workerStopped,
+                  IsCellSamplerRunning(context().cellMonitor))
+            << name;
+
+        const size_t before = server_.RequestCount();
+        Reply(kReportAccepted);
+        Reply(kOneGroup);
+        if (test.to != kVisibilitySwitchedOff) Reply(kAccepted);
+        Pick(test.to);
+        std::vector<std::string> kinds = RequestKinds();
+        kinds.erase(kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(before));
+        EXPECT_EQ(test.kinds, kinds) << name;
+        EXPECT_EQ(test.to, context().visibility) << name;
+        EXPECT_EQ(test.to != kVisibilitySwitchedOff, IsCellSamplerRunning(context().cellMonitor)) << name;
+        EXPECT_EQ(test.to != kVisibilitySwitchedOff, TakeTimer(TIMER_REPORT)) << name << ": the periodic report";
+
+        // Back to "Виден" for the next case, through the report that leaving either state makes.
+        if (test.to == kVisibilityVisible) continue;
+        if (test.to == kVisibilityInvisible || test.to == kVisibilitySwitchedOff) {
+            Reply(kReportAccepted);
+            Reply(kOneGroup);
+        }
+        Reply(kAccepted);
+        Pick(kVisibilityVisible);
+        ASSERT_EQ(kVisibilityVisible, context().visibility) << name;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 
 #include "app/app_context.h"
 #include "app/settings_file.h"
+#include "app/text_conversion.h"
+#include "protocol/xml_document.h"
+#include "tests/support/msxml_reader.h"
 
 namespace {
 
@@ -39,11 +42,18 @@ protected:
     }
 
     // Loads the written file the way the next start will.
-    AppContext Reload() {
-        AppContext reloaded;
-        EXPECT_TRUE(reloaded.settingsDocument.LoadFile(path_.c_str(), TIXML_ENCODING_UNKNOWN));
-        EXPECT_TRUE(ReadSettings(reloaded));
-        return reloaded;
+    AppContext Reload() { return Load(path_); }
+
+    static AppContext Load(const std::string& path) {
+        AppContext loaded;
+        loaded.settingsPath = path;
+        EXPECT_TRUE(LoadSettings(loaded)) << path;
+        return loaded;
+    }
+
+    void WriteFile(const std::string& bytes) {
+        std::ofstream file(path_, std::ios::binary | std::ios::trunc);
+        file << bytes;
     }
 
     std::string path_;
@@ -157,6 +167,134 @@ TEST_F(SettingsFile, AFileThatCannotBeReplacedKeepsItsOldContent) {
     EXPECT_EQ(before, ReadWholeFile(path_));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path_ + ".new").c_str())) << "no leftover file";
     EXPECT_EQ("second@example.ru", context_.userId) << "the running program keeps the new value";
+}
+
+TEST_F(SettingsFile, CyrillicAddressesAreKeptAsUtf8ThatAnotherReaderAcceptsAndReadBackByteForByte) {
+    const wchar_t* addresses[] = {
+        L"иван@почта.рф",       // ends in "ф": in Windows-1251 the lead byte of a four-byte UTF-8 sequence
+        L"ольга@школа.москва",  // "а": of a three-byte one
+        L"пётр@хутор.рп",       // "п"
+        L"вера@москва.мир",     // "р"
+        L"алёна@ёлка.рф",       // "ё": a continuation byte
+        L"ivan.петров@example.ru",
+        L"ivan@example.ru",
+    };
+    for (const wchar_t* address : addresses) {
+        const std::string label = WideToUtf8(address);
+        context_.autoLogIn = true;
+        context_.userId = WideToAnsi(address);  // as the login form keeps it
+        context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
+        context_.subName = WideToUtf8(L"Иван");
+        WriteSettings(context_, SettingsWriter::LogIn);
+
+        EXPECT_NE(std::string::npos, ReadWholeFile(path_).find("<UserID>" + label + "</UserID>")) << label;
+        const pelmora_test::MsxmlReading other = pelmora_test::ReadWithMsxml(AnsiToWide(path_));
+        ASSERT_TRUE(other.accepted) << label << ": " << WideToUtf8(other.error);
+        EXPECT_EQ(L"Settings", other.root);
+        EXPECT_EQ(address, other.childTexts.at(L"UserID")) << label;
+        EXPECT_EQ(L"e10adc3949ba59abbe56e057f20f883e", other.childTexts.at(L"PassHash")) << label;
+        EXPECT_EQ(L"Иван", other.childTexts.at(L"SubName")) << label;
+
+        const AppContext reloaded = Reload();
+        EXPECT_EQ(context_.userId, reloaded.userId) << label;
+        EXPECT_EQ("e10adc3949ba59abbe56e057f20f883e", reloaded.passHash) << label;
+        EXPECT_EQ(context_.subName, reloaded.subName) << label;
+        EXPECT_TRUE(reloaded.autoLogIn) << label;
+    }
+}
+
+// What earlier versions left behind reads as those versions read it; the next save writes UTF-8.
+TEST_F(SettingsFile, FilesOfEarlierVersionsReadAsBefore) {
+    struct Case {
+        const char* name;
+        std::string bytes;  // empty: the golden file of that name
+        std::string userId;
+        std::string passHash;
+        std::string subName;
+        bool autoLogIn;
+        bool autoRun;
+    };
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n";
+    const Case cases[] = {
+        {"settings_login.xml", "", "ivan@example.ru", "e10adc3949ba59abbe56e057f20f883e", "Иван",
+         true, true},
+        {"settings_configuration.xml", "", "ivan@example.ru", "", "", false, false},
+        // "иван@mail.ru" as those versions saved it: Windows-1251 bytes under a UTF-8 declaration, which
+        // is not UTF-8. Its log-ins sent those bytes; they go on doing so.
+        {"a Windows-1251 address",
+         declaration + "<Settings>\n    <AutoRun>0</AutoRun>\n    <AutoLogIn>1</AutoLogIn>\n"
+                       "    <UserID>\xE8\xE2\xE0\xED@mail.ru</UserID>\n"
+                       "    <PassHash>e10adc3949ba59abbe56e057f20f883e</PassHash>\n    <SubName />\n</Settings>\n",
+         "\xE8\xE2\xE0\xED@mail.ru", "e10adc3949ba59abbe56e057f20f883e", "", true, false},
+        // A name typed into the file by hand in Windows-1251 ("Оля") is taken in that code page.
+        {"a Windows-1251 name",
+         declaration + "<Settings><UserID>ivan@example.ru</UserID><SubName>\xCE\xEB\xFF</SubName></Settings>",
+         "ivan@example.ru", "", "Оля", false, false},
+    };
+    for (const Case& test : cases) {
+        std::string path = path_;
+        if (test.bytes.empty()) {
+            path = std::string(PELMORA_TEST_DATA_DIR "/golden/") + test.name;
+        } else {
+            WriteFile(test.bytes);
+        }
+        AppContext read = Load(path);
+        EXPECT_EQ(test.userId, read.userId) << test.name;
+        EXPECT_EQ(test.passHash, read.passHash) << test.name;
+        EXPECT_EQ(test.subName, read.subName) << test.name;
+        EXPECT_EQ(test.autoLogIn, read.autoLogIn) << test.name;
+        EXPECT_EQ(test.autoRun, read.autoRun) << test.name;
+
+        read.settingsPath = path_;
+        WriteSettings(read, SettingsWriter::LogIn);
+        const pelmora_test::MsxmlReading other = pelmora_test::ReadWithMsxml(AnsiToWide(path_));
+        EXPECT_TRUE(other.accepted) << test.name << " saved again: " << WideToUtf8(other.error);
+        EXPECT_EQ(test.userId, Reload().userId) << test.name << " saved again";
+    }
+}
+
+// The file is measured before TinyXML parses it: one nested or attributed beyond the parser's bounds
+// fails to load like a damaged file, while one within them is read with the address conversion.
+TEST_F(SettingsFile, AFileBeyondTheParsersBoundsFailsToLoad) {
+    const auto nested = [](int levels) {
+        std::string elements;
+        for (int level = 0; level < levels; ++level) elements += "<a>";
+        for (int level = 0; level < levels; ++level) elements += "</a>";
+        return elements;
+    };
+    const auto attributed = [](int count) {
+        std::string element = "<Extra";
+        for (int index = 0; index < count; ++index) element += " a" + std::to_string(index) + "=\"1\"";
+        return element + "/>";
+    };
+    struct Case {
+        const char* name;
+        std::string inside;  // after the address, inside "Settings"
+        bool loaded;
+    };
+    // "Settings" itself is the first level.
+    const Case cases[] = {
+        {"nested to the bound", nested(kMaxXmlNesting - 1), true},
+        {"nested one level beyond", nested(kMaxXmlNesting), false},
+        {"attributes to the bound", attributed(kMaxXmlAttributes), true},
+        {"one attribute beyond", attributed(kMaxXmlAttributes + 1), false},
+    };
+    for (const Case& test : cases) {
+        WriteFile("<Settings><UserID>\xE8\xE2\xE0\xED@mail.ru</UserID>" + test.inside + "</Settings>");
+        AppContext loaded;
+        loaded.settingsPath = path_;
+        EXPECT_EQ(test.loaded, LoadSettings(loaded)) << test.name;
+        EXPECT_EQ(test.loaded ? "\xE8\xE2\xE0\xED@mail.ru" : "", loaded.userId) << test.name;
+        EXPECT_EQ(test.loaded, loaded.settingsRoot != nullptr) << test.name;
+    }
+}
+
+// The second reader is strict: the file earlier versions wrote for a Windows-1251 address is refused.
+TEST_F(SettingsFile, TheSecondReaderRefusesWhatIsNotUtf8) {
+    WriteFile("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><Settings><UserID>\xE8\xE2\xE0\xED@mail.ru</UserID></Settings>");
+    EXPECT_FALSE(pelmora_test::ReadWithMsxml(AnsiToWide(path_)).accepted);
+    WriteFile("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><Settings><UserID>\xD0\xB8@mail.ru</UserID></Settings>");
+    EXPECT_TRUE(pelmora_test::ReadWithMsxml(AnsiToWide(path_)).accepted);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "tests/app/shell_fixture.h"
 
+#include "app/durations.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
+#include "app/settings_file.h"
 #include "app/tab_header.h"
 #include "app/web_link.h"
 #include "location/cell_monitor.h"
@@ -11,16 +13,10 @@
 #include "protocol/transport.h"
 
 void ShellTest::SetUp() {
-    ASSERT_TRUE(CreateAppContext());
-    context().instance = GetModuleHandleW(nullptr);
-    context().scale = GetScreenScale();
-    ASSERT_TRUE(CreateCellMonitor());
-    context().cellMonitor = GetCellMonitor();
-
     char folder[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, folder);
     settingsPath_ = std::string(folder) + "pelmora-shell-" + std::to_string(GetCurrentProcessId()) + ".xml";
-    context().settingsPath = settingsPath_;
+    BeginProgram();
 
     SetMessageBoxAnswerer([this](HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags) {
         questions_.push_back({owner, text, caption, flags});
@@ -29,18 +25,44 @@ void ShellTest::SetUp() {
 }
 
 void ShellTest::TearDown() {
+    EndProgram();
+    GetDurations() = Durations();
+    SetMessageBoxAnswerer({});
+    SetBrowserOpenerForTesting({});
+    SetLocalClockForTesting(nullptr);
+    DeleteFileA(settingsPath_.c_str());
+}
+
+void ShellTest::BeginProgram() {
+    ASSERT_TRUE(CreateAppContext());
+    context().instance = GetModuleHandleW(nullptr);
+    context().scale = GetScreenScale();
+    ASSERT_TRUE(CreateCellMonitor());
+    context().cellMonitor = GetCellMonitor();
+    context().settingsPath = settingsPath_;
+}
+
+void ShellTest::EndProgram() {
+    if (GetAppContext() == nullptr) return;
     if (CellMonitor* monitor = GetCellMonitor()) StopCellSampler(monitor);
     if (context().mainWindow != nullptr) DestroyWindow(context().mainWindow);
     // Whatever the test left in the queue (a quit message above all) must not reach the next test.
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
+    StopNetwork(context());
     DestroyCellMonitor();
     DestroyAppContext();
-    SetMessageBoxAnswerer({});
-    SetBrowserOpenerForTesting({});
-    SetLocalClockForTesting(nullptr);
-    DeleteFileA(settingsPath_.c_str());
+}
+
+void ShellTest::StartAgain() {
+    StartAfresh();
+    ASSERT_TRUE(LoadSettings(context()));
+}
+
+void ShellTest::StartAfresh() {
+    EndProgram();
+    BeginProgram();
 }
 
 void ShellTest::CreateMain() {
@@ -191,7 +213,6 @@ void ServedShellTest::SetUp() {
 }
 
 void ServedShellTest::TearDown() {
-    if (GetAppContext() != nullptr) StopNetwork(context());
     SetEnvironmentVariableW(L"PELMORA_SERVICE_HOST", nullptr);
     SetEnvironmentVariableW(L"PELMORA_SERVICE_PORT", nullptr);
     ShellTest::TearDown();

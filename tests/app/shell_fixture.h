@@ -29,6 +29,12 @@ protected:
     AppContext& context() { return *GetAppContext(); }
     int s() { return context().scale; }
 
+    // The program ends (windows, worker, network, AppContext; settings.xml stays) and starts again
+    // from the settings file, as the next start reads it.
+    void StartAgain();
+    // The same without reading the settings file: a fresh AppContext.
+    void StartAfresh();
+
     // The main window with its login window, as the start creates it.
     void CreateMain();
     // The main window after a log-in: panes, timers, worker.
@@ -81,6 +87,10 @@ protected:
     std::string settingsPath_;
 
 private:
+    // AppContext and cell monitor as the start prepares them, and their end.
+    void BeginProgram();
+    void EndProgram();
+
     int answer_ = IDNO;
 };
 

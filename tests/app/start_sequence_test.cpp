@@ -43,6 +43,7 @@ struct FormState {
     int progress = -1;
 };
 
+// Hidden until somebody shows it (a second start of the program): then with its soft keys.
 TEST_F(StartSequence, AFailedAutomaticLogInLeavesTheHiddenWindowHiddenWithTheFormEnabled) {
     _wputenv(L"PELMORA_SERVICE_HOST=host.invalid");
     context().startedHidden = true;
@@ -50,11 +51,15 @@ TEST_F(StartSequence, AFailedAutomaticLogInLeavesTheHiddenWindowHiddenWithTheFor
     context().userId = "ivan@example.ru";
     context().passHash = "0123456789abcdef0123456789abcdef";
     FormState seen;
-    RunWhileLooping([this, &seen] {
+    FormState shown;
+    RunWhileLooping([this, &seen, &shown] {
         seen.mainVisible = IsWindowVisible(main()) != FALSE;
         seen.menuBarVisible = IsWindowVisible(context().loginMenuBar) != FALSE;
         seen.formEnabled = IsWindowEnabled(loginControl(IDC_LOGIN_EMAIL)) && IsWindowEnabled(loginControl(IDC_LOGIN_BUTTON));
         seen.progress = static_cast<int>(SendDlgItemMessageW(login(), IDC_LOGIN_PROGRESS, PBM_GETPOS, 0, 0));
+        ShowWindow(main(), SW_SHOWNORMAL);
+        shown.mainVisible = IsWindowVisible(main()) != FALSE;
+        shown.menuBarVisible = IsWindowVisible(context().loginMenuBar) != FALSE;
         PostMessageW(login(), WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
     });
     _wputenv(L"PELMORA_SERVICE_HOST=");
@@ -62,6 +67,8 @@ TEST_F(StartSequence, AFailedAutomaticLogInLeavesTheHiddenWindowHiddenWithTheFor
     EXPECT_FALSE(seen.menuBarVisible) << "no soft keys of a hidden program";
     EXPECT_TRUE(seen.formEnabled);
     EXPECT_EQ(0, seen.progress);
+    EXPECT_TRUE(shown.mainVisible);
+    EXPECT_TRUE(shown.menuBarVisible) << "\"Выход\" is on screen with the login window";
     EXPECT_EQ(std::wstring(kTextCannotConnect), context().statusText);
     EXPECT_TRUE(context().loginPhase) << "\"Выход\" ended the program before any pane existed";
     EXPECT_EQ(nullptr, pane(kPaneMe));

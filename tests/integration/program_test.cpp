@@ -1,9 +1,12 @@
 // Pelmora itself, copied into a folder of its own with the demo account's settings and a phone
 // simulator walking the demo cells as its modem. Against the demo server it logs in by itself, shows
 // its place on the Me tab, and ends when the configuration tab's "Закрыть программу совсем" is
-// pressed. Against a hostile service it outlives group lists nested far too deep.
+// pressed; started from the Startup folder it stays hidden only while it logs in by itself; an
+// account made on the web site logs in. Against a hostile service it outlives group lists nested
+// far too deep.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "app/app_context.h"
+#include "app/durations.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
 #include "app/tab_header.h"
@@ -82,6 +86,48 @@ std::vector<HWND> WindowsOf(DWORD process) {
     return search.windows;
 }
 
+// The first window of class `name` among the descendants of `parent`.
+HWND FindDescendant(HWND parent, const std::wstring& name) {
+    struct Search {
+        std::wstring name;
+        HWND found;
+    } search = {name, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND window, LPARAM parameter) -> BOOL {
+            Search* search = reinterpret_cast<Search*>(parameter);
+            if (ClassOf(window) != search->name) return TRUE;
+            search->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// One HTTP request to the server's web side; the whole answer.
+std::string WebRequest(unsigned short port, const std::string& method, const std::string& path,
+                       const std::string& body) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return std::string();
+    std::string answer;
+    SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        const std::string request = method + " " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
+                                    "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                                    "\r\n\r\n" + body;
+        send(connection, request.data(), static_cast<int>(request.size()), 0);
+        char buffer[1024];
+        for (int got; (got = recv(connection, buffer, sizeof(buffer), 0)) > 0;) answer.append(buffer, got);
+    }
+    closesocket(connection);
+    WSACleanup();
+    return answer;
+}
+
 // A copy of the program in a scratch folder of its own, with the demo account's settings for an
 // automatic log-in and the phone simulator walking the demo cells as its modem.
 class ProgramTest : public ::testing::Test {
@@ -113,16 +159,55 @@ protected:
         RemoveDirectoryA(WindowsPath(folder).c_str());
     }
 
-    // Starts the copied program, told that the service is on `port` of this machine.
-    bool StartProgram(unsigned short port) {
+    // The port on this machine where the fixture's service listens.
+    virtual unsigned short ServicePort() const = 0;
+
+    // Starts the copied program with `arguments`, told where the service is (the fixture's own
+    // unless another port is given).
+    bool StartProgram(const std::wstring& arguments = L"", unsigned short port = 0) {
+        return Start(arguments, port != 0 ? port : ServicePort(), &program);
+    }
+
+    bool Start(const std::wstring& arguments, unsigned short port, PROCESS_INFORMATION* started) {
         SetEnvironmentVariableA("PELMORA_SERVICE_HOST", "localhost");
         SetEnvironmentVariableA("PELMORA_SERVICE_PORT", std::to_string(port).c_str());
         const std::wstring executable = WidePath(folder + "/pelmora.exe");
         std::wstring commandLine = L"\"" + executable + L"\"";
+        if (!arguments.empty()) commandLine += L" " + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         return CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              WidePath(folder).c_str(), &startup, &program) != FALSE;
+                              WidePath(folder).c_str(), &startup, started) != FALSE;
+    }
+
+    // The program's main window, its login window and the login window's soft-key strip; null
+    // where there is none yet.
+    struct LoginScreen {
+        HWND main = nullptr;
+        HWND login = nullptr;
+        HWND softKeys = nullptr;
+    };
+    LoginScreen FindLoginScreen() const {
+        LoginScreen screen;
+        screen.main = MainWindow();
+        for (HWND window : WindowsOf(program.dwProcessId)) {
+            // Only the login window's strip exists before the log-in.
+            if (ClassOf(window) == L"PelMenuBarWnd") screen.softKeys = window;
+        }
+        if (screen.main != nullptr) screen.login = FindWindowExW(screen.main, nullptr, L"PelLoginWnd", nullptr);
+        return screen;
+    }
+
+    // Ends the program at its login window with "Выход".
+    void ExitFromLoginWindow(const LoginScreen& screen) {
+        ASSERT_TRUE(PostMessageW(screen.login, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program.hProcess, kExitTimeoutMs)) << ShownWindows();
+    }
+
+    void WriteSettings(const std::string& autoLogIn) {
+        WriteFile(WindowsPath(folder + "/settings.xml"),
+                  "<Settings><UserID>demo@pelmora.ru</UserID><AutoLogIn>" + autoLogIn + "</AutoLogIn><PassHash>" +
+                      kPassHash + "</PassHash><AutoRun>1</AutoRun></Settings>");
     }
 
     static std::wstring WidePath(const std::string& linuxPath) {
@@ -169,6 +254,8 @@ protected:
         ProgramTest::SetUp();
     }
 
+    unsigned short ServicePort() const override { return server.Port(); }
+
     bool ServerGot(const std::string& request) const {
         const std::vector<std::string> requests = server.Requests();
         return std::find(requests.begin(), requests.end(), request) != requests.end();
@@ -178,7 +265,7 @@ protected:
 };
 
 TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) {
-    ASSERT_TRUE(StartProgram(server.Port()));
+    ASSERT_TRUE(StartProgram());
 
     HWND main = nullptr;
     HWND meTab = nullptr;
@@ -227,6 +314,90 @@ TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) 
               ReadWholeFile(WindowsPath(folder + "/settings.xml")));
 }
 
+// Started from the Startup folder with the automatic log-in unticked: nobody could reach a hidden
+// login window, so it is shown at once.
+TEST_F(ProgramRun, AStartWithDashAThatDoesNotLogInByItselfShowsTheLoginWindow) {
+    WriteSettings("0");
+    ASSERT_TRUE(StartProgram(L"-a"));
+    LoginScreen screen;
+    const bool shown = WaitFor(kLogInTimeoutMs, [&] {
+        screen = FindLoginScreen();
+        return HasEnded() || (screen.login != nullptr && IsWindowVisible(screen.main) &&
+                              IsWindowVisible(screen.login) && screen.softKeys != nullptr &&
+                              IsWindowVisible(screen.softKeys));
+    });
+    ASSERT_FALSE(HasEnded());
+    EXPECT_TRUE(shown) << "the program shows:\n" << ShownWindows();
+    EXPECT_TRUE(server.Requests().empty()) << "no log-in was started";
+    ExitFromLoginWindow(screen);
+}
+
+// A copy started from the Startup folder whose automatic log-in failed stays hidden; starting the
+// program again shows it with its soft keys and brings it forward.
+TEST_F(ProgramRun, ASecondStartShowsAHiddenCopy) {
+    pelmora_test::FakeServer refusing;
+    refusing.Push(pelmora_test::DroppedConnection());
+    WriteSettings("1");
+    ASSERT_TRUE(StartProgram(L"-a", refusing.Port()));
+    ASSERT_TRUE(refusing.WaitForRequests(1, kLogInTimeoutMs)) << "no automatic log-in";
+    LoginScreen screen;
+    // The failed log-in gives the form back.
+    ASSERT_TRUE(WaitFor(kLogInTimeoutMs, [&] {
+        screen = FindLoginScreen();
+        return screen.login != nullptr && IsWindowEnabled(GetDlgItem(screen.login, IDC_LOGIN_EMAIL));
+    })) << ShownWindows();
+    ASSERT_FALSE(IsWindowVisible(screen.main)) << "an automatic start stays hidden while it is not logged in";
+
+    PROCESS_INFORMATION second = {};
+    ASSERT_TRUE(Start(L"", refusing.Port(), &second));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.hProcess, kExitTimeoutMs)) << "the second start ended";
+    CloseHandle(second.hThread);
+    CloseHandle(second.hProcess);
+    EXPECT_EQ(1u, refusing.RequestCount()) << "the second start made no request of its own";
+
+    const bool shown = WaitFor(kExitTimeoutMs, [&] {
+        screen = FindLoginScreen();
+        return IsWindowVisible(screen.main) && IsWindowVisible(screen.login) && screen.softKeys != nullptr &&
+               IsWindowVisible(screen.softKeys) && GetForegroundWindow() == screen.main;
+    });
+    EXPECT_TRUE(shown) << "visible " << IsWindowVisible(screen.main) << ", soft keys "
+                       << (screen.softKeys != nullptr && IsWindowVisible(screen.softKeys)) << ", in front: "
+                       << testing::PrintToString(ClassOf(GetForegroundWindow()));
+    ExitFromLoginWindow(screen);
+}
+
+// An account made on the web site logs in from the program with the password typed in its log-in
+// window: the site keeps what the phone sends, the MD5 of the Windows-1251 password.
+TEST_F(ProgramRun, AnAccountMadeOnTheWebLogsInWithTheSamePassword) {
+    const std::string made = WebRequest(server.Port(), "POST", "/api/v1/accounts",
+                                        "{\"email\": \"vera.web@example.org\", \"password\": \"пароль-веры\", "
+                                        "\"name\": \"Вера\"}");
+    ASSERT_EQ(0u, made.find("HTTP/1.1 201 Created\r\n")) << made;
+    WriteFile(WindowsPath(folder + "/settings.xml"), "<Settings><AutoLogIn>0</AutoLogIn><AutoRun>0</AutoRun></Settings>");
+    ASSERT_TRUE(StartProgram());
+
+    HWND login = nullptr;
+    ASSERT_TRUE(WaitFor(kLogInTimeoutMs, [&] {
+        for (HWND window : WindowsOf(program.dwProcessId)) {
+            if (login == nullptr) login = FindDescendant(window, L"PelLoginWnd");
+        }
+        return HasEnded() || (login != nullptr && IsWindowVisible(login));
+    })) << ShownWindows();
+    ASSERT_FALSE(HasEnded());
+    // What the keyboard would leave in the fields; the fields tell the window of the change.
+    ASSERT_TRUE(SendMessageW(GetDlgItem(login, IDC_LOGIN_EMAIL), WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>(L"vera.web@example.org")));
+    ASSERT_TRUE(SendMessageW(GetDlgItem(login, IDC_LOGIN_PASSWORD), WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>(L"пароль-веры")));
+    ASSERT_TRUE(PostMessageW(login, WM_COMMAND, MAKEWPARAM(IDC_LOGIN_BUTTON, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(login, IDC_LOGIN_BUTTON))));
+    EXPECT_TRUE(WaitFor(kLogInTimeoutMs, [this] { return ServerGot("config vera.web@example.org ok"); }))
+        << server.AccessLog() << ShownWindows();
+    EXPECT_TRUE(ServerGot("hand vera.web@example.org ok")) << server.AccessLog();
+}
+
+void ShowTransferError() { ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs); }
+
 std::string NestedGroupList(int levels) {
     std::string elements = "<ineed>";
     for (int level = 1; level < levels; ++level) elements += "<a>";
@@ -246,7 +417,6 @@ protected:
         AppContext& context = *GetAppContext();
         context.scale = GetScreenScale();
         context.loginPhase = true;  // only the status line is painted
-        context.statusColor = kStatusBlack;
         CreateFonts(context);
     }
     void TearDown() override {
@@ -280,9 +450,10 @@ protected:
         return pelmora_test::DroppedConnection();
     }
 
-    // The text of the status line of the running program, and as PaintMainWindow paints `text` in a
-    // main window of the same size: the same pixels when the program shows `text`. Only the inside of
-    // the line's frame is compared: at 480x640 the program draws the frame's top a pixel lower.
+    // The status line of the running program, and as PaintMainWindow paints it in a main window of
+    // the same size once `show` (a function of the status line, here without a window: it sets the
+    // text and its colour) has set it: the same pixels when the program shows that status. Only the
+    // inside of the line's frame is compared: at 480x640 the program draws the frame's top a pixel lower.
     RECT StatusLine(HWND main) const {
         RECT client;
         GetClientRect(main, &client);
@@ -299,9 +470,9 @@ protected:
         picture.TakeScreen(origin.x, origin.y + line.top);
         return picture.Colours(InsideFrame({0, 0, line.right, line.bottom - line.top}));
     }
-    std::vector<COLORREF> PaintedStatus(HWND main, const wchar_t* text) const {
+    std::vector<COLORREF> PaintedStatus(HWND main, void (*show)()) const {
         const RECT line = StatusLine(main);
-        GetAppContext()->statusText = text;
+        show();
         pelmora_test::Picture picture(line.right, line.bottom);
         PaintMainWindow(picture.dc());
         return picture.Colours(InsideFrame(line));
@@ -319,6 +490,8 @@ protected:
         });
     }
 
+    unsigned short ServicePort() const override { return server.Port(); }
+
     std::atomic<int> reports{0};
     std::atomic<int> groupFetches{0};
     std::vector<std::string> groupLists;
@@ -335,16 +508,16 @@ TEST_F(HostileService, AGroupListNestedTooDeepIsATransferErrorAndTheNextCycleWor
     groupLists = {NestedGroupList(10000), NestedGroupList(1000000),
                   "<ineed><groups><group><title>T</title><group_id>1</group_id><users><user><user_id>2</user_id>"
                   "<name>Nina</name><address>Home</address></user></users></group></groups></ineed>"};
-    ASSERT_TRUE(StartProgram(server.Port()));
+    ASSERT_TRUE(StartProgram());
     const struct {
         int fetch;
-        const wchar_t* status;
+        void (*showStatus)();
         const wchar_t* place;
         bool peopleShown;
     } stages[] = {
-        {1, kTextTransferError, L"Место 1 Tverskaya", false},
-        {2, kTextTransferError, L"Место 2 Tverskaya", false},
-        {3, kTextIdleProductLine, L"Место 3 Tverskaya", true},
+        {1, ShowTransferError, L"Место 1 Tverskaya", false},
+        {2, ShowTransferError, L"Место 2 Tverskaya", false},
+        {3, ShowIdleStatus, L"Место 3 Tverskaya", true},
     };
     for (const auto& stage : stages) {
         ASSERT_TRUE(WaitFor(kReportCycleTimeoutMs, [&] { return HasEnded() || groupFetches >= stage.fetch; }))
@@ -353,7 +526,7 @@ TEST_F(HostileService, AGroupListNestedTooDeepIsATransferErrorAndTheNextCycleWor
         const HWND main = MainWindow();
         ASSERT_NE(nullptr, main);
         if (stage.fetch == 1) PostMessageW(main, WM_KEYDOWN, VK_RIGHT, 0);  // on to the group tab
-        const std::vector<COLORREF> expected = PaintedStatus(main, stage.status);
+        const std::vector<COLORREF> expected = PaintedStatus(main, stage.showStatus);
         EXPECT_TRUE(WaitFor(kStatusTimeoutMs, [&] { return HasEnded() || ShownStatus(main) == expected; }))
             << "group list " << stage.fetch << ": the status line never showed the expected text";
         ASSERT_FALSE(HasEnded()) << "the program ended after group list " << stage.fetch;

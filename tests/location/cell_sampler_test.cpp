@@ -5,11 +5,15 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "location/cell_sampler.h"
 #include "location/cell_source.h"
 #include "monitor_fixture.h"
+#include "native_process.h"
 #include "platform/ril.h"
 
 namespace {
@@ -41,15 +45,6 @@ protected:
     // Waits until the worker has ended by itself.
     bool WorkerEnds(DWORD milliseconds) {
         return monitor->worker != nullptr && WaitForSingleObject(monitor->worker, milliseconds) == WAIT_OBJECT_0;
-    }
-
-    static void AnswerAsRadio(const CellIdentity& cell) {
-        RILCELLTOWERINFO record = {};
-        record.cbSize = sizeof(record);
-        record.dwLocationAreaCode = cell.lac;
-        record.dwCellID = cell.cid;
-        InterlockedIncrement(&GetCellMonitor()->pendingAnswers);
-        OnRadioResult(RIL_RESULT_OK, 1, &record, sizeof(record), 0);
     }
 
     const CellIdentity cellA = Cell(0x900, 0x900);
@@ -242,15 +237,18 @@ TEST_F(Sampler, ASilentRadioSkipsCyclesButTheWorkerLivesOn) {
     EXPECT_FALSE(SampleCell(monitor, &window));
     EXPECT_GE(GetTickCount64() - start, 10u * GetDurations().radioWaitMs - 10u);
     EXPECT_TRUE(window.samples.empty());
+    EXPECT_EQ(0, monitor->pendingAnswers);
 
-    OnRadioResult(RIL_RESULT_OK, 1, nullptr, 0, 0);  // the late answer to the skipped request
-    ASSERT_EQ(0, monitor->pendingAnswers);
-    std::thread radio([this] {
+    // The silent layer numbers its commands 1, 2, ... on this connection.
+    const DWORD connection = monitor->radioConnection;
+    RILCELLTOWERINFO record = {};
+    record.dwLocationAreaCode = cellA.lac;
+    record.dwCellID = cellA.cid;
+    OnRadioResult(RIL_RESULT_OK, 1, &record, sizeof(record), connection);  // the late answer to the skipped cycle
+    EXPECT_EQ(cellX, ReadCurrentCell(monitor)) << "a late answer writes nothing";
+    std::thread radio([&] {
         Sleep(30);
-        RILCELLTOWERINFO record = {};
-        record.dwLocationAreaCode = cellA.lac;
-        record.dwCellID = cellA.cid;
-        OnRadioResult(RIL_RESULT_OK, 2, &record, sizeof(record), 0);
+        OnRadioResult(RIL_RESULT_OK, 2, &record, sizeof(record), connection);
     });
     EXPECT_TRUE(SampleCell(monitor, &window)) << "an answer within the ten waits is a sample";
     radio.join();
@@ -258,26 +256,116 @@ TEST_F(Sampler, ASilentRadioSkipsCyclesButTheWorkerLivesOn) {
     EXPECT_EQ(cellA.lac, window.samples[0].lac);
 }
 
+TEST_F(Sampler, StoppingTheWorkerInsideAModemReadingTakesUnderHalfASecond) {
+    // The program's own waits for the modem: three seconds for its first byte, 200 ms of quiet.
+    GetDurations().modemWaitMs = Durations().modemWaitMs;
+    GetDurations().modemQuietMs = Durations().modemQuietMs;
+    const struct {
+        const char* fault;
+        const char* behaviour;
+    } modems[] = {
+        {"--silent", "takes the command and never answers"},
+        {"--flood", "answers with noise without end and stops reading"},
+        {"--drop", "hangs up after the first command"},
+        {"--garbage", "answers every command with noise"},
+    };
+    for (const auto& modem : modems) {
+        PhoneSim simulator;
+        ASSERT_TRUE(simulator.Start({modem.fault}));
+        ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", simulator.Endpoint()}})));
+        ASSERT_TRUE(OpenCellSource(monitor, 2));
+        FillHistory(cellX);
+        ASSERT_TRUE(StartCellSampler(monitor));
+        // The worker is inside its reading once the modem has the first command.
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while (simulator.ReceivedBytes().empty() && GetTickCount64() < deadline) Sleep(10);
+        ASSERT_FALSE(simulator.ReceivedBytes().empty()) << modem.fault;
+        Sleep(50);
+
+        const ULONGLONG start = GetTickCount64();
+        StopCellSampler(monitor);
+        const ULONGLONG stopMs = GetTickCount64() - start;
+        std::printf("[ MEASURED ] stopping the worker with a modem that %s: %llu ms\n", modem.behaviour, stopMs);
+        EXPECT_LT(stopMs, 500u) << "a modem that " << modem.behaviour;
+        EXPECT_FALSE(IsCellSamplerRunning(monitor)) << modem.fault;
+        EXPECT_EQ(cellX, History().front()) << modem.fault;
+        CloseCellSources(monitor);
+    }
+}
+
+TEST_F(Sampler, ALostRadioAnswerCostsOneCycleAndTheNextCyclesReadFreshCells) {
+    GetDurations().radioWaitMs = 100;  // ten waits of 100 ms for each answer
+    PhoneSim modem;
+    // The radio's modem hangs up instead of answering the second query: that answer never comes.
+    ASSERT_TRUE(modem.Start({"--hang-up-at-query", "2", "--cell", "00C1,FFFF"}));
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("modem", modem.Endpoint(), {})));
+    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    FillHistory(cellX);
+    const CellIdentity reported = Cell(0xC1, 0xFFFF);
+    CellSampleWindow window;
+    int samples = 0;
+    for (int cycle = 1; cycle <= 11; ++cycle) {
+        {
+            std::lock_guard<std::mutex> lock(monitor->cellLock);
+            monitor->current = cellX;  // whatever is sampled now came from this cycle's answer
+        }
+        const bool sampled = SampleCell(monitor, &window);
+        EXPECT_EQ(cycle != 2, sampled) << "cycle " << cycle;
+        EXPECT_EQ(0, monitor->pendingAnswers) << "cycle " << cycle << " leaves no request counted";
+        if (sampled && ++samples < 10) {
+            ASSERT_FALSE(window.samples.empty());
+            EXPECT_EQ(reported.lac, window.samples.back().lac) << "cycle " << cycle << " read a fresh cell";
+            EXPECT_EQ(reported.cid, window.samples.back().cid) << "cycle " << cycle;
+        }
+    }
+    EXPECT_EQ(10, samples);
+    const std::vector<CellIdentity> history = History();
+    ASSERT_EQ(3u, history.size());
+    EXPECT_EQ(reported.lac, history[0].lac) << "the fresh cells make the dominant cell the reports send";
+    EXPECT_EQ(reported.cid, history[0].cid);
+    EXPECT_EQ(cellX, history[1]);
+}
+
+TEST_F(Sampler, ARadioReopenedWhileTheWorkerWaitsAbandonsItsRequest) {
+    GetDurations().radioWaitMs = 200;
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("silent", "", {})));
+    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    FillHistory(cellX);
+    CellSampleWindow window;
+    std::thread renewal([this] {
+        Sleep(300);
+        OpenCellSource(monitor, 1);  // a log-in renewal names the radio again
+    });
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(SampleCell(monitor, &window)) << "the closed radio will never answer: no sample";
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    renewal.join();
+    EXPECT_TRUE(window.samples.empty());
+    EXPECT_LT(elapsed, 10u * GetDurations().radioWaitMs) << "the wait ends with the radio, not after ten waits";
+    EXPECT_EQ(0, monitor->pendingAnswers);
+}
+
 TEST_F(Sampler, CopiesOfTheHistoryNeverSeeATornEntry) {
     GetDurations().samplingPeriodMs = 0;
+    // The radio reports a phone hopping between A and B.
+    const std::string route = UniqueScratchPath("route") + ".txt";
+    {
+        std::ofstream file(WindowsPath(route), std::ios::binary);
+        file << "0.03 900 900\n0.03 100 100\n";
+    }
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start({"--route", route}));
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("modem", modem.Endpoint(), {})));
+    ASSERT_TRUE(OpenCellSource(monitor, 1));
     FillHistory(cellA);
     ASSERT_TRUE(StartCellSampler(monitor));
-
-    std::atomic<bool> done{false};
-    std::thread radio([&] {
-        // The cell the worker samples hops between A and B, as the radio reports it.
-        for (int hop = 0; !done; ++hop) {
-            AnswerAsRadio(hop % 2 == 0 ? cellB : cellA);
-            Sleep(2);
-        }
-    });
 
     int tornEntries = 0;
     int shortCopies = 0;
     int frontChanges = 0;
     std::uint16_t lastFront = cellA.lac;
     // Thousands of copies, and for as long as it takes the worker to change the history a few times.
-    const ULONGLONG deadline = GetTickCount64() + 10000;
+    const ULONGLONG deadline = GetTickCount64() + 20000;
     for (int copy = 0; copy < 20000 || (frontChanges < 6 && GetTickCount64() < deadline); ++copy) {
         CellIdentity front[3];
         if (CopyFrontCells(monitor, front, 3) != 3) ++shortCopies;
@@ -291,9 +379,8 @@ TEST_F(Sampler, CopiesOfTheHistoryNeverSeeATornEntry) {
             lastFront = front[0].lac;
         }
     }
-    done = true;
-    radio.join();
     StopCellSampler(monitor);
+    DeleteFileA(WindowsPath(route).c_str());
     EXPECT_EQ(0, tornEntries);
     EXPECT_EQ(0, shortCopies);
     EXPECT_GE(frontChanges, 2) << "the worker changed the history while it was copied";

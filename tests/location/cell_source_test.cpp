@@ -4,11 +4,15 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "location/cell_source.h"
 #include "monitor_fixture.h"
 #include "platform/ril.h"
 #include "platform/serial_port.h"
-#include "resources/texts.h"
 
 namespace {
 
@@ -24,11 +28,21 @@ protected:
         return true;
     }
 
-    bool RadioBoxShown() const {
-        for (const ShownBox& box : boxes) {
-            if (box.text == kTextCantInitializeRadio) return true;
-        }
-        return false;
+    // What the port's previous user left in the driver, which keeps a port's settings between opens.
+    static void LeavePortSettings(const wchar_t* name, const std::function<void(DCB*)>& change) {
+        const HANDLE port = serial::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, port);
+        DCB state = {};
+        ASSERT_TRUE(serial::GetCommState(port, &state));
+        change(&state);
+        ASSERT_TRUE(serial::SetCommState(port, &state));
+        ASSERT_TRUE(serial::CloseHandle(port));
+    }
+
+    serial::PortRecord PortAsTheDriverHasIt() const {
+        serial::PortRecord record;
+        EXPECT_TRUE(serial::InspectPort(monitor->port, &record));
+        return record;
     }
 };
 
@@ -71,6 +85,77 @@ TEST_F(CellSources, BadModemInputIsAFailedReadingThatChangesNothing) {
     }
 }
 
+TEST_F(CellSources, TheModemPortIsSetUpAsTheDriverReceivesIt) {
+    GetDurations().modemQuietMs = Durations().modemQuietMs;  // the program's own quiet time
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    DCB left = {};
+    LeavePortSettings(L"COM2:", [&left](DCB* state) {
+        state->BaudRate = CBR_9600;
+        state->ByteSize = 7;
+        state->Parity = ODDPARITY;
+        state->fParity = TRUE;
+        state->StopBits = TWOSTOPBITS;
+        state->fOutxCtsFlow = TRUE;
+        state->XonChar = 0x21;
+        left = *state;
+    });
+    ASSERT_TRUE(OpenModemPort(monitor, L"COM2:"));
+
+    serial::PortRecord port = PortAsTheDriverHasIt();
+    EXPECT_EQ(115200u, port.state.BaudRate);
+    EXPECT_EQ(8, port.state.ByteSize);
+    EXPECT_FALSE(port.state.fParity) << "no parity check";
+    EXPECT_EQ(ONESTOPBIT, port.state.StopBits);
+    DCB expected = left;
+    expected.BaudRate = CBR_115200;
+    expected.ByteSize = 8;
+    expected.fParity = FALSE;
+    expected.StopBits = ONESTOPBIT;
+    EXPECT_EQ(0, memcmp(&expected, &port.state, sizeof(DCB))) << "the parity mode and every other field as found";
+    EXPECT_EQ(0u, port.timeouts.ReadIntervalTimeout);
+    EXPECT_EQ(0u, port.timeouts.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(200u, port.timeouts.ReadTotalTimeoutConstant);
+    EXPECT_EQ(0u, port.timeouts.WriteTotalTimeoutMultiplier);
+    EXPECT_EQ(20000u, port.timeouts.WriteTotalTimeoutConstant);
+    EXPECT_EQ(static_cast<DWORD>(EV_RXCHAR), port.eventMask);
+    EXPECT_TRUE(port.dtrRaised);
+    EXPECT_TRUE(port.rtsRaised);
+    EXPECT_EQ((std::vector<DWORD>{SETDTR, SETRTS}), port.lineRequests) << "DTR first, then RTS";
+    ASSERT_EQ(1u, port.controlRequests.size());
+    EXPECT_EQ(0xAAAA5679u, port.controlRequests[0].code);
+    EXPECT_EQ((std::vector<BYTE>{0x84, 0x00}), port.controlRequests[0].input);
+    EXPECT_EQ("", modem.ReceivedBytes()) << "opening does not talk to the modem";
+
+    for (int reading = 1; reading <= 2; ++reading) {
+        ASSERT_TRUE(ReadCellFromModem(monitor)) << "reading " << reading;
+        port = PortAsTheDriverHasIt();
+        EXPECT_FALSE(port.dtrRaised) << "DTR is dropped after reading " << reading;
+        EXPECT_TRUE(port.rtsRaised) << "reading " << reading;
+        std::vector<DWORD> expectedRequests = {SETDTR, SETRTS};
+        expectedRequests.insert(expectedRequests.end(), static_cast<std::size_t>(reading), CLRDTR);
+        EXPECT_EQ(expectedRequests, port.lineRequests) << "reading " << reading;
+    }
+    EXPECT_EQ(std::string(kModemCommands) + kModemCommands, modem.ReceivedBytes());
+}
+
+TEST_F(CellSources, AFailedDtrDropFailsTheReading) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    // DTR handshaking left on by the port's previous user: the driver owns DTR and refuses to drop it.
+    LeavePortSettings(L"COM2:", [](DCB* state) { state->fDtrControl = DTR_CONTROL_HANDSHAKE; });
+    ASSERT_TRUE(OpenModemPort(monitor, L"COM2:")) << "a refused SETDTR does not fail the open";
+    monitor->current = Cell(111, 222);
+    EXPECT_FALSE(ReadCellFromModem(monitor));
+    EXPECT_EQ(Cell(111, 222), ReadCurrentCell(monitor)) << "the cell the modem gave is not taken";
+    EXPECT_EQ(kModemCommands, modem.ReceivedBytes()) << "the whole exchange took place before the drop";
+    const serial::PortRecord port = PortAsTheDriverHasIt();
+    ASSERT_FALSE(port.lineRequests.empty());
+    EXPECT_EQ(static_cast<DWORD>(CLRDTR), port.lineRequests.back());
+}
+
 TEST_F(CellSources, AReplyWithoutCellOrWithoutPortFails) {
     PhoneSim modem;
     ASSERT_TRUE(modem.Start({"--unregistered-every", "1"}));
@@ -82,24 +167,59 @@ TEST_F(CellSources, AReplyWithoutCellOrWithoutPortFails) {
     EXPECT_EQ(Cell(111, 222), ReadCurrentCell(monitor));
 }
 
-TEST_F(CellSources, RadioResultsStoreTheLow16BitsAndErrorsChangeNothing) {
-    monitor->current = Cell(1, 2);
+TEST_F(CellSources, OnlyTheAnswerToTheAwaitedRequestCounts) {
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("silent", "", {})));  // requests are taken, never answered
     RILCELLTOWERINFO record = {};
     record.cbSize = sizeof(record);
     record.dwLocationAreaCode = 0x100C1;
     record.dwCellID = 0x1A2B3C4D;
-
-    monitor->pendingAnswers = 3;
     const HRESULT failure = E_FAIL;
-    OnRadioResult(RIL_RESULT_ERROR, 5, &failure, sizeof(failure), 0);
-    EXPECT_EQ(Cell(1, 2), ReadCurrentCell(monitor));
-    EXPECT_EQ(2, monitor->pendingAnswers) << "an error answers the request too";
-    OnRadioResult(RIL_RESULT_OK, 6, nullptr, 0, 0);
-    EXPECT_EQ(Cell(1, 2), ReadCurrentCell(monitor));
-    EXPECT_EQ(1, monitor->pendingAnswers);
-    OnRadioResult(RIL_RESULT_OK, 7, &record, sizeof(record), 0);
-    EXPECT_EQ(Cell(193, 15437), ReadCurrentCell(monitor));
-    EXPECT_EQ(0, monitor->pendingAnswers);
+    enum class Data { Record, Failure, None, Short };
+    const struct {
+        const char* name;
+        DWORD code;
+        Data data;
+        HRESULT commandShift;    // the answer names another command of the connection
+        DWORD connectionShift;   // the answer comes from another connection
+        bool givenUpBefore;      // the waiter gave the request up before the answer came
+        bool answers;
+        CellIdentity current;
+    } cases[] = {
+        {"its record", RIL_RESULT_OK, Data::Record, 0, 0, false, true, Cell(193, 15437)},
+        {"an error result", RIL_RESULT_ERROR, Data::Failure, 0, 0, false, true, Cell(1, 2)},
+        {"a result without a record", RIL_RESULT_OK, Data::None, 0, 0, false, true, Cell(1, 2)},
+        {"a record too short to hold the cell", RIL_RESULT_OK, Data::Short, 0, 0, false, true, Cell(1, 2)},
+        {"the record of another command", RIL_RESULT_OK, Data::Record, 1, 0, false, false, Cell(1, 2)},
+        {"the record of a closed connection", RIL_RESULT_OK, Data::Record, 0, 1, false, false, Cell(1, 2)},
+        {"its record after the waiter gave up", RIL_RESULT_OK, Data::Record, 0, 0, true, false, Cell(1, 2)},
+    };
+    for (const auto& entry : cases) {
+        ASSERT_TRUE(OpenCellSource(monitor, 1)) << entry.name;
+        monitor->current = Cell(1, 2);
+        const RadioTicket ticket = RequestRadioCell(monitor);
+        ASSERT_TRUE(ticket) << entry.name;
+        EXPECT_EQ(1, monitor->pendingAnswers) << entry.name;
+        if (entry.givenUpBefore) {
+            EXPECT_FALSE(AwaitRadioAnswer(monitor, ticket, [] { return false; })) << entry.name;
+            EXPECT_EQ(0, monitor->pendingAnswers) << entry.name << ": a request given up gives its count back";
+        }
+        const void* data = entry.data == Data::Failure ? static_cast<const void*>(&failure)
+                           : entry.data == Data::None  ? nullptr
+                                                       : static_cast<const void*>(&record);
+        const DWORD size = entry.data == Data::Failure ? sizeof(failure)
+                           : entry.data == Data::Short ? 2 * sizeof(DWORD)
+                           : entry.data == Data::None  ? 0
+                                                       : sizeof(record);
+        OnRadioResult(entry.code, ticket.command + entry.commandShift, data, size,
+                      ticket.connection - entry.connectionShift);
+        EXPECT_EQ(entry.current, ReadCurrentCell(monitor)) << entry.name;
+        if (!entry.givenUpBefore) {
+            EXPECT_EQ(entry.answers ? 0 : 1, monitor->pendingAnswers) << entry.name;
+            EXPECT_EQ(entry.answers, AwaitRadioAnswer(monitor, ticket, [] { return false; })) << entry.name;
+        }
+        EXPECT_EQ(0, monitor->pendingAnswers) << entry.name;
+        EXPECT_TRUE(monitor->radioRequests.empty()) << entry.name << ": the waiter is done with its request";
+    }
 }
 
 TEST_F(CellSources, ARefusedRadioRequestIsNotWaitedFor) {
@@ -145,17 +265,15 @@ TEST_F(CellSources, ASilentRadioGetsTenPollsThenCom2IsTried) {
     EXPECT_EQ(kModemCommands, modem.ReceivedBytes());
 }
 
-TEST_F(CellSources, WithoutARadioTheBoxIsShownAndCom2IsTriedAtOnce) {
+TEST_F(CellSources, WithoutARadioTheRefusalIsReportedAndCom2IsTriedAtOnce) {
     PhoneSim modem;
     ASSERT_TRUE(modem.Start());
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
-    ASSERT_TRUE(ProbeCellSource(monitor));
+    const SourceResult result = ProbeCellSource(monitor);
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result.radioRefused) << "for the caller to tell the user";
     EXPECT_EQ(2, monitor->method);
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(nullptr, boxes[0].owner);
-    EXPECT_EQ(kTextCantInitializeRadio, boxes[0].text);
-    EXPECT_FALSE(boxes[0].hasCaption);
-    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].flags);
+    EXPECT_TRUE(boxes.empty()) << "the sources themselves show nothing";
 }
 
 TEST_F(CellSources, AMissingCom2LeadsToCom9) {
@@ -205,7 +323,9 @@ TEST_F(CellSources, OpeningANamedSource) {
     EXPECT_EQ(0, monitor->method) << "-1 and 0 change nothing";
     EXPECT_EQ(1, monitor->enabled);
 
-    EXPECT_FALSE(OpenCellSource(monitor, 3)) << "this phone has no COM9:";
+    const SourceResult missingPort = OpenCellSource(monitor, 3);
+    EXPECT_FALSE(missingPort) << "this phone has no COM9:";
+    EXPECT_FALSE(missingPort.radioRefused);
     EXPECT_EQ(3, monitor->method) << "the method is stored before the open";
     EXPECT_EQ(1, monitor->enabled);
     EXPECT_FALSE(OpenCellSource(monitor, 7));
@@ -214,9 +334,11 @@ TEST_F(CellSources, OpeningANamedSource) {
     EXPECT_EQ(-5, monitor->method);
     EXPECT_TRUE(boxes.empty());
 
-    EXPECT_FALSE(OpenCellSource(monitor, 1));
+    const SourceResult radio = OpenCellSource(monitor, 1);
+    EXPECT_FALSE(radio);
+    EXPECT_TRUE(radio.radioRefused);
     EXPECT_EQ(1, monitor->method);
-    EXPECT_TRUE(RadioBoxShown());
+    EXPECT_TRUE(boxes.empty());
 
     ASSERT_TRUE(OpenCellSource(monitor, 2));
     EXPECT_EQ(2, monitor->method);
@@ -229,7 +351,8 @@ TEST_F(CellSources, OpeningANamedSource) {
 
 TEST_F(CellSources, TheServerSwitchesLocationOffWithoutAProbe) {
     int probes = 0;
-    EXPECT_EQ(MethodChoice::SwitchedOff, ChooseCellMethod(monitor, {std::string("-1"), std::string("0")}, [&] { ++probes; }));
+    EXPECT_EQ(MethodChoice::SwitchedOff,
+              ChooseCellMethod(monitor, {std::string("-1"), std::string("0")}, [&] { ++probes; }, nullptr));
     EXPECT_EQ(0, monitor->enabled);
     EXPECT_EQ(0, probes);
     EXPECT_EQ(0, monitor->probed);
@@ -240,18 +363,56 @@ TEST_F(CellSources, TheServersMethodsAreTriedInOrder) {
     ASSERT_TRUE(modem.Start());
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
     int probes = 0;
+    int refusals = 0;
+    const auto probe = [&] { ++probes; };
+    const auto refused = [&] { ++refusals; };
     EXPECT_EQ(MethodChoice::Opened,
-              ChooseCellMethod(monitor, {std::nullopt, std::string("3"), std::string("2"), std::string("1")}, [&] { ++probes; }));
+              ChooseCellMethod(monitor, {std::nullopt, std::string("3"), std::string("2"), std::string("1")}, probe, refused));
     EXPECT_EQ(2, monitor->method);
     EXPECT_NE(nullptr, monitor->port);
-    EXPECT_FALSE(RadioBoxShown()) << "the radio after COM2: was never tried";
+    EXPECT_EQ(0, refusals) << "the radio after COM2: was never tried";
     EXPECT_EQ(0, probes);
 
-    EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {std::string("3")}, [&] { ++probes; }));
+    EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {std::string("3")}, probe, refused));
     EXPECT_EQ(3, monitor->method);
     EXPECT_EQ(1, monitor->enabled) << "the log-in goes on with location";
-    EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {}, [&] { ++probes; }));
+    EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {}, probe, refused));
     EXPECT_EQ(0, probes);
+}
+
+TEST_F(CellSources, ARefusedRadioIsToldWithTheSourcesLetGo) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start());
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    const struct {
+        std::vector<std::optional<std::string>> methods;
+        MethodChoice choice;
+        int method;
+    } walks[] = {
+        {{std::string("1"), std::string("2")}, MethodChoice::Opened, 2},
+        {{std::string("1")}, MethodChoice::Exhausted, 1},
+        {{std::string("0")}, MethodChoice::ProbeFound, 2},
+    };
+    for (const auto& walk : walks) {
+        CloseCellSources(monitor);
+        int refusals = 0;
+        bool sourcesFree = false;
+        bool portOpenWhenTold = true;
+        EXPECT_EQ(walk.choice, ChooseCellMethod(monitor, walk.methods, nullptr, [&] {
+                      ++refusals;
+                      // Whatever the user does in the box, the worker must be able to take the sources.
+                      sourcesFree = monitor->sourceLock.try_lock();
+                      if (sourcesFree) monitor->sourceLock.unlock();
+                      portOpenWhenTold = monitor->port != nullptr;
+                  })) << walk.methods.size();
+        EXPECT_EQ(1, refusals) << walk.methods.size();
+        EXPECT_TRUE(sourcesFree) << walk.methods.size();
+        EXPECT_EQ(walk.method, monitor->method) << walk.methods.size();
+        if (walk.choice == MethodChoice::Opened) {
+            EXPECT_FALSE(portOpenWhenTold) << "told after the radio's try, before COM2:'s";
+        }
+        EXPECT_TRUE(boxes.empty());
+    }
 }
 
 TEST_F(CellSources, ZeroOrAnUnknownMethodProbesAfterTheWarning) {
@@ -264,10 +425,14 @@ TEST_F(CellSources, ZeroOrAnUnknownMethodProbesAfterTheWarning) {
         monitor->method = 0;
         int warnings = 0;
         bool warnedBeforeProbing = false;
-        EXPECT_EQ(MethodChoice::ProbeFound, ChooseCellMethod(monitor, {std::string(text), std::string("2")}, [&] {
-                      ++warnings;
-                      warnedBeforeProbing = monitor->probed == 0;
-                  })) << text;
+        EXPECT_EQ(MethodChoice::ProbeFound, ChooseCellMethod(
+                                                monitor, {std::string(text), std::string("2")},
+                                                [&] {
+                                                    ++warnings;
+                                                    warnedBeforeProbing = monitor->probed == 0;
+                                                },
+                                                nullptr))
+            << text;
         EXPECT_EQ(1, warnings) << text;
         EXPECT_TRUE(warnedBeforeProbing) << text;
         EXPECT_EQ(3, monitor->method) << text << ": nothing after the probe is examined";
@@ -275,7 +440,7 @@ TEST_F(CellSources, ZeroOrAnUnknownMethodProbesAfterTheWarning) {
     }
 
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {})));
-    EXPECT_EQ(MethodChoice::ProbeFailed, ChooseCellMethod(monitor, {std::string("0")}, [] {}));
+    EXPECT_EQ(MethodChoice::ProbeFailed, ChooseCellMethod(monitor, {std::string("0")}, [] {}, [] {}));
     EXPECT_EQ(-1, monitor->method);
     EXPECT_EQ(0, monitor->enabled);
 }

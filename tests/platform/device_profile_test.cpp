@@ -71,9 +71,11 @@ TEST(DeviceProfile, LoadsFromAFileAndTreatsAMissingOneAsNoHardware) {
     ASSERT_TRUE(LoadDeviceProfile(path));
     EXPECT_EQ(RadioMode::Silent, GetDeviceProfile().radioMode);
     EXPECT_EQ(2u, GetDeviceProfile().ports.size());
+    const unsigned generation = GetDeviceProfile().generation;
     DeleteFileA(path.c_str());
 
     EXPECT_TRUE(LoadDeviceProfile(path));
+    EXPECT_EQ(generation + 1, GetDeviceProfile().generation) << "every load is another phone";
     EXPECT_EQ(RadioMode::None, GetDeviceProfile().radioMode);
     EXPECT_TRUE(GetDeviceProfile().ports.empty());
     EXPECT_TRUE(GetDeviceProfile().handset.operatorCode.empty());

@@ -154,6 +154,31 @@ TEST_F(RadioLayer, AModemWithoutACellGivesAnErrorResult) {
     EXPECT_EQ(S_OK, RIL_Deinitialize(radio));
 }
 
+TEST_F(RadioLayer, AModemThatResetsLosesTheCommandInFlightAndTheNextIsAnswered) {
+    PhoneSim modem;
+    ASSERT_TRUE(modem.Start({"--hang-up-at-query", "2", "--cell", "00C1,FFFF"}));
+    UseRadio("modem", modem.Endpoint());
+    HRIL radio = nullptr;
+    ASSERT_EQ(S_OK, RIL_Initialize(1, RecordAnswer, nullptr, 0, 0, &radio));
+    const HRESULT first = RIL_GetCellTowerInfo(radio);
+    ASSERT_TRUE(WaitForAnswer());
+    EXPECT_EQ(first, LastAnswer().command);
+
+    ASSERT_GT(RIL_GetCellTowerInfo(radio), 0);
+    EXPECT_FALSE(WaitForAnswer(2 * GetDurations().modemWaitMs)) << "the modem hung up instead of answering";
+
+    const HRESULT third = RIL_GetCellTowerInfo(radio);
+    ASSERT_TRUE(WaitForAnswer());
+    const Answer answer = LastAnswer();
+    EXPECT_EQ(third, answer.command);
+    EXPECT_EQ(RIL_RESULT_OK, answer.code);
+    EXPECT_EQ(0xFFFFu, Record(answer).dwCellID);
+    EXPECT_EQ(2u, AnswerCount()) << "no result at all for the lost command";
+    EXPECT_EQ(S_OK, RIL_Deinitialize(radio));
+    EXPECT_EQ("AT+CREG=2\rAT+CREG?\rAT+CREG?\rAT+CREG=2\rAT+CREG?\r", modem.ReceivedBytes())
+        << "the next command connects again";
+}
+
 TEST_F(RadioLayer, ASilentRadioTakesCommandsAndNeverAnswers) {
     UseRadio("silent");
     HRIL radio = nullptr;

@@ -5,7 +5,10 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/durations.h"
 #include "phonesim_process.h"
@@ -150,7 +153,18 @@ TEST_F(SerialPorts, KeepsTheStateTimeoutsAndMaskItIsGiven) {
     EXPECT_FALSE(serial::DeviceIoControl(port, 0xAAAA5678, input, sizeof(input), nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError());
     EXPECT_FALSE(serial::DeviceIoControl(port, 0xAAAA5679, nullptr, 0, nullptr, 0, nullptr, nullptr));
+
+    serial::PortRecord record;
+    ASSERT_TRUE(serial::InspectPort(port, &record));
+    EXPECT_EQ(static_cast<DWORD>(EV_RXCHAR), record.eventMask);
+    EXPECT_EQ((std::vector<DWORD>{SETDTR, CLRDTR, 99}), record.lineRequests) << "refused requests are received too";
+    ASSERT_EQ(3u, record.controlRequests.size());
+    EXPECT_EQ(0xAAAA5679u, record.controlRequests[0].code);
+    EXPECT_EQ((std::vector<BYTE>{0x84, 0x00}), record.controlRequests[0].input);
+    EXPECT_EQ(0xAAAA5678u, record.controlRequests[1].code);
+    EXPECT_TRUE(record.controlRequests[2].input.empty());
     EXPECT_TRUE(serial::CloseHandle(port));
+    EXPECT_FALSE(serial::InspectPort(port, &record));
 
     EXPECT_FALSE(serial::GetCommState(port, &state)) << "a closed handle";
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
@@ -267,6 +281,184 @@ TEST_F(SerialPorts, BytesBeforeAHangUpAreReadThenTheReadFails) {
     EXPECT_FALSE(serial::ReadFile(port, buffer, sizeof(buffer), &got, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), GetLastError());
     EXPECT_TRUE(serial::CloseHandle(port));
+}
+
+TEST_F(SerialPorts, KeepsAPortsSettingsFromOneOpenToTheNextOnTheSamePhone) {
+    StartModem();
+    HANDLE port = OpenPort(L"COM2:");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    serial::PortRecord record;
+    ASSERT_TRUE(serial::InspectPort(port, &record));
+    EXPECT_FALSE(record.dtrRaised) << "the lines stay low until someone raises them";
+    EXPECT_FALSE(record.rtsRaised);
+    DCB state = record.state;
+    state.BaudRate = CBR_57600;
+    state.Parity = EVENPARITY;
+    state.fDtrControl = DTR_CONTROL_ENABLE;
+    ASSERT_TRUE(serial::SetCommState(port, &state));
+    COMMTIMEOUTS timeouts = {1, 2, 3, 4, 5};
+    ASSERT_TRUE(serial::SetCommTimeouts(port, &timeouts));
+    ASSERT_TRUE(serial::EscapeCommFunction(port, SETRTS));
+    ASSERT_TRUE(serial::CloseHandle(port));
+
+    port = OpenPort(L"com2:");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    ASSERT_TRUE(serial::InspectPort(port, &record));
+    EXPECT_EQ(static_cast<DWORD>(CBR_57600), record.state.BaudRate);
+    EXPECT_EQ(EVENPARITY, record.state.Parity);
+    EXPECT_EQ(3u, record.timeouts.ReadTotalTimeoutConstant);
+    EXPECT_TRUE(record.dtrRaised) << "an enabled DTR comes up with the port";
+    EXPECT_FALSE(record.rtsRaised) << "a line raised by hand falls when the port closes";
+    EXPECT_TRUE(record.lineRequests.empty()) << "requests belong to one open";
+    ASSERT_TRUE(serial::CloseHandle(port));
+
+    ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+    port = OpenPort(L"COM2:");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port);
+    ASSERT_TRUE(serial::InspectPort(port, &record));
+    EXPECT_EQ(static_cast<DWORD>(CBR_9600), record.state.BaudRate) << "another phone starts afresh";
+    EXPECT_EQ(0u, record.timeouts.ReadTotalTimeoutConstant);
+    EXPECT_TRUE(serial::CloseHandle(port));
+}
+
+TEST_F(SerialPorts, TheDriverOwnsALineItHandshakesOn) {
+    StartModem();
+    const struct {
+        DWORD dtrControl;
+        DWORD rtsControl;
+        DWORD function;
+        bool carriedOut;
+        bool dtrRaised;
+        bool rtsRaised;
+    } cases[] = {
+        {DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, SETDTR, true, true, false},
+        {DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, CLRDTR, true, false, true},
+        {DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, CLRRTS, true, true, false},
+        {DTR_CONTROL_HANDSHAKE, RTS_CONTROL_DISABLE, CLRDTR, false, false, false},
+        {DTR_CONTROL_HANDSHAKE, RTS_CONTROL_DISABLE, SETDTR, false, false, false},
+        {DTR_CONTROL_HANDSHAKE, RTS_CONTROL_DISABLE, SETRTS, true, false, true},
+        {DTR_CONTROL_DISABLE, RTS_CONTROL_HANDSHAKE, SETRTS, false, false, false},
+        {DTR_CONTROL_DISABLE, RTS_CONTROL_TOGGLE, CLRRTS, false, false, false},
+    };
+    for (const auto& entry : cases) {
+        const std::string name = "DTR control " + std::to_string(entry.dtrControl) + ", RTS control " +
+                                 std::to_string(entry.rtsControl) + ", function " + std::to_string(entry.function);
+        const HANDLE port = OpenPort(L"COM2:");
+        ASSERT_NE(INVALID_HANDLE_VALUE, port) << name;
+        DCB state = {};
+        ASSERT_TRUE(serial::GetCommState(port, &state));
+        state.fDtrControl = entry.dtrControl;
+        state.fRtsControl = entry.rtsControl;
+        ASSERT_TRUE(serial::SetCommState(port, &state)) << name;
+        SetLastError(0);
+        EXPECT_EQ(entry.carriedOut, serial::EscapeCommFunction(port, entry.function) != FALSE) << name;
+        if (!entry.carriedOut) {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << name;
+        }
+        serial::PortRecord record;
+        ASSERT_TRUE(serial::InspectPort(port, &record));
+        EXPECT_EQ(entry.dtrRaised, record.dtrRaised) << name;
+        EXPECT_EQ(entry.rtsRaised, record.rtsRaised) << name;
+        EXPECT_EQ((std::vector<DWORD>{entry.function}), record.lineRequests) << name;
+        ASSERT_TRUE(serial::CloseHandle(port));
+        ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));  // a fresh port
+    }
+}
+
+TEST_F(SerialPorts, ABlockedCallIsReleasedFromAnotherThread) {
+    GetDurations().modemWaitMs = 20000;
+    // Long enough that only the release can end these calls.
+    const COMMTIMEOUTS patient = {0, 0, 20000, 0, 20000};
+    const std::string flooded(32 << 20, 'x');  // more than the socket buffers of both ends hold
+
+    struct Outcome {
+        BOOL result = FALSE;
+        DWORD error = 0;
+        DWORD count = 0;
+        DWORD event = 99;
+    };
+    using Call = std::function<void(HANDLE, Outcome*)>;
+    const Call waitForEvent = [](HANDLE port, Outcome* outcome) {
+        outcome->result = serial::WaitCommEvent(port, &outcome->event, nullptr);
+        outcome->error = GetLastError();
+    };
+    const Call read = [](HANDLE port, Outcome* outcome) {
+        char buffer[64];
+        outcome->result = serial::ReadFile(port, buffer, sizeof(buffer), &outcome->count, nullptr);
+        outcome->error = GetLastError();
+    };
+    const Call write = [&flooded](HANDLE port, Outcome* outcome) {
+        outcome->result =
+            serial::WriteFile(port, flooded.data(), static_cast<DWORD>(flooded.size()), &outcome->count, nullptr);
+        outcome->error = GetLastError();
+    };
+    const auto purge = [](DWORD flags) { return [flags](HANDLE port) { ASSERT_TRUE(serial::PurgeComm(port, flags)); }; };
+    const auto newMask = [](HANDLE port) { ASSERT_TRUE(serial::SetCommMask(port, EV_RXCHAR)); };
+    const auto close = [](HANDLE port) { ASSERT_TRUE(serial::CloseHandle(port)); };
+
+    const struct {
+        const char* name;
+        const char* fault;
+        Call call;
+        std::function<void(HANDLE)> otherRelease;  // ends something else: the call goes on
+        std::function<void(HANDLE)> release;
+        bool result;
+        DWORD error;
+        DWORD event;
+    } cases[] = {
+        {"a wait for an event, by a new mask", "--silent", waitForEvent, purge(PURGE_RXABORT | PURGE_TXABORT), newMask,
+         true, 0, 0},
+        {"a read, by a purge of the reads", "--silent", read, purge(PURGE_TXABORT), purge(PURGE_RXABORT), false,
+         ERROR_OPERATION_ABORTED, 99},
+        {"a write the modem does not take, by a purge of the writes", "--flood", write, purge(PURGE_RXABORT),
+         purge(PURGE_TXABORT), false, ERROR_OPERATION_ABORTED, 99},
+        {"a read, by closing the handle", "--silent", read, newMask, close, false, ERROR_OPERATION_ABORTED, 99},
+    };
+    for (const auto& entry : cases) {
+        PhoneSim modem;
+        ASSERT_TRUE(modem.Start({entry.fault}));
+        ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
+        const HANDLE port = OpenPort(L"COM2:");
+        ASSERT_NE(INVALID_HANDLE_VALUE, port) << entry.name;
+        COMMTIMEOUTS timeouts = patient;
+        ASSERT_TRUE(serial::SetCommTimeouts(port, &timeouts));
+        ASSERT_TRUE(serial::SetCommMask(port, EV_RXCHAR));
+        DWORD written = 0;
+        // The flooding modem stops reading after its first command.
+        if (std::string(entry.fault) == "--flood") {
+            ASSERT_TRUE(Write(port, "AT\r", &written));
+        }
+
+        Outcome outcome;
+        const HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::thread caller([&] {
+            entry.call(port, &outcome);
+            SetEvent(finished);
+        });
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(finished, 300)) << entry.name << " blocks";
+        entry.otherRelease(port);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(finished, 300))
+            << entry.name << " is not ended by another kind of release";
+        const ULONGLONG start = GetTickCount64();
+        entry.release(port);
+        const DWORD ended = WaitForSingleObject(finished, 5000);
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        if (ended != WAIT_OBJECT_0) serial::CloseHandle(port);  // the call would otherwise hold the test
+        caller.join();
+        CloseHandle(finished);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ended) << entry.name;
+        EXPECT_LT(elapsed, 1000u) << entry.name << " ends at its release";
+        EXPECT_EQ(entry.result, outcome.result != FALSE) << entry.name;
+        if (!entry.result) {
+            EXPECT_EQ(entry.error, outcome.error) << entry.name;
+        }
+        EXPECT_EQ(entry.event, outcome.event) << entry.name << ": a wait ended by a new mask saw no event";
+        if (std::string(entry.fault) == "--flood") {
+            EXPECT_GT(outcome.count, 0u) << entry.name << ": what was written before the modem stopped taking it";
+            EXPECT_LT(outcome.count, flooded.size()) << entry.name;
+        }
+        serial::CloseHandle(port);
+    }
 }
 
 }  // namespace

@@ -326,6 +326,9 @@ TEST_F(MethodWalkTest, ZeroWarnsThenProbesAndReportsAFailedProbe) {
     EXPECT_EQ(kTextAttentionCaption, boxes[0].caption);
     EXPECT_EQ(0x30u, boxes[0].flags);
     EXPECT_EQ(kTextCantInitializeRadio, boxes[1].text);
+    EXPECT_EQ(nullptr, boxes[1].owner);
+    EXPECT_EQ(L"", boxes[1].caption) << "no caption";
+    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[1].flags);
     EXPECT_EQ(kTextNoCellLocation, boxes[2].text);
     EXPECT_EQ(-1, context->cellMonitor->method);
     EXPECT_EQ(0, context->cellMonitor->enabled);

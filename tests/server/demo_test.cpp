@@ -1,6 +1,7 @@
 // The demo data and the walker that moves the demo people.
 #include "server/admin.h"
 #include "server/demo.h"
+#include "server/passwords.h"
 #include "server/text.h"
 
 #include "server_fixture.h"
@@ -12,16 +13,16 @@
 namespace pelmora {
 namespace {
 
-class DemoTest : public testing::ServerTest {};
+class DemoTest : public testing::EngineTest {};
 
-TEST_F(DemoTest, SeedsAMoscowWithSixPeopleThreeGroupsAndMarksOfEveryScope) {
-    ASSERT_TRUE(SeedDemo(*store_, now_));
+TEST_P(DemoTest, SeedsAMoscowWithSixPeopleThreeGroupsAndMarksOfEveryScope) {
+    ASSERT_TRUE(SeedDemo(*rules_));
     EXPECT_GE(store_->CellCount(), 60);
     std::vector<User> users = store_->ListUsers();
     ASSERT_EQ(users.size(), 6u);
     std::optional<User> demo = store_->FindUser(kDemoEmail);
     ASSERT_TRUE(demo.has_value());
-    EXPECT_EQ(demo->passHash, *PasswordHash(kDemoPassword));
+    EXPECT_TRUE(VerifyPassword(demo->passwordHash, *PasswordHash(kDemoPassword)));
     std::vector<std::string> titles;
     for (const GroupSummary& group : store_->GroupsOf(demo->id)) titles.push_back(group.title);
     EXPECT_EQ(titles, (std::vector<std::string>{"Семья", "Друзья", "Работа"}));
@@ -33,17 +34,17 @@ TEST_F(DemoTest, SeedsAMoscowWithSixPeopleThreeGroupsAndMarksOfEveryScope) {
     for (const Cell& cell : ParseCellsCsv(kDemoCellsCsv)) {
         EXPECT_EQ(cell.address.rfind("Москва, ", 0), 0u) << cell.address;
         for (const User& user : users) {
-            std::optional<Mark> mark = store_->VisibleMark(user.id, cell.key);
+            std::optional<Mark> mark = MarkSeenBy(*store_, user.id, cell.key);
             if (mark && mark->userId == user.id) scopes.insert(mark->scope);
         }
     }
     EXPECT_EQ(scopes, (std::set<int>{kScopeOwner, kScopeEverybody, kScopeMyGroups, kScopeOneGroup}));
-    EXPECT_FALSE(SeedDemo(*store_, now_)) << "a second seeding must leave the data alone";
+    EXPECT_FALSE(SeedDemo(*rules_)) << "a second seeding must leave the data alone";
     EXPECT_EQ(store_->ListUsers().size(), 6u);
 }
 
-TEST_F(DemoTest, WalkerMovesEveryoneButTheDemoAccountAlongKnownCells) {
-    SeedDemo(*store_, now_);
+TEST_P(DemoTest, WalkerMovesEveryoneButTheDemoAccountAlongKnownCells) {
+    SeedDemo(*rules_);
     DemoWalker walker(*store_, [this] { return now_.load(); });
     walker.Step();
     std::map<std::int64_t, CellKey> first;
@@ -67,8 +68,8 @@ TEST_F(DemoTest, WalkerMovesEveryoneButTheDemoAccountAlongKnownCells) {
     }
 }
 
-TEST_F(DemoTest, DemoAccountSeesItsGroupsMoving) {
-    SeedDemo(*store_, now_);
+TEST_P(DemoTest, DemoAccountSeesItsGroupsMoving) {
+    SeedDemo(*rules_);
     DemoWalker walker(*store_, [this] { return now_.load(); });
     walker.Step();
     StartServer();
@@ -85,6 +86,8 @@ TEST_F(DemoTest, DemoAccountSeesItsGroupsMoving) {
     after->Accept(&b);
     EXPECT_NE(a.Str(), b.Str()) << "places and distances change as the demo people walk";
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, DemoTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

@@ -2,6 +2,7 @@
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <map>
 
@@ -16,7 +17,7 @@ constexpr std::int64_t kManezh = 1;    // 55.7558, 37.6136
 constexpr std::int64_t kPyatnitskaya = 2;  // 55.7376, 37.6281
 constexpr std::int64_t kArbat = 3;     // 55.7497, 37.5930
 
-class VisibilityTest : public testing::ServerTest {
+class VisibilityTest : public testing::EngineTest {
 protected:
     void SetUp() override {
         AddCell(kLac, kManezh, 55.7558, 37.6136, "Москва, Манежная площадь, 1");
@@ -72,7 +73,7 @@ protected:
     std::int64_t work_ = 0;
 };
 
-TEST_F(VisibilityTest, EachVisibilityStateShowsOrHidesThePlace) {
+TEST_P(VisibilityTest, EachVisibilityStateShowsOrHidesThePlace) {
     std::string anna = Token("anna");
     Report(anna, kLac, kManezh);
     std::vector<std::string> expected = {
@@ -89,7 +90,7 @@ TEST_F(VisibilityTest, EachVisibilityStateShowsOrHidesThePlace) {
     EXPECT_EQ(Groups(anna), expected);
 }
 
-TEST_F(VisibilityTest, PrivateHoursHideOnlyMembersWhoAskedForThem) {
+TEST_P(VisibilityTest, PrivateHoursHideOnlyMembersWhoAskedForThem) {
     Report(Token("anna"), kLac, kManezh);
     for (std::time_t when : {testing::LocalTime(2024, 5, 15, 20, 0), testing::LocalTime(2024, 5, 18, 12, 0),
                              testing::LocalTime(2024, 5, 16, 7, 59)}) {
@@ -101,13 +102,13 @@ TEST_F(VisibilityTest, PrivateHoursHideOnlyMembersWhoAskedForThem) {
     }
 }
 
-TEST_F(VisibilityTest, ViewerWithoutAPositionGetsAddressesWithoutDistances) {
+TEST_P(VisibilityTest, ViewerWithoutAPositionGetsAddressesWithoutDistances) {
     std::vector<std::string> groups = Groups(Token("anna"));
     ASSERT_GE(groups.size(), 2u);
     EXPECT_EQ(groups[1], "  Борис|Москва, ул. Пятницкая, 41|<missing>");
 }
 
-TEST_F(VisibilityTest, ViewerOutsideTheGroupsNeverSeesAMemberVisibleToGroups) {
+TEST_P(VisibilityTest, ViewerOutsideTheGroupsNeverSeesAMemberVisibleToGroups) {
     std::string zoya = Token("zoya");
     Report(zoya, kLac, kArbat);
     std::vector<std::string> expected = {
@@ -119,7 +120,7 @@ TEST_F(VisibilityTest, ViewerOutsideTheGroupsNeverSeesAMemberVisibleToGroups) {
     EXPECT_EQ(reply.find("Вера"), std::string::npos);
 }
 
-TEST_F(VisibilityTest, UserWithoutGroupsGetsAnEmptyList) {
+TEST_P(VisibilityTest, UserWithoutGroupsGetsAnEmptyList) {
     std::int64_t loner = AddUser("loner@example.org", "secret", "Одиночка");
     (void)loner;
     auto reply = Request("ineed", "token=" + Login("loner@example.org", "secret") + "&group_list=1");
@@ -127,7 +128,7 @@ TEST_F(VisibilityTest, UserWithoutGroupsGetsAnEmptyList) {
     EXPECT_EQ(testing::ElementAt(reply.get(), "ineed/groups/group"), nullptr);
 }
 
-TEST_F(VisibilityTest, OwnMarkBeatsAPublicOneAndOthersSeeTheirOwn) {
+TEST_P(VisibilityTest, OwnMarkBeatsAPublicOneAndOthersSeeTheirOwn) {
     std::string anna = Token("anna");
     std::string boris = Token("boris");
     std::string cafe = TextAt(SaveMark(boris, kLac, kManezh, 1, "Кафе").get(), "itake/id");
@@ -147,7 +148,7 @@ TEST_F(VisibilityTest, OwnMarkBeatsAPublicOneAndOthersSeeTheirOwn) {
     EXPECT_EQ(groups[1], "  Борис|Дом|0.0");
 }
 
-TEST_F(VisibilityTest, GroupMarksShowOnlyToThatGroupAndMyGroupsMarksToGroupmates) {
+TEST_P(VisibilityTest, GroupMarksShowOnlyToThatGroupAndMyGroupsMarksToGroupmates) {
     std::string boris = Token("boris");
     SaveMark(boris, kLac, kArbat, 3, "Семейное место", family_);
     SaveMark(boris, kLac, kPyatnitskaya, 2, "Двор");
@@ -163,7 +164,7 @@ TEST_F(VisibilityTest, GroupMarksShowOnlyToThatGroupAndMyGroupsMarksToGroupmates
     EXPECT_EQ(TextAt(stranger.get(), "isee/sint/sint_title"), "<missing>");
 }
 
-TEST_F(VisibilityTest, SecondSaveAtTheSameCellReplacesTheMark) {
+TEST_P(VisibilityTest, SecondSaveAtTheSameCellReplacesTheMark) {
     std::string anna = Token("anna");
     std::string first = TextAt(SaveMark(anna, kLac, kManezh, 0, "Работа").get(), "itake/id");
     std::string second = TextAt(SaveMark(anna, kLac, kManezh, 1, "Старая работа").get(), "itake/id");
@@ -176,6 +177,84 @@ TEST_F(VisibilityTest, SecondSaveAtTheSameCellReplacesTheMark) {
     EXPECT_NE(elsewhere, first);
     EXPECT_EQ(store_->MarkCount(), 2);
 }
+
+// One rule for both: what "ineed" tells the phone and what GET /api/v1/groups tells the web, member
+// by member, are the same people in the same places, whatever the viewer's and the members' states.
+TEST_P(VisibilityTest, PhoneAndWebSeeTheSameMembersAndPlaces) {
+    SaveMark(Token("boris"), kLac, kPyatnitskaya, 3, "Семейное место", family_);
+    SaveMark(Token("egor"), kLac, kArbat, 0, "Тайник");
+    Place("zhanna", kArbat);
+    struct Case {
+        const char* viewer;
+        int viewerVisibility;
+        std::time_t when;
+        const char* note;
+    };
+    const std::time_t noon = testing::LocalTime(2024, 5, 15, 12, 0);
+    const std::time_t evening = testing::LocalTime(2024, 5, 15, 20, 0);
+    const Case cases[] = {
+        {"anna", kVisibleToAll, noon, "a viewer visible to all"},
+        {"anna", kVisibleToGroups, noon, "a viewer visible to groups"},
+        {"anna", kInvisible, noon, "an invisible viewer"},
+        {"anna", kSwitchedOff, noon, "a viewer switched off"},
+        {"anna", kVisibleToAll, evening, "private hours"},
+        {"zhanna", kVisibleToAll, noon, "outside the family: no scope-3 name"},
+        {"zoya", kVisibleToAll, noon, "a viewer of one group"},
+    };
+    for (const Case& c : cases) {
+        now_ = c.when;
+        store_->SetVisibility(id_[c.viewer], c.viewerVisibility);
+        std::string token = Token(c.viewer);
+        Report(token, kLac, kManezh);
+        // Phone: group id, member id, address, distance.
+        std::vector<std::string> phone;
+        auto reply = Request("ineed", "token=" + token + "&group_list=1");
+        for (const TiXmlElement* group = testing::ElementAt(reply.get(), "ineed/groups/group"); group;
+             group = group->NextSiblingElement()) {
+            for (const TiXmlElement* user = testing::ElementAt(group, "users/user"); user;
+                 user = user->NextSiblingElement()) {
+                std::string address = TextAt(user, "address");
+                std::string distance = TextAt(user, "distance");
+                phone.push_back(TextAt(group, "group_id") + " " + TextAt(user, "user_id") + " " + TextAt(user, "name") +
+                                "|" + (address == "<missing>" ? "null" : address) + "|" +
+                                (distance == "<missing>" ? "null" : distance));
+            }
+        }
+        // Web: the same from the API.
+        std::vector<std::string> web;
+        testing::HttpReply answer = Web("GET", "/api/v1/groups", "", ApiToken(std::string(c.viewer) + "@example.org", "secret"));
+        ASSERT_EQ(answer.status, 200) << answer.body;
+        for (const auto& group : nlohmann::json::parse(answer.body)) {
+            for (const auto& member : group["members"]) {
+                char distance[32] = "null";
+                if (!member["distance_km"].is_null()) {
+                    std::snprintf(distance, sizeof distance, "%.1f", member["distance_km"].get<double>());
+                }
+                web.push_back(std::to_string(group["id"].get<std::int64_t>()) + " " +
+                              std::to_string(member["id"].get<std::int64_t>()) + " " + member["name"].get<std::string>() +
+                              "|" + (member["address"].is_null() ? "null" : member["address"].get<std::string>()) + "|" +
+                              distance);
+                EXPECT_EQ(member["lat"].is_null(), member["address"].is_null()) << c.note;
+            }
+        }
+        EXPECT_EQ(phone, web) << c.note;
+        EXPECT_FALSE(phone.empty()) << c.note;
+    }
+    // The cases above do reach every branch of the rule.
+    now_ = noon;
+    std::string anna = Token("anna");
+    std::vector<std::string> seen = Groups(anna);
+    EXPECT_EQ(seen[1], "  Борис|Семейное место|2.2") << "the scope-3 mark's name for the family";
+    EXPECT_EQ(seen[3], "  Глеб|<missing>|<missing>") << "invisible";
+    now_ = evening;
+    EXPECT_EQ(Groups(anna)[7], "  Егор|<missing>|<missing>") << "private hours";
+    now_ = noon;
+    std::vector<std::string> zhanna = Groups(Token("zhanna"));
+    EXPECT_EQ(zhanna[1], "  Анна|Москва, Манежная площадь, 1|0.0");
+    EXPECT_EQ(zhanna[2], "  Борис|Москва, ул. Пятницкая, 41|2.2") << "outside the family the cell's address";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, VisibilityTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

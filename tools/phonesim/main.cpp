@@ -49,7 +49,7 @@ public:
 
     void Serve(int connection) {
         Connected();
-        phonesim::ModemSession session(options_.modem);
+        phonesim::ModemSession session(options_.modem, &run_);
         if (options_.modem.fault != phonesim::Fault::HangUp) Converse(connection, session);
         close(connection);
         Disconnected();
@@ -105,6 +105,7 @@ private:
     }
 
     const phonesim::Options& options_;
+    phonesim::ModemRun run_;
     const Clock::time_point start_;
     std::ofstream log_;
     std::mutex logLock_;

@@ -127,6 +127,10 @@ ModemOutput ModemSession::Receive(const char* bytes, std::size_t length, double 
             return output;
         }
         output.bytes += Answer(line, elapsed);
+        if (hangingUp_) {
+            output.hangUp = true;
+            return output;
+        }
     }
     return output;
 }
@@ -148,7 +152,10 @@ std::string ModemSession::Answer(const std::string& line, double elapsed) {
         return ok;
     }
     if (body == "+CREG=?") return Framed("+CREG: (0-2)") + ok;
-    if (body == "+CREG?") return RegistrationReply(elapsed) + ok;
+    if (body == "+CREG?") {
+        const std::string reply = RegistrationReply(elapsed);
+        return hangingUp_ ? reply : reply + ok;
+    }
     if (body.size() == 7 && body.compare(0, 6, "+CREG=") == 0 && body[6] >= '0' && body[6] <= '2') {
         registrationMode_ = body[6] - '0';
         return ok;
@@ -158,6 +165,10 @@ std::string ModemSession::Answer(const std::string& line, double elapsed) {
 
 std::string ModemSession::RegistrationReply(double elapsed) {
     ++queries_;
+    if (++run_->registrationQueries == settings_.hangUpAtQuery) {
+        hangingUp_ = true;
+        return {};
+    }
     const std::string name = settings_.fault == Fault::NoCreg ? "+CGREG: " : "+CREG: ";
     const std::string mode = std::to_string(registrationMode_);
     if (settings_.unregisteredEvery > 0 && queries_ % settings_.unregisteredEvery == 0) {

@@ -2,6 +2,7 @@
 // of cells the phone travels, and the faults a test can ask for.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,6 +39,12 @@ struct ModemSettings {
     std::vector<RouteStop> route;  // never empty
     Fault fault = Fault::None;
     int unregisteredEvery = 0;  // every Nth registration query finds no network (0: never)
+    int hangUpAtQuery = 0;      // hang up instead of answering the Nth registration query of the run (0: never)
+};
+
+// What the connections of one simulator count together.
+struct ModemRun {
+    std::atomic<int> registrationQueries{0};
 };
 
 // What the connection does after some bytes came in.
@@ -54,7 +61,9 @@ std::string Noise(std::size_t length, std::uint32_t* seed);
 // verbose form of 3GPP TS 27.007 ("\r\n" around each line).
 class ModemSession {
 public:
-    explicit ModemSession(const ModemSettings& settings) : settings_(settings) {}
+    // `run` is shared with the simulator's other connections; without one the session counts alone.
+    explicit ModemSession(const ModemSettings& settings, ModemRun* run = nullptr)
+        : settings_(settings), run_(run != nullptr ? run : &ownRun_) {}
 
     // Takes received bytes; `elapsed` is seconds since the simulator started (it picks the route stop).
     ModemOutput Receive(const char* bytes, std::size_t length, double elapsed);
@@ -64,6 +73,9 @@ private:
     std::string RegistrationReply(double elapsed);
 
     const ModemSettings& settings_;
+    ModemRun ownRun_;
+    ModemRun* run_;
+    bool hangingUp_ = false;  // the command just read is answered by hanging up
     std::string line_;
     bool echo_ = true;
     int registrationMode_ = 0;  // +CREG=<n>: 2 adds the location area code and the cell identity

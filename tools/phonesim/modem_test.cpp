@@ -108,6 +108,29 @@ TEST(ModemSession, EveryNthQueryFindsNoNetwork) {
     EXPECT_NE(std::string::npos, Say(session, "AT+CREG?\r").find("+CREG: 2,1,\"1A2B\""));
 }
 
+TEST(ModemSession, HangsUpAtTheNthQueryOfTheWholeRun) {
+    ModemSettings settings = OneCell(0x1A2B, 0x3C4D);
+    settings.hangUpAtQuery = 3;
+    ModemRun run;
+    const std::string query = "AT+CREG?\r";
+    const std::string answer = "AT+CREG?\r\r\n+CREG: 2,1,\"1A2B\",\"3C4D\"\r\n\r\nOK\r\n";
+    ModemSession first(settings, &run);
+    Say(first, "AT+CREG=2\r");
+    EXPECT_EQ(answer, Say(first, query)) << "query 1";
+    ModemSession second(settings, &run);
+    Say(second, "AT+CREG=2\r");
+    EXPECT_EQ(answer, Say(second, query)) << "query 2, on another connection";
+    const ModemOutput hangUp = second.Receive(query.data(), query.size(), 0);
+    EXPECT_EQ(query, hangUp.bytes) << "query 3: the echo, then nothing";
+    EXPECT_TRUE(hangUp.hangUp);
+    ModemSession third(settings, &run);
+    Say(third, "AT+CREG=2\r");
+    const ModemOutput later = third.Receive(query.data(), query.size(), 0);
+    EXPECT_EQ(answer, later.bytes) << "query 4 is answered again";
+    EXPECT_FALSE(later.hangUp);
+    EXPECT_FALSE(third.Receive("AT\r", 3, 0).hangUp) << "other commands never hang up";
+}
+
 TEST(Noise, NeverHoldsCregNorQuotes) {
     std::uint32_t seed = 7;
     const std::string noise = Noise(100000, &seed);

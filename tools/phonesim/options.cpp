@@ -13,6 +13,14 @@ bool ParseNumber(const std::string& text, double* value) {
     return !text.empty() && *end == '\0' && std::isfinite(*value) && *value >= 0;
 }
 
+// A whole number from 1, as the counting switches take.
+bool ParseCount(const std::string& text, int* count) {
+    double number = 0;
+    if (!ParseNumber(text, &number) || number < 1 || number != std::floor(number) || number > 1e6) return false;
+    *count = static_cast<int>(number);
+    return true;
+}
+
 bool ParsePort(const std::string& text, unsigned short* port) {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     const long number = std::strtol(text.c_str(), nullptr, 10);
@@ -90,12 +98,13 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
                 return false;
             }
             options->modem.route = {cell};
-        } else if (argument == "--unregistered-every") {
-            if (!ParseNumber(value, &number) || number < 1 || number != std::floor(number) || number > 1e6) {
-                *error = "--unregistered-every expects a whole number from 1";
+        } else if (argument == "--unregistered-every" || argument == "--hang-up-at-query") {
+            int* count = argument == "--unregistered-every" ? &options->modem.unregisteredEvery
+                                                            : &options->modem.hangUpAtQuery;
+            if (!ParseCount(value, count)) {
+                *error = argument + " expects a whole number from 1";
                 return false;
             }
-            options->modem.unregisteredEvery = static_cast<int>(number);
         } else if (argument == "--bind") {
             options->bindAddress = value;
         } else if (argument == "--log") {
@@ -142,6 +151,8 @@ std::string Usage() {
            "  --drop                   hang up right after echoing the first command\n"
            "  --hang-up                hang up every connection as soon as it is accepted\n"
            "  --unregistered-every N   every Nth AT+CREG? finds no network (+CREG: 2,0)\n"
+           "  --hang-up-at-query N     hang up instead of answering the Nth AT+CREG? of the run,\n"
+           "                           counted over all connections; later connections are answered\n"
            "\n"
            "Running:\n"
            "  --bind ADDRESS           listen on ADDRESS (default 127.0.0.1)\n"

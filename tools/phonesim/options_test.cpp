@@ -9,7 +9,7 @@ TEST(Options, PortsCellAndSwitches) {
     Options options;
     std::string error;
     ASSERT_TRUE(ParseOptions({"7020", "0", "--cell", "00C1,FFFF", "--garbage", "--log", "/tmp/bytes", "--ready-file",
-                              "/tmp/ports", "--idle-exit", "2.5", "--unregistered-every", "3"},
+                              "/tmp/ports", "--idle-exit", "2.5", "--unregistered-every", "3", "--hang-up-at-query", "4"},
                              &options, &error))
         << error;
     ASSERT_EQ(2u, options.ports.size());
@@ -23,6 +23,7 @@ TEST(Options, PortsCellAndSwitches) {
     EXPECT_EQ("/tmp/ports", options.readyFile);
     EXPECT_EQ(2.5, options.idleExitSeconds);
     EXPECT_EQ(3, options.modem.unregisteredEvery);
+    EXPECT_EQ(4, options.modem.hangUpAtQuery);
     EXPECT_EQ("127.0.0.1", options.bindAddress);
 }
 
@@ -48,6 +49,8 @@ TEST(Options, RefusesWhatMakesNoSense) {
     EXPECT_EQ("--route needs a value", error);
     EXPECT_FALSE(ParseOptions({"7020", "--cell", "1A2B"}, &options, &error));
     EXPECT_FALSE(ParseOptions({"7020", "--unregistered-every", "0"}, &options, &error));
+    EXPECT_FALSE(ParseOptions({"7020", "--hang-up-at-query", "1.5"}, &options, &error));
+    EXPECT_EQ("--hang-up-at-query expects a whole number from 1", error);
     EXPECT_FALSE(ParseOptions({"7020", "--frobnicate", "1"}, &options, &error));
     EXPECT_EQ("unknown option --frobnicate", error);
 }
@@ -59,7 +62,7 @@ TEST(Options, HelpNamesEverySwitch) {
     EXPECT_TRUE(options.help);
     const std::string usage = Usage();
     for (const char* word : {"AT+CREG=2", "AT+CREG?", "--route", "--cell", "--silent", "--garbage", "--no-creg",
-                             "--flood", "--drop", "--hang-up", "--unregistered-every", "--bind", "--log",
+                             "--flood", "--drop", "--hang-up", "--unregistered-every", "--hang-up-at-query", "--bind", "--log",
                              "--ready-file", "--idle-exit", "--help"}) {
         EXPECT_NE(std::string::npos, usage.find(word)) << word;
     }

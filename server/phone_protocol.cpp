@@ -1,4 +1,4 @@
-#include "server/service.h"
+#include "server/phone_protocol.h"
 
 #include "server/places.h"
 
@@ -90,40 +90,35 @@ std::int64_t NetworkCode(const FormFields& form) {
     return Number(form, "mnc", 0, 999);
 }
 
-// The first of the report's cells that the store knows, for the address line of a place.
-std::optional<Cell> AddressCell(Store& store, const Position& position) {
-    for (const CellKey& key : position.cells) {
-        if (std::optional<Cell> cell = store.FindCell(key)) return cell;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
-std::time_t SystemClock() {
-    return std::time(nullptr);
+bool IsPhoneRequestKind(std::string_view kind) {
+    for (const char* known : {"hand", "config", "isee", "itake", "cancel", "ineed"}) {
+        if (kind == known) return true;
+    }
+    return false;
 }
 
-Service::Service(Store& store, Clock clock) : store_(store), clock_(std::move(clock)) {}
+PhoneProtocol::PhoneProtocol(Rules& rules) : rules_(rules), store_(rules.store) {}
 
-Outcome Service::Error(int code, const std::string& description) {
+Outcome PhoneProtocol::Error(int code, const std::string& description) {
     Reply reply("error");
     Reply::Add(reply.root(), "code", code);
     Reply::Add(reply.root(), "description", description);
     return Outcome{reply.Print(), "-", "error " + std::to_string(code)};
 }
 
-Outcome Service::Handle(std::string_view kind, std::string_view body) {
+Outcome PhoneProtocol::Handle(std::string_view kind, std::string_view body, const std::string& client) {
     try {
-        return Dispatch(kind, body);
+        return Dispatch(kind, body, client);
     } catch (const BadRequest& bad) {
         return Error(400, bad.description);
     } catch (const Unauthorized&) {
         return Error(401, kUnauthorizedText);
     } catch (const DatabaseError& error) {
-        Outcome outcome = error.code() == SQLITE_BUSY || error.code() == SQLITE_LOCKED ? Error(503, kBusyText)
-                                                                                       : Error(500, kInternalErrorText);
+        Outcome outcome = error.Transient() ? Error(503, kBusyText) : Error(500, kInternalErrorText);
         outcome.result += std::string(" (") + error.what() + ")";
+        outcome.databaseFailed = true;
         return outcome;
     } catch (const std::exception& error) {
         Outcome outcome = Error(500, kInternalErrorText);
@@ -132,9 +127,9 @@ Outcome Service::Handle(std::string_view kind, std::string_view body) {
     }
 }
 
-Outcome Service::Dispatch(std::string_view kind, std::string_view body) {
+Outcome PhoneProtocol::Dispatch(std::string_view kind, std::string_view body, const std::string& client) {
     FormFields form = FormFields::Parse(body);
-    if (kind == "hand") return Hand(form);
+    if (kind == "hand") return Hand(form, client);
     if (kind == "config") return Config(form);
     if (kind == "isee") return Isee(form);
     if (kind == "itake") return Itake(form);
@@ -143,17 +138,15 @@ Outcome Service::Dispatch(std::string_view kind, std::string_view body) {
     throw BadRequest{std::string(kBadRequestText) + ": неизвестный вид запроса"};
 }
 
-User Service::Authenticate(const FormFields& form) {
+User PhoneProtocol::Authenticate(const FormFields& form) {
     const std::string* token = form.Find("token");
     if (!token) throw Unauthorized{};
-    std::optional<std::int64_t> userId = store_.SessionUser(*token, clock_(), store_.Settings().tokenLifetime);
-    if (!userId) throw Unauthorized{};
-    std::optional<User> user = store_.GetUser(*userId);
+    std::optional<User> user = rules_.accounts.Authenticate(*token);
     if (!user) throw Unauthorized{};
     return *user;
 }
 
-Outcome Service::Hand(const FormFields& form) {
+Outcome PhoneProtocol::Hand(const FormFields& form, const std::string& client) {
     std::int64_t clientId = Number(form, "client_id", INT32_MIN, INT32_MAX);
     std::int64_t clientVersion = Number(form, "client_ver", INT32_MIN, INT32_MAX);
     std::string email = NormaliseEmailFromPhone(Required(form, "user_id"));
@@ -171,12 +164,18 @@ Outcome Service::Hand(const FormFields& form) {
         Reply::Add(root, "status", 3);
         return Done(reply, email, "status 3");
     }
-    for (char& c : hash) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::optional<User> user = store_.FindUser(email);
-    if (!user || hash != user->passHash) {
+    // A wrong address or password, too many failures, a disabled account: the phone has one answer.
+    std::optional<Session> session;
+    try {
+        session = rules_.accounts.LogIn(email, hash, client, "phone");
+    } catch (const Refusal& refusal) {
         Reply::Add(root, "status", 1);
-        return Done(reply, email, "status 1");
+        const char* why = refusal.kind() == RefusalKind::kThrottled   ? "status 1 (throttled)"
+                          : refusal.kind() == RefusalKind::kForbidden ? "status 1 (disabled)"
+                                                                      : "status 1";
+        return Done(reply, email, why);
     }
+    std::optional<User> user = session->user;
 
     store_.UpdateTerminal(user->id, Text(form, "terminal_model"), Text(form, "terminal_firmver"),
                           Text(form, "user_subid"));
@@ -185,7 +184,7 @@ Outcome Service::Hand(const FormFields& form) {
         store_.SetName(user->id, name);
         user->name = name;
     }
-    std::string token = store_.OpenSession(user->id, clock_(), settings.tokenLifetime);
+    const std::string& token = session->token;
 
     Reply::Add(root, "status", 0);
     if (!settings.updateUrl.empty()) Reply::Add(root, "updateurl", settings.updateUrl);
@@ -205,7 +204,7 @@ Outcome Service::Hand(const FormFields& form) {
     return Done(reply, email, "ok");
 }
 
-Outcome Service::Config(const FormFields& form) {
+Outcome PhoneProtocol::Config(const FormFields& form) {
     User user = Authenticate(form);
     Reply reply("config");
     TiXmlElement* root = reply.root();
@@ -262,7 +261,7 @@ Outcome Service::Config(const FormFields& form) {
     return Done(reply, user.email, "ok");
 }
 
-Outcome Service::Isee(const FormFields& form) {
+Outcome PhoneProtocol::Isee(const FormFields& form) {
     User user = Authenticate(form);
     std::int64_t mnc = NetworkCode(form);
     CellKey cells[3] = {
@@ -271,11 +270,11 @@ Outcome Service::Isee(const FormFields& form) {
         {mnc, CellNumber(form, "lac2"), CellNumber(form, "cid2")},
     };
     std::int64_t delta = form.Has("delta") ? Number(form, "delta", INT32_MIN, INT32_MAX) : 0;
-    store_.RecordReport(user.id, cells, delta, clock_());
+    store_.RecordReport(user.id, cells, delta, rules_.clock());
 
     Position position;
     for (int i = 0; i < 3; ++i) position.cells[i] = cells[i];
-    std::optional<Mark> mark = store_.VisibleMark(user.id, cells[0]);
+    std::optional<Mark> mark = MarkSeenBy(store_, user.id, cells[0]);
     std::optional<Cell> cell = AddressCell(store_, position);
 
     Reply reply("isee");
@@ -300,7 +299,7 @@ Outcome Service::Isee(const FormFields& form) {
     return Done(reply, user.email, "ok");
 }
 
-Outcome Service::Itake(const FormFields& form) {
+Outcome PhoneProtocol::Itake(const FormFields& form) {
     User user = Authenticate(form);
     Mark mark;
     mark.userId = user.id;
@@ -308,75 +307,55 @@ Outcome Service::Itake(const FormFields& form) {
     mark.scope = static_cast<int>(Number(form, "sint_scope", kScopeOwner, kScopeOneGroup));
     if (mark.scope == kScopeOneGroup) {
         mark.groupId = Number(form, "sint_scope_group", 1, INT64_MAX);
-        if (!store_.IsMember(*mark.groupId, user.id)) {
-            throw BadRequest{std::string(kBadRequestText) + ": вы не состоите в этой группе"};
-        }
     }
     mark.title = Text(form, "sint_title");
     mark.street = Text(form, "sint_address_street");
     mark.number = Text(form, "sint_address_number");
     mark.build = Text(form, "sint_address_build");
     mark.tags = Text(form, "sint_tags");
-    std::int64_t id = store_.SaveMark(mark, clock_());
+    std::int64_t id = 0;
+    try {
+        id = rules_.marks.Save(mark);
+    } catch (const Refusal& refusal) {
+        throw BadRequest{std::string(kBadRequestText) + ": " + refusal.what()};
+    }
 
     Reply reply("itake");
     Reply::Add(reply.root(), "id", id);
     return Done(reply, user.email, "ok");
 }
 
-Outcome Service::Cancel(const FormFields& form) {
+Outcome PhoneProtocol::Cancel(const FormFields& form) {
     User user = Authenticate(form);
     std::int64_t id = Number(form, "sint_id", INT64_MIN, INT64_MAX);
-    bool deleted = store_.DeleteMark(user.id, id);
+    bool deleted = true;
+    try {
+        rules_.marks.Delete(user.id, id);
+    } catch (const Refusal&) {
+        deleted = false;
+    }
     Reply reply("cancel");
     Reply::Add(reply.root(), "status", deleted ? 0 : 1);
     return Done(reply, user.email, deleted ? "ok" : "status 1");
 }
 
-Outcome Service::Ineed(const FormFields& form) {
+Outcome PhoneProtocol::Ineed(const FormFields& form) {
     User viewer = Authenticate(form);
-    std::time_t now = clock_();
-    std::optional<Position> viewerPosition = store_.PositionOf(viewer.id);
-
-    // What the viewer may see of each member, worked out once even for a member of several groups.
-    struct Seen {
-        std::string address;
-        std::string distance;
-    };
-    std::map<std::int64_t, Seen> seen;
-    auto look = [&](const User& member) -> const Seen& {
-        auto found = seen.find(member.id);
-        if (found != seen.end()) return found->second;
-        Seen what;
-        bool hidden = member.visibility == kInvisible || member.visibility == kSwitchedOff ||
-                      (member.privateTime != 0 && IsPrivateHour(now));
-        std::optional<Position> position = hidden ? std::nullopt : store_.PositionOf(member.id);
-        if (position) {
-            what.address =
-                DescribePlace(store_.VisibleMark(viewer.id, position->cells[0]), AddressCell(store_, *position));
-            if (position->where && viewerPosition && viewerPosition->where) {
-                what.distance = FormatDistance(DistanceKm(*viewerPosition->where, *position->where));
-            }
-        }
-        return seen.emplace(member.id, what).first->second;
-    };
-
     Reply reply("ineed");
     TiXmlElement* groups = Reply::Add(reply.root(), "groups", std::string());
-    for (const GroupSummary& group : store_.GroupsOf(viewer.id)) {
+    for (const GroupView& view : SeeGroups(store_, viewer, rules_.clock())) {
         TiXmlElement* element = Reply::Add(groups, "group", std::string());
-        Reply::Add(element, "title", group.title);
-        Reply::Add(element, "group_id", group.id);
-        Reply::Add(element, "count", group.memberCount);
+        Reply::Add(element, "title", view.group.title);
+        Reply::Add(element, "group_id", view.group.id);
+        Reply::Add(element, "count", view.group.memberCount);
         TiXmlElement* users = Reply::Add(element, "users", std::string());
-        for (const User& member : store_.MembersOf(group.id)) {
-            if (member.id == viewer.id) continue;
+        for (const PersonView& member : view.members) {
             TiXmlElement* user = Reply::Add(users, "user", std::string());
             Reply::Add(user, "user_id", member.id);
-            Reply::Add(user, "name", member.name.empty() ? member.email : member.name);
-            const Seen& what = look(member);
-            if (!what.address.empty()) Reply::Add(user, "address", what.address);
-            if (!what.distance.empty()) Reply::Add(user, "distance", what.distance);
+            Reply::Add(user, "name", member.name);
+            if (!member.place) continue;
+            if (!member.place->address.empty()) Reply::Add(user, "address", member.place->address);
+            if (member.place->distance) Reply::Add(user, "distance", *member.place->distance);
         }
     }
     return Done(reply, viewer.email, "ok");

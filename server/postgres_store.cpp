@@ -157,6 +157,53 @@ CREATE TABLE login_failures(
 CREATE INDEX login_failures_by_address ON login_failures(address, failed_at);
 CREATE INDEX login_failures_by_client ON login_failures(client, failed_at);
 )sql",
+    // 2: a country (mcc) with every cell, the cells before it taken for Russia's; where each address
+    // came from and the asking for those still missing; cells the phones met that nobody has; the
+    // geocoder's answers by point, its one turn among servers; secrets of the database.
+    R"sql(
+ALTER TABLE cells ADD COLUMN mcc BIGINT NOT NULL DEFAULT 250;
+ALTER TABLE cells ALTER COLUMN mcc DROP DEFAULT;
+ALTER TABLE cells DROP CONSTRAINT cells_pkey;
+ALTER TABLE cells ADD PRIMARY KEY(mcc, mnc, lac, cid);
+ALTER TABLE cells ADD COLUMN address_source INTEGER NOT NULL DEFAULT 0;
+UPDATE cells SET address_source = 1 WHERE address <> '';
+ALTER TABLE cells ADD COLUMN geocode_wanted_at BIGINT;
+ALTER TABLE cells ADD COLUMN geocode_after BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE cells ADD COLUMN geocode_failures INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX cells_wanted ON cells(geocode_wanted_at) WHERE geocode_wanted_at IS NOT NULL;
+CREATE TABLE missing_cells(
+    mcc BIGINT NOT NULL,
+    mnc BIGINT NOT NULL,
+    lac BIGINT NOT NULL,
+    cid BIGINT NOT NULL,
+    first_seen BIGINT NOT NULL,
+    last_seen BIGINT NOT NULL,
+    reports BIGINT NOT NULL,
+    PRIMARY KEY(mcc, mnc, lac, cid));
+CREATE TABLE missing_cell_phones(
+    mcc BIGINT NOT NULL,
+    mnc BIGINT NOT NULL,
+    lac BIGINT NOT NULL,
+    cid BIGINT NOT NULL,
+    phone TEXT NOT NULL,
+    PRIMARY KEY(mcc, mnc, lac, cid, phone),
+    FOREIGN KEY(mcc, mnc, lac, cid) REFERENCES missing_cells(mcc, mnc, lac, cid) ON DELETE CASCADE);
+CREATE TABLE geocoded_places(
+    lat_key BIGINT NOT NULL,
+    lon_key BIGINT NOT NULL,
+    address TEXT NOT NULL,
+    fetched_at BIGINT NOT NULL,
+    PRIMARY KEY(lat_key, lon_key));
+CREATE TABLE geocoder_turn(
+    id INTEGER PRIMARY KEY CHECK(id = 1),
+    holder TEXT NOT NULL,
+    until_ms BIGINT NOT NULL,
+    next_ms BIGINT NOT NULL);
+INSERT INTO geocoder_turn(id, holder, until_ms, next_ms) VALUES(1, '', 0, 0);
+CREATE TABLE secrets(
+    name TEXT PRIMARY KEY,
+    value TEXT NOT NULL);
+)sql",
 };
 
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == PostgresStore::kSchemaVersion,

@@ -153,7 +153,7 @@ TEST_P(AdminTest, CellImportIsAllOrNothing) {
     auto good = WriteFile("good.csv", "1,7701,10101,55.7558,37.6136,\"Москва, Манежная площадь, 1\"\n"
                                       "1,7701,10102,55.7579,37.6112,\"Москва, ул. Тверская, 7\"\n");
     EXPECT_EQ(Run({"cell", "import", good.string()}), "2 cells imported\n");
-    EXPECT_EQ(store_->FindCell({1, 7701, 10102})->address, "Москва, ул. Тверская, 7");
+    EXPECT_EQ(store_->FindCell(kDefaultCountryCode, {1, 7701, 10102})->address, "Москва, ул. Тверская, 7");
     auto bad = WriteFile("bad.csv", "1,7701,10103,55.7,37.6,fine\n1,7701,10104,x,37.6,broken\n");
     EXPECT_THROW(Run({"cell", "import", bad.string()}), StoreError);
     EXPECT_EQ(store_->CellCount(), 2);

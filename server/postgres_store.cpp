@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <tuple>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -396,6 +398,40 @@ private:
     std::unique_ptr<PostgresConnection> connection_;
 };
 
+// The columns of cells as arrays in PostgreSQL's text form: {1,2,3}, {"a","b"}.
+struct CellArrays {
+    std::string mcc, mnc, lac, cid, lat, lon, address;
+
+    void Add(const Cell& cell) {
+        Number(mcc, std::to_string(cell.mcc));
+        Number(mnc, std::to_string(cell.key.mnc));
+        Number(lac, std::to_string(cell.key.lac));
+        Number(cid, std::to_string(cell.key.cid));
+        Number(lat, Real(cell.lat));
+        Number(lon, Real(cell.lon));
+        address += address.empty() ? "{\"" : ",\"";
+        for (char c : cell.address) {
+            if (c == '"' || c == '\\') address += '\\';
+            address += c;
+        }
+        address += '"';
+    }
+    void Close() {
+        for (std::string* array : {&mcc, &mnc, &lac, &cid, &lat, &lon, &address}) *array += '}';
+    }
+
+private:
+    static void Number(std::string& array, const std::string& number) {
+        array += array.empty() ? "{" : ",";
+        array += number;
+    }
+    static std::string Real(double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", value);
+        return text;
+    }
+};
+
 std::string PercentDecode(const std::string& text) {
     std::string decoded;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -568,6 +604,40 @@ void PostgresStore::Backup(const std::string& file) {
         throw StoreError("pg_dump failed; nothing was written to " + file);
     }
     std::filesystem::rename(partial, file);
+}
+
+CellImportCounts PostgresStore::ImportCells(const std::vector<Cell>& cells) {
+    constexpr std::size_t kCellsPerStatement = 5000;
+    // A statement may name a cell only once: a cell's second row goes into a later round, so that
+    // every row meets what the row before it left, as one row at a time would.
+    std::vector<std::vector<const Cell*>> rounds;
+    std::map<std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t>, std::size_t> named;
+    for (const Cell& cell : cells) {
+        std::size_t round = named[{cell.mcc, cell.key.mnc, cell.key.lac, cell.key.cid}]++;
+        if (round == rounds.size()) rounds.emplace_back();
+        rounds[round].push_back(&cell);
+    }
+    return Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
+        CellImportCounts counts;
+        for (const std::vector<const Cell*>& round : rounds) {
+            for (std::size_t start = 0; start < round.size(); start += kCellsPerStatement) {
+                std::size_t end = std::min(round.size(), start + kCellsPerStatement);
+                CellArrays arrays;
+                for (std::size_t i = start; i < end; ++i) arrays.Add(*round[i]);
+                arrays.Close();
+                std::int64_t changed = 0;
+                Rows rows = connection.Run(CellArraysStatement(), {arrays.mcc, arrays.mnc, arrays.lac, arrays.cid,
+                                                                   arrays.lat, arrays.lon, arrays.address});
+                while (rows.Next()) {
+                    ++changed;
+                    ++(rows.Int(0) ? counts.added : counts.updated);
+                }
+                counts.unchanged += static_cast<std::int64_t>(end - start) - changed;
+            }
+        }
+        counts.closedMissing = CloseKnownMissing(connection);
+        return counts;
+    });
 }
 
 std::unique_ptr<ExclusiveRole> PostgresStore::TakeRole(RoleName) {

@@ -136,23 +136,42 @@ const Statement kClaimInvitation{
 #define PELMORA_SQLITE_NOW_MS "CAST((julianday('now') - 2440587.5) * 86400000.0 AS BIGINT)"
 #define PELMORA_POSTGRES_NOW_MS "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)"
 
-// A cell with an address ($7) takes it as the operator's; one without keeps its address unless that
-// was the geocoder's and the cell moved.
+// A cell with an address takes it as the operator's; one without keeps its address unless that was
+// the geocoder's and the cell moved: then it is named again. Written over the new values' names.
+#define PELMORA_CELL_MOVED(lat, lon) "(cells.lat <> " lat " OR cells.lon <> " lon ")"
+#define PELMORA_NAMED_AGAIN(lat, lon, address)                                                          \
+    "(" address " = '' AND cells.address_source >= " PELMORA_GEOCODED " AND " PELMORA_CELL_MOVED(lat, lon) \
+    ")"
+#define PELMORA_CELL_UPDATE(lat, lon, address)                                                                       \
+    "lat = " lat ", lon = " lon ", "                                                                                 \
+    "address = CASE WHEN " address " <> '' THEN " address " WHEN " PELMORA_NAMED_AGAIN(lat, lon, address)            \
+    " THEN '' ELSE cells.address END, "                                                                              \
+    "address_source = CASE WHEN " address " <> '' THEN 1 WHEN " PELMORA_NAMED_AGAIN(lat, lon, address)                \
+    " THEN " PELMORA_NO_ADDRESS " ELSE cells.address_source END, "                                                  \
+    "geocode_after = CASE WHEN " PELMORA_NAMED_AGAIN(lat, lon, address) " THEN 0 ELSE cells.geocode_after END, "     \
+    "geocode_failures = CASE WHEN " PELMORA_NAMED_AGAIN(lat, lon, address) " THEN 0 ELSE cells.geocode_failures END, " \
+    "geocode_wanted_at = CASE WHEN " address " <> '' THEN NULL ELSE cells.geocode_wanted_at END"
+// Whether the update changes anything.
+#define PELMORA_CELL_CHANGED(lat, lon, address)                                                        \
+    "(" PELMORA_CELL_MOVED(lat, lon) " OR (" address " <> '' AND (cells.address <> " address          \
+    " OR cells.address_source <> 1)))"
+
 const Statement kInsertCell{
     "INSERT INTO cells(mcc, mnc, lac, cid, lat, lon, address, address_source) "
     "VALUES($1, $2, $3, $4, $5, $6, $7, CASE WHEN $7 = '' THEN 0 ELSE 1 END) ON CONFLICT DO NOTHING RETURNING 1"};
-#define PELMORA_CELL_MOVED "(lat <> $5 OR lon <> $6)"
-#define PELMORA_NAMED_AGAIN "($7 = '' AND address_source >= " PELMORA_GEOCODED " AND " PELMORA_CELL_MOVED ")"
-const Statement kUpdateCell{
-    "UPDATE cells SET lat = $5, lon = $6, "
-    "address = CASE WHEN $7 <> '' THEN $7 WHEN " PELMORA_NAMED_AGAIN " THEN '' ELSE address END, "
-    "address_source = CASE WHEN $7 <> '' THEN 1 WHEN " PELMORA_NAMED_AGAIN " THEN " PELMORA_NO_ADDRESS
-    " ELSE address_source END, "
-    "geocode_after = CASE WHEN " PELMORA_NAMED_AGAIN " THEN 0 ELSE geocode_after END, "
-    "geocode_failures = CASE WHEN " PELMORA_NAMED_AGAIN " THEN 0 ELSE geocode_failures END, "
-    "geocode_wanted_at = CASE WHEN $7 <> '' THEN NULL ELSE geocode_wanted_at END "
-    "WHERE " PELMORA_CELL_KEY " AND (" PELMORA_CELL_MOVED " OR ($7 <> '' AND (address <> $7 OR address_source <> 1))) "
-    "RETURNING 1"};
+const Statement kUpdateCell{"UPDATE cells SET " PELMORA_CELL_UPDATE("$5", "$6", "$7") " WHERE " PELMORA_CELL_KEY
+                            " AND " PELMORA_CELL_CHANGED("$5", "$6", "$7") " RETURNING 1"};
+// PostgreSQL's: every cell of arrays at once, no cell twice among them; a row for each cell added
+// (true) or changed (false).
+const Statement kImportCellArrays{
+    "", "INSERT INTO cells(mcc, mnc, lac, cid, lat, lon, address, address_source) "
+        "SELECT i.mcc, i.mnc, i.lac, i.cid, i.lat, i.lon, i.address, CASE WHEN i.address = '' THEN 0 ELSE 1 END "
+        "FROM unnest($1::bigint[], $2::bigint[], $3::bigint[], $4::bigint[], $5::float8[], $6::float8[], $7::text[]) "
+        "AS i(mcc, mnc, lac, cid, lat, lon, address) "
+        "ON CONFLICT(mcc, mnc, lac, cid) DO UPDATE SET "
+        PELMORA_CELL_UPDATE("excluded.lat", "excluded.lon", "excluded.address")
+        " WHERE " PELMORA_CELL_CHANGED("excluded.lat", "excluded.lon", "excluded.address")
+        " RETURNING CAST((xmax = 0) AS INTEGER)"};
 const Statement kCloseMissing{
     "DELETE FROM missing_cells WHERE EXISTS (SELECT 1 FROM cells c WHERE " PELMORA_SAME_CELL("c", "missing_cells")
     ") RETURNING 1"};
@@ -664,6 +683,17 @@ std::int64_t SqlStore::CellCount() {
     return Count(kCellCount, {});
 }
 
+const Statement& SqlStore::CellArraysStatement() {
+    return kImportCellArrays;
+}
+
+std::int64_t SqlStore::CloseKnownMissing(SqlConnection& connection) {
+    std::int64_t closed = 0;
+    Rows rows = connection.Run(kCloseMissing, {});
+    while (rows.Next()) ++closed;
+    return closed;
+}
+
 CellImportCounts SqlStore::ImportCells(const std::vector<Cell>& cells) {
     return Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
         CellImportCounts counts;
@@ -678,8 +708,7 @@ CellImportCounts SqlStore::ImportCells(const std::vector<Cell>& cells) {
                 ++counts.unchanged;
             }
         }
-        Rows closed = connection.Run(kCloseMissing, {});
-        while (closed.Next()) ++counts.closedMissing;
+        counts.closedMissing = CloseKnownMissing(connection);
         return counts;
     });
 }

@@ -205,6 +205,13 @@ protected:
     // Whether a transaction that failed so may simply run again (it met a concurrent writer).
     virtual bool MayRetry(const DatabaseError& error) const = 0;
 
+    // For an engine that takes arrays (PostgreSQL): the statement adding or updating the cells of
+    // the arrays $1 to $7 (mcc, mnc, lac, cid, lat, lon, address; no cell twice), with a row for each
+    // cell it added (true) or changed (false).
+    static const Statement& CellArraysStatement();
+    // Forgets the missing cells that are known now; how many.
+    std::int64_t CloseKnownMissing(SqlConnection& connection);
+
     // Runs `work(connection)` in this thread's transaction when there is one, otherwise on a
     // connection of its own, without a transaction.
     template <typename Work>

@@ -56,12 +56,13 @@ bool CellSightings::Flush() {
         if (secret_.empty()) secret_ = store_.Secret("phones");
         std::vector<MissingSighting> missing;
         for (const auto& [cell, unknown] : taken.missing) {
-            MissingSighting sighting{std::get<0>(cell), KeyOf(cell), unknown.firstSeen, unknown.lastSeen,
-                                     unknown.reports, {}};
+            MissingCell seen{std::get<0>(cell), KeyOf(cell), unknown.firstSeen, unknown.lastSeen, unknown.reports,
+                             static_cast<std::int64_t>(unknown.users.size())};
+            MissingSighting sighting{seen, {}};
             // The cell goes into the hash too: one phone's hashes at two cells do not match, so the
             // table holds no trail of anybody.
-            std::string where = std::to_string(std::get<0>(cell)) + ":" + std::to_string(sighting.key.mnc) + ":" +
-                                std::to_string(sighting.key.lac) + ":" + std::to_string(sighting.key.cid) + ":";
+            std::string where = std::to_string(seen.mcc) + ":" + std::to_string(seen.key.mnc) + ":" +
+                                std::to_string(seen.key.lac) + ":" + std::to_string(seen.key.cid) + ":";
             for (std::int64_t user : unknown.users) {
                 sighting.phones.push_back(KeyedHashHex(secret_, where + std::to_string(user)));
             }
@@ -97,28 +98,23 @@ void CellSightings::Restore(Noted&& taken) {
 }
 
 void CellSightings::Start(std::chrono::milliseconds interval, std::function<void()> addressesWanted) {
-    thread_ = std::thread([this, interval, addressesWanted = std::move(addressesWanted)] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!stopping_) {
-            wake_.wait_for(lock, interval, [this] { return stopping_; });
-            lock.unlock();
-            try {
-                if (Flush() && addressesWanted) addressesWanted();
-            } catch (const std::exception&) {
-                // The database is busy or away: what was noted waits for the next write.
-            }
-            lock.lock();
+    background_.Start([this, interval, addressesWanted = std::move(addressesWanted)] {
+        try {
+            if (Flush() && addressesWanted) addressesWanted();
+        } catch (const std::exception&) {
+            // The database is busy or away: what was noted waits for the next write.
         }
+        return interval;
     });
 }
 
 void CellSightings::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
+    background_.Stop();
+    try {
+        Flush();
+    } catch (const std::exception&) {
+        // The database is away: what the last seconds noted is lost with the server.
     }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace pelmora

@@ -6,16 +6,15 @@
 // seconds before it dies is lost: counts for the operator, nothing a phone relies on.
 #pragma once
 
+#include "server/background.h"
 #include "server/store.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <tuple>
 
 namespace pelmora {
@@ -60,13 +59,11 @@ private:
     void Restore(Noted&& taken);
 
     Store& store_;
-    std::mutex mutex_;  // guards noted_ and stopping_
+    std::mutex mutex_;  // guards noted_
     Noted noted_;
     std::mutex writing_;  // one write at a time; guards secret_
     std::string secret_;  // the store's key for telling phones apart, read on the first write
-    std::thread thread_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
+    Background background_;
 };
 
 }  // namespace pelmora

@@ -168,33 +168,23 @@ void DemoWalker::Step() {
 }
 
 void DemoWalker::Start(std::chrono::milliseconds step) {
-    thread_ = std::thread([this, step] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!stopping_) {
-            lock.unlock();
-            try {
-                if (role_ && !role_->StillHeld()) {
-                    role_.reset();
-                    if (told_) told_(false);
-                }
-                if (!role_ && (role_ = store_.TakeRole(RoleName::kDemoWalker)) && told_) told_(true);
-                if (role_) Step();
-            } catch (const std::exception&) {
-                // A busy or absent database skips this step; the next one tries again.
+    background_.Start([this, step] {
+        try {
+            if (role_ && !role_->StillHeld()) {
+                role_.reset();
+                if (told_) told_(false);
             }
-            lock.lock();
-            wake_.wait_for(lock, step, [this] { return stopping_; });
+            if (!role_ && (role_ = store_.TakeRole(RoleName::kDemoWalker)) && told_) told_(true);
+            if (role_) Step();
+        } catch (const std::exception&) {
+            // A busy or absent database skips this step; the next one tries again.
         }
+        return step;
     });
 }
 
 void DemoWalker::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    background_.Stop();
     role_.reset();
 }
 

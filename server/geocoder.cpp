@@ -318,60 +318,43 @@ GeocoderWorker::~GeocoderWorker() {
 }
 
 void GeocoderWorker::Start(std::chrono::milliseconds idleLook) {
-    thread_ = std::thread([this, idleLook] { Run(idleLook); });
+    background_.Start([this, idleLook] { return Round(idleLook); });
 }
 
 void GeocoderWorker::Wake() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        woken_ = true;
-    }
-    wake_.notify_all();
+    background_.Wake();
 }
 
 void GeocoderWorker::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    background_.Stop();
 }
 
-void GeocoderWorker::Run(std::chrono::milliseconds idleLook) {
+std::chrono::milliseconds GeocoderWorker::Round(std::chrono::milliseconds idleLook) {
     // Another's turn is looked at again this often at most: a request of theirs may end sooner.
     const std::chrono::milliseconds turnLook{250};
     std::optional<CellKey> unused;
-    for (;;) {
-        std::chrono::milliseconds pause = idleLook;
-        try {
-            Geocoder::Step step = geocoder_.NameNext(true, unused);
-            const CellKey& key = step.cell.key;
-            std::string cell = std::to_string(step.cell.mcc) + "-" + std::to_string(key.mnc) + "-" +
-                               std::to_string(key.lac) + "-" + std::to_string(key.cid);
-            switch (step.kind) {
-            case Geocoder::Step::Kind::kNamed:
-            case Geocoder::Step::Kind::kNothingThere:
-                pause = std::chrono::milliseconds(0);
-                break;
-            case Geocoder::Step::Kind::kFailed:
-            case Geocoder::Step::Kind::kRefused:
-                if (log_) log_("geocoder: cell " + cell + " not named: " + step.problem);
-                pause = std::chrono::milliseconds(0);
-                break;
-            case Geocoder::Step::Kind::kWait:
-                pause = std::min(turnLook, std::chrono::milliseconds(step.waitMs));
-                break;
-            default:
-                break;
+    try {
+        Geocoder::Step step = geocoder_.NameNext(true, unused);
+        const CellKey& key = step.cell.key;
+        switch (step.kind) {
+        case Geocoder::Step::Kind::kFailed:
+        case Geocoder::Step::Kind::kRefused:
+            if (log_) {
+                log_("geocoder: cell " + std::to_string(step.cell.mcc) + "-" + std::to_string(key.mnc) + "-" +
+                     std::to_string(key.lac) + "-" + std::to_string(key.cid) + " not named: " + step.problem);
             }
-        } catch (const std::exception& error) {
-            if (log_) log_(std::string("geocoder: ") + error.what());
+            return std::chrono::milliseconds(0);
+        case Geocoder::Step::Kind::kNamed:
+        case Geocoder::Step::Kind::kNothingThere:
+            return std::chrono::milliseconds(0);
+        case Geocoder::Step::Kind::kWait:
+            return std::min(turnLook, std::chrono::milliseconds(step.waitMs));
+        default:
+            return idleLook;
         }
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (pause.count() > 0) wake_.wait_for(lock, pause, [this] { return stopping_ || woken_; });
-        if (stopping_) return;
-        woken_ = false;
+    } catch (const std::exception& error) {
+        if (log_) log_(std::string("geocoder: ") + error.what());
+        return idleLook;
     }
 }
 

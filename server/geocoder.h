@@ -6,17 +6,15 @@
 // runs in the background: a report never waits for it.
 #pragma once
 
+#include "server/background.h"
 #include "server/rules.h"
 #include "server/text.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace pelmora {
 
@@ -107,15 +105,12 @@ public:
     void Stop();
 
 private:
-    void Run(std::chrono::milliseconds idleLook);
+    // Names one cell; how long to wait before the next.
+    std::chrono::milliseconds Round(std::chrono::milliseconds idleLook);
 
     Geocoder geocoder_;
     std::function<void(const std::string&)> log_;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool woken_ = false;
-    bool stopping_ = false;
+    Background background_;
 };
 
 }  // namespace pelmora

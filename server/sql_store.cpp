@@ -742,11 +742,12 @@ Store::KnownCells SqlStore::RecordReport(std::int64_t userId, std::int64_t mcc, 
 
 void SqlStore::RecordSightings(const std::vector<MissingSighting>& missing, const std::vector<AddressWanted>& wanted) {
     Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
-        for (const MissingSighting& cell : missing) {
+        for (const MissingSighting& sighting : missing) {
+            const MissingCell& cell = sighting.seen;
             const CellKey& key = cell.key;
             connection.Run(kRecordMissing,
                            {cell.mcc, key.mnc, key.lac, key.cid, cell.firstSeen, cell.lastSeen, cell.reports});
-            for (const std::string& phone : cell.phones) {
+            for (const std::string& phone : sighting.phones) {
                 connection.Run(kRecordMissingPhone, {cell.mcc, key.mnc, key.lac, key.cid, phone});
             }
         }

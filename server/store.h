@@ -99,14 +99,10 @@ struct MissingCell {
     std::int64_t phones = 0;
 };
 
-// What one server saw of an unknown cell since it last told the store. Phones are told apart by a
-// keyed hash of the account and the cell, never by who they are.
+// What one server saw of an unknown cell since it last told the store, and the phones that met it,
+// told apart by a keyed hash of the account and the cell, never by who they are.
 struct MissingSighting {
-    std::int64_t mcc = 0;
-    CellKey key;
-    std::int64_t firstSeen = 0;
-    std::int64_t lastSeen = 0;
-    std::int64_t reports = 0;
+    MissingCell seen;
     std::vector<std::string> phones;
 };
 

@@ -32,23 +32,6 @@ std::string Row(const char* radio, std::int64_t mcc, std::int64_t net, std::int6
 
 class CellsTest : public testing::EngineTest {
 protected:
-    std::string Run(const std::vector<std::string>& words) {
-        std::ostringstream out;
-        RunAdminCommand(*rules_, words, out);
-        return out.str();
-    }
-
-    std::string WriteFile(const std::string& name, const std::string& content, bool gzip = false) {
-        std::string path = (directory_ / name).string();
-        if (gzip) {
-            gzFile file = gzopen(path.c_str(), "wb");
-            gzwrite(file, content.data(), static_cast<unsigned>(content.size()));
-            gzclose(file);
-        } else {
-            std::ofstream(path, std::ios::binary) << content;
-        }
-        return path;
-    }
 
     std::optional<Cell> Find(std::int64_t lac, std::int64_t cid, std::int64_t mcc = kDefaultCountryCode) {
         return store_->FindCell(mcc, {1, lac, cid});
@@ -221,9 +204,9 @@ TEST_P(CellsTest, ACellKeepsTheOperatorsAddressAndLosesTheGeocodersWhenItMoves) 
 // The phone sends no country: of two cells with one mnc, lac and cid the service's country's is used,
 // for the reporting phone and for those who see it.
 TEST_P(CellsTest, CellsOfTwoCountriesWithTheSameNumbersAreChosenByTheSettingMcc) {
-    Run({"cell", "import", WriteFile("moscow.csv", "1,7701,10101,55.7579,37.6112,\"Москва, ул. Тверская, 7\"\n")});
-    Run({"cell", "import", "--mcc", "257", WriteFile("minsk.csv", "1,7701,10101,53.9045,27.5615,\"Минск, пр. Независимости, 4\"\n")});
-    Run({"cell", "import", "--mcc", "250", WriteFile("home.csv", "1,7701,10102,55.7558,37.6173,\"Москва, Манежная площадь, 1\"\n")});
+    Command({"cell", "import", WriteFile("moscow.csv", "1,7701,10101,55.7579,37.6112,\"Москва, ул. Тверская, 7\"\n")});
+    Command({"cell", "import", "--mcc", "257", WriteFile("minsk.csv", "1,7701,10101,53.9045,27.5615,\"Минск, пр. Независимости, 4\"\n")});
+    Command({"cell", "import", "--mcc", "250", WriteFile("home.csv", "1,7701,10102,55.7558,37.6173,\"Москва, Манежная площадь, 1\"\n")});
     std::int64_t anna = AddUser("anna@example.org", "secret", "Анна");
     std::int64_t boris = AddUser("boris@example.org", "secret", "Борис");
     AddGroup("Семья", {anna, boris});
@@ -242,7 +225,7 @@ TEST_P(CellsTest, CellsOfTwoCountriesWithTheSameNumbersAreChosenByTheSettingMcc)
         {"250", "Москва, ул. Тверская, 7", "Москва, ул. Тверская, 7", 55.7579},
     };
     for (const Case& c : cases) {
-        if (*c.mcc) Run({"setting", "set", "mcc", c.mcc});
+        if (*c.mcc) Command({"setting", "set", "mcc", c.mcc});
         auto reply = Report(annaToken, 7701, 10101);
         EXPECT_EQ(TextAt(reply.get(), "isee/sint/address"), c.address) << c.mcc;
         auto groups = Request("ineed", "token=" + borisToken + "&group_list=1");
@@ -251,15 +234,15 @@ TEST_P(CellsTest, CellsOfTwoCountriesWithTheSameNumbersAreChosenByTheSettingMcc)
         EXPECT_DOUBLE_EQ(store_->PositionOf(anna)->where->lat, c.lat) << c.mcc;
     }
     // In a country without these cells the phone is nowhere, and the cell is missing there.
-    Run({"setting", "set", "mcc", "255"});
+    Command({"setting", "set", "mcc", "255"});
     EXPECT_EQ(TextAt(Report(annaToken, 7701, 10101).get(), "isee/sint"), "<missing>");
     EXPECT_FALSE(store_->PositionOf(anna)->where.has_value());
     rules_->sightings.Flush();
     ASSERT_EQ(store_->MissingCells(10).size(), 1u);
     EXPECT_EQ(store_->MissingCells(10)[0].mcc, 255);
-    EXPECT_NE(Run({"setting", "list"}).find("mcc\t255\n"), std::string::npos);
-    EXPECT_THROW(Run({"setting", "set", "mcc", "1000"}), StoreError);
-    EXPECT_THROW(Run({"setting", "set", "mcc", "0"}), StoreError);
+    EXPECT_NE(Command({"setting", "list"}).find("mcc\t255\n"), std::string::npos);
+    EXPECT_THROW(Command({"setting", "set", "mcc", "1000"}), StoreError);
+    EXPECT_THROW(Command({"setting", "set", "mcc", "0"}), StoreError);
 }
 
 // Every report naming an unknown cell is counted; the neighbouring known cells still place the phone;
@@ -294,22 +277,22 @@ TEST_P(CellsTest, AReportFromAnUnknownCellIsListedByCellMissingUntilAnImportHold
     EXPECT_DOUBLE_EQ(store_->PositionOf(boris)->where->lat, (55.76 * 2 + 55.70) / 3);
     EXPECT_TRUE(store_->MissingCells(10).empty()) << "written every few seconds, not by every report";
     rules_->sightings.Flush();
-    EXPECT_EQ(Run({"cell", "missing"}),
+    EXPECT_EQ(Command({"cell", "missing"}),
               "250\t1\t7701\t999\t2 phones\t4 reports\t2024-05-15 12:00\t2024-05-15 12:12\n"
               "250\t1\t7701\t998\t1 phones\t1 reports\t2024-05-15 12:12\t2024-05-15 12:12\n");
-    EXPECT_EQ(Run({"cell", "missing", "--limit", "1"}).find("998"), std::string::npos);
+    EXPECT_EQ(Command({"cell", "missing", "--limit", "1"}).find("998"), std::string::npos);
     Report(anna, 7701, 1);
     EXPECT_FALSE(rules_->sightings.Flush()) << "reports of known cells with addresses note nothing";
     EXPECT_EQ(store_->MissingCells(10)[0].reports, 4);
 
     std::string file = WriteFile("found.csv.gz", kHeader + Row("GSM", 250, 1, 7701, 999, 55.77, 37.62), true);
-    EXPECT_EQ(Run({"cell", "import", "--format", "opencellid", file}),
+    EXPECT_EQ(Command({"cell", "import", "--format", "opencellid", file}),
               "1 cells imported\n  1 missing cells are known now\n");
-    EXPECT_EQ(Run({"cell", "missing"}), "250\t1\t7701\t998\t1 phones\t1 reports\t2024-05-15 12:12\t2024-05-15 12:12\n");
+    EXPECT_EQ(Command({"cell", "missing"}), "250\t1\t7701\t998\t1 phones\t1 reports\t2024-05-15 12:12\t2024-05-15 12:12\n");
     near(anna);
     rules_->sightings.Flush();
     EXPECT_EQ(store_->MissingCells(10).size(), 1u) << "a known cell is missing no more";
-    EXPECT_THROW(Run({"cell", "missing", "--limit", "none"}), StoreError);
+    EXPECT_THROW(Command({"cell", "missing", "--limit", "none"}), StoreError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CellsTest, testing::AllEngines(), testing::EngineName);

@@ -107,11 +107,6 @@ protected:
         store_->PutCell(Cell{{1, 7701, cid}, lat, lon, "", kDefaultCountryCode});
     }
     std::string AddressOf(std::int64_t cid) { return store_->FindCell(kDefaultCountryCode, {1, 7701, cid})->address; }
-    std::string Run(const std::vector<std::string>& words) {
-        std::ostringstream out;
-        RunAdminCommand(*rules_, words, out);
-        return out.str();
-    }
     Clock clock_ = [this] { return now_.load(); };
 };
 
@@ -289,8 +284,8 @@ TEST_P(GeocoderTest, CellGeocodeNamesTheWantedCellsFirstUpToItsLimit) {
     AddUnnamedCell(3, 55.73, 37.6);
     AddUnnamedCell(4, 55.74, 37.6);
     store_->RecordSightings({}, {{kDefaultCountryCode, {1, 7701, 4}, now_}});
-    EXPECT_THROW(Run({"cell", "geocode"}), StoreError) << "no geocoder set";
-    Run({"setting", "set", "geocoder", nominatim.Address()});
+    EXPECT_THROW(Command({"cell", "geocode"}), StoreError) << "no geocoder set";
+    Command({"setting", "set", "geocoder", nominatim.Address()});
     struct Case {
         std::vector<std::string> words;
         const char* output;
@@ -313,7 +308,7 @@ TEST_P(GeocoderTest, CellGeocodeNamesTheWantedCellsFirstUpToItsLimit) {
           "Москва, ул. Тверская, 55.7400"}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Run(c.words), c.output);
+        EXPECT_EQ(Command(c.words), c.output);
         for (int cid = 1; cid <= 4; ++cid) EXPECT_EQ(AddressOf(cid), c.named[cid - 1]) << cid;
     }
     std::vector<FakeNominatim::Request> requests = nominatim.Requests();
@@ -326,9 +321,9 @@ TEST_P(GeocoderTest, CellGeocodeNamesTheWantedCellsFirstUpToItsLimit) {
         return answer;
     });
     for (int cid = 5; cid <= 8; ++cid) AddUnnamedCell(cid, 56 + cid / 10.0, 37.6);
-    Run({"setting", "set", "geocoder", broken.Address()});
+    Command({"setting", "set", "geocoder", broken.Address()});
     try {
-        Run({"cell", "geocode"});
+        Command({"cell", "geocode"});
         ADD_FAILURE() << "a failing geocoder was asked on and on";
     } catch (const StoreError& error) {
         EXPECT_EQ(std::string(error.what()),

@@ -188,8 +188,18 @@ GeocoderAnswer AskGeocoder(const HttpAddress& address, double lat, double lon, s
                         return;
                     }
                     stage = "the geocoder's answer is unreadable";
-                    http::async_read(stream, buffer, parser, [&](beast::error_code error, std::size_t) {
-                        failure = error;
+                    http::async_read_header(stream, buffer, parser, [&](beast::error_code error, std::size_t) {
+                        // Beast (1.74) lets a Content-Length over the limit through once the header
+                        // is read, and would make room for all of it: it is refused here.
+                        boost::optional<std::uint64_t> length = parser.content_length();
+                        if (!error && length && *length > kMaxAnswerBytes) error = http::error::body_limit;
+                        if (error) {
+                            failure = error;
+                            return;
+                        }
+                        http::async_read(stream, buffer, parser, [&](beast::error_code error, std::size_t) {
+                            failure = error;
+                        });
                     });
                 });
             });

@@ -5,6 +5,7 @@
 #include "server/cell_import.h"
 #include "server/geocoder.h"
 
+#include "postgres_cluster.h"
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>
@@ -296,6 +297,32 @@ TEST_P(CellsTest, AReportFromAnUnknownCellIsListedByCellMissingUntilAnImportHold
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CellsTest, testing::AllEngines(), testing::EngineName);
+
+class SightingsTest : public testing::EngineTest {};
+
+// What the reports noted waits in memory while the database is away and is written, all of it, when
+// it is back.
+TEST_P(SightingsTest, WhatTheReportsNotedIsKeptWhileTheDatabaseIsAway) {
+    const CellKey cells[3] = {{1, 7701, 1}, {1, 7701, 2}, {1, 7701, 1}};
+    const Store::KnownCells unknown;
+    rules_->sightings.Note(1, 250, cells, unknown, now_);
+    testing::PostgresCluster::Get().Stop();
+    EXPECT_THROW(rules_->sightings.Flush(), DatabaseError);
+    rules_->sightings.Note(2, 250, cells, unknown, now_ + 60);
+    testing::PostgresCluster::Get().Start();
+    rules_->sightings.Flush();
+    std::vector<MissingCell> missing = store_->MissingCells(10);
+    ASSERT_EQ(missing.size(), 2u);
+    for (const MissingCell& cell : missing) {
+        EXPECT_EQ(cell.reports, 2) << cell.key.cid << ": the cell named twice in a report counts once";
+        EXPECT_EQ(cell.phones, 2) << cell.key.cid;
+        EXPECT_EQ(cell.firstSeen, now_) << cell.key.cid;
+        EXPECT_EQ(cell.lastSeen, now_ + 60) << cell.key.cid;
+    }
+}
+
+// Only PostgreSQL can be taken away from under an open connection.
+INSTANTIATE_TEST_SUITE_P(Engines, SightingsTest, ::testing::Values(testing::Engine::kPostgres), testing::EngineName);
 
 // The commands as the operator runs them: the summary on the output, the progress line beside it.
 TEST(CellCommandTest, TheCommandsSayWhatTheyDidOrWhyNot) {

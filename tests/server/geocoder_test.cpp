@@ -207,6 +207,8 @@ TEST_P(GeocoderTest, SlowAnswersErrorsAndRefusalsPostponeOnlyTheirCell) {
     nothing.body = R"({"error": "Unable to geocode"})";
     FakeNominatim::Reply slowButInTime = Place("5");
     slowButInTime.delay = std::chrono::milliseconds(100);
+    FakeNominatim::Reply huge = Place("1");
+    huge.body += std::string(100000, ' ');
     FakeNominatim::Reply refused;
     refused.status = 429;
     refused.headers = "Retry-After: 7\r\n";
@@ -214,6 +216,7 @@ TEST_P(GeocoderTest, SlowAnswersErrorsAndRefusalsPostponeOnlyTheirCell) {
         {slow, Kind::kFailed, "the geocoder did not answer within 500 ms", ""},
         {broken, Kind::kFailed, "the geocoder answered 500", ""},
         {html, Kind::kFailed, "the geocoder's answer is not a JSON object", ""},
+        {huge, Kind::kFailed, "the geocoder's answer is unreadable: body limit exceeded", ""},
         {nothing, Kind::kNothingThere, "", ""},
         {slowButInTime, Kind::kNamed, "", "Москва, ул. Тверская, 5"},
         {refused, Kind::kRefused, "the geocoder answered 429, asking to wait 7 s", ""},

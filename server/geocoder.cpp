@@ -247,11 +247,16 @@ Geocoder::Step Geocoder::NameNext(bool wantedOnly, std::optional<CellKey>& curso
         step.kind = Step::Kind::kNoGeocoder;
         return step;
     }
-    auto next = [&] { return store_.NextCellToGeocode(settings.mcc, wantedOnly, clock_(), cursor); };
+    // The next cell after where the cursor stood, which the cursor then passes.
     const std::optional<CellKey> from = cursor;
-    std::optional<GeocodingTask> task = next();
+    auto pick = [&] {
+        cursor = from;
+        std::optional<GeocodingTask> found = store_.NextCellToGeocode(settings.mcc, wantedOnly, clock_(), cursor);
+        if (found && !found->wanted) cursor = found->cell.key;
+        return found;
+    };
+    std::optional<GeocodingTask> task = pick();
     if (!task) return step;
-    if (!task->wanted) cursor = task->cell.key;
     if (std::optional<Step> earlier = FromEarlierAnswer(*task)) return *earlier;
 
     std::int64_t wait = store_.TakeGeocoderTurn(holder_, (limits_.timeout + kTurnMargin).count());
@@ -265,12 +270,10 @@ Geocoder::Step Geocoder::NameNext(bool wantedOnly, std::optional<CellKey>& curso
     std::int64_t pause = 0;
     try {
         // While others held the turn they may have named this very cell or its point.
-        cursor = from;
-        if (!(task = next())) {
+        if (!(task = pick())) {
             store_.EndGeocoderTurn(holder_, 0);
             return step;
         }
-        if (!task->wanted) cursor = task->cell.key;
         if (std::optional<Step> earlier = FromEarlierAnswer(*task)) {
             store_.EndGeocoderTurn(holder_, 0);
             return *earlier;

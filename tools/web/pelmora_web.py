@@ -26,11 +26,15 @@ CHROMEDRIVER = "/usr/bin/chromedriver"
 class Server:
     """pelmora-server with the demo's cells and people standing still, on a free loopback port."""
 
-    def __init__(self, program, folder, demo=True):
+    def __init__(self, program, folder, demo=True, options=()):
+        """`options`: further command-line options of the server, such as ["--threads", "4"]."""
         self.folder = folder
+        self.database = os.path.join(folder, "web.db")
         ready = os.path.join(folder, "port")
-        arguments = [program, "--listen", "127.0.0.1:0", "--db", os.path.join(folder, "web.db"),
-                     "--ready-file", ready]
+        if os.path.exists(ready):
+            os.remove(ready)
+        arguments = [program, "--listen", "127.0.0.1:0", "--db", self.database, "--ready-file", ready]
+        arguments += list(options)
         if demo:
             arguments += ["--demo", "--walk-step", "0"]
         self.log = open(os.path.join(folder, "server.log"), "w")

@@ -13,6 +13,7 @@ namespace {
 constexpr std::size_t kBufferBytes = 1 << 20;
 constexpr std::size_t kLineBytes = 256;
 constexpr int kOpenDrawings = 16;
+constexpr int kMostPatches = 16;
 
 // The calls a trace passes on: what the import table held before.
 struct OriginalCalls {
@@ -56,7 +57,7 @@ struct TraceState {
     OriginalCalls original;
     OpenDrawing paints[kOpenDrawings];
     OpenDrawing contexts[kOpenDrawings];
-    PatchedSlot slots[16];
+    PatchedSlot slots[kMostPatches];
     int slotCount = 0;
     bool running = false;
 };
@@ -272,7 +273,7 @@ int WINAPI TracedReleaseDc(HWND window, HDC dc) {
 template <typename Function>
 void Patch(HMODULE module, const char* library, const char* function, Function replacement, Function* original) {
     ULONG_PTR* slot = FindImportSlot(module, library, function);
-    if (slot == nullptr) return;
+    if (slot == nullptr || g_trace->slotCount == kMostPatches) return;
     *original = reinterpret_cast<Function>(*slot);
     g_trace->slots[g_trace->slotCount++] = {slot, *slot};
     WriteImportSlot(slot, reinterpret_cast<ULONG_PTR>(replacement));

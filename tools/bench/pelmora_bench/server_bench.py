@@ -22,7 +22,8 @@ PASSWORD = "bench-пароль"
 
 def phone_request(kind, body, host="localhost"):
     """The request bytes as pelmora.exe writes them: absolute form, the kind in the Host header, CR LF
-    after the body (not counted in Content-Length)."""
+    after the body (not counted in Content-Length); the body in the ANSI code page, as the e-mail
+    address goes."""
     data = body.encode("cp1251")
     head = ("POST http://%s HTTP/1.0\r\nHost: %s.%s\r\nContent-Type: application/x-www-form-urlencoded\r\n"
             "Content-Length: %d\r\n\r\n" % (host, kind, host, len(data)))
@@ -283,7 +284,7 @@ class ServerBench:
         self.results = {}
         self.figures = []
         self.scaling_rows = []
-        self.profile = None
+        self.profiles = {}
 
     def start_server(self, threads):
         import pelmora_web
@@ -352,40 +353,48 @@ class ServerBench:
             self.results[benchmark.name] = runs
             self.figures += benchmark_figures(benchmark, runs, settings)
         if settings.profile:
-            self.profile = self.profile_isee()
+            for benchmark in self.benchmarks()[:2]:
+                self.profiles['server, "%s"' % benchmark.name] = self.profile_load(benchmark)
         self.scaling()
         self.stop()
 
     def scaling(self):
-        """"isee" at fewer users and at other thread counts (nginx with as many workers); the main run
-        gives the row of all users at the usual thread count."""
+        """"isee" at fewer users, at fewer connections and at other thread counts (nginx with as many
+        workers); the main run gives the row of all users at the usual connections and threads."""
         settings = self.settings
-        label = "%d users, --threads %d"
-        rows = {(len(self.data.emails), settings.threads): self.results["isee"]}
-        for users in settings.scaling_users:
-            benchmark = self.benchmarks(users)[0]
-            rows[(users, settings.threads)] = self.measure(benchmark, settings.scaling_repeats,
-                                                           settings.scaling_seconds, label % (users, settings.threads))
+        users = len(self.data.emails)
+        connections = settings.isee_connections
+        label = "%d users, %d connections, --threads %d"
+        rows = {(settings.threads, users, connections): self.results["isee"]}
+        for count in settings.scaling_users:
+            benchmark = self.benchmarks(count)[0]
+            rows[(settings.threads, count, connections)] = self.measure(
+                benchmark, settings.scaling_repeats, settings.scaling_seconds, label % (count, connections,
+                                                                                         settings.threads))
+        for count in settings.scaling_connections:
+            benchmark = self.benchmarks()[0]
+            benchmark.connections = count
+            rows[(settings.threads, users, count)] = self.measure(
+                benchmark, settings.scaling_repeats, settings.scaling_seconds, label % (users, count, settings.threads))
         for threads in settings.scaling_threads:
             self.start_server(threads)
             self.start_nginx(threads)
             benchmark = self.benchmarks()[0]
-            rows[(len(self.data.emails), threads)] = self.measure(
-                benchmark, settings.scaling_repeats, settings.scaling_seconds, label % (len(self.data.emails), threads))
-        order = sorted(rows, key=lambda key: (key[1], key[0]))
-        self.scaling_rows = [scaling_row(label % key, rows[key]) for key in order]
+            rows[(threads, users, connections)] = self.measure(
+                benchmark, settings.scaling_repeats, settings.scaling_seconds, label % (users, connections, threads))
+        self.scaling_rows = [scaling_row(label % (key[1], key[2], key[0]), rows[key]) for key in sorted(rows)]
 
-    def profile_isee(self):
-        """A sampling profile (perf, cpu-clock) of the server while wrk sends "isee"."""
+    def profile_load(self, benchmark):
+        """A sampling profile (perf, cpu-clock) of the server while wrk sends the benchmark's requests."""
         from . import profiles
-        benchmark = self.benchmarks()[0]
-        path = os.path.join(self.folder, "isee-requests.lua")
+        path = os.path.join(self.folder, "%s-requests.lua" % benchmark.name)
         write_requests(path, benchmark.requests)
         seconds = max(2, self.settings.seconds)
         with ThreadPoolExecutor(1) as pool:
             load = pool.submit(run_wrk, self.server.port, path, benchmark.connections, seconds + 2)
             time.sleep(1)
-            report = profiles.record_process(self.server.process.pid, seconds, os.path.join(self.folder, "isee.perf"))
+            report = profiles.record_process(self.server.process.pid, seconds,
+                                             os.path.join(self.folder, "%s.perf" % benchmark.name))
             load.result()
         return report
 
@@ -424,5 +433,5 @@ def benchmark_figures(benchmark, runs, settings):
         made.append(Figure(name='server "%s" %s' % (benchmark.name, what), unit=unit,
                            samples=[run[key] for run in server], floor="nginx, same bytes",
                            floor_samples=[run[key] for run in nginx], goal=GOALS.get((benchmark.name, key)),
-                           note=note))
+                           note=note if key == "rps" else ""))
     return made

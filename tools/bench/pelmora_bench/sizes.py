@@ -36,6 +36,40 @@ def member_of(path):
     return match.group(1) if match else os.path.basename(path)
 
 
+def inclusions(text):
+    """{archive member: (the file whose reference pulled it in, the symbol)} from the map's first part."""
+    start = text.find("Archive member included to satisfy reference by file (symbol)")
+    if start < 0:
+        return {}
+    ends = [text.find(marker, start) for marker in ("Allocating common symbols", "Discarded input sections",
+                                                    "Memory Configuration", "Linker script and memory map")]
+    end = min([position for position in ends if position >= 0] or [len(text)])
+    found = {}
+    member = None
+    for line in text[start:end].split("\n")[1:]:
+        if line and not line.startswith(" "):
+            member = line.strip()
+        elif member and line.strip():
+            match = re.match(r"^\s+(\S+)(?: \((.*)\))?$", line)
+            if match:
+                found[member] = (match.group(1), match.group(2) or "")
+            member = None
+    return found
+
+
+def pulled_in_by(found, member):
+    """The first file outside the C++ library whose reference, through a chain of library members,
+    brought `member` in: (file, symbol), or None."""
+    seen = set()
+    while member in found and member not in seen:
+        seen.add(member)
+        requirer, symbol = found[member]
+        if "libstdc++" not in requirer:
+            return member_of(requirer), symbol
+        member = requirer
+    return None
+
+
 def read_map(text):
     """[(output section, input section, size, file)] of the map's memory map part."""
     start = text.find("Linker script and memory map")
@@ -64,9 +98,11 @@ def read_map(text):
 
 
 def breakdown(text):
-    """The kept bytes by origin, largest first, and the largest members of the C++ library."""
+    """The kept bytes by origin, largest first, and the members of the C++ library, largest first, each
+    with the file and symbol of ours (or TinyXML's) that brought it in."""
     by_origin = defaultdict(int)
     by_member = defaultdict(int)
+    paths = {}
     for output, _, size, path in read_map(text):
         if output not in KEPT_SECTIONS:
             continue
@@ -74,8 +110,11 @@ def breakdown(text):
         by_origin[origin] += size
         if origin.startswith("C++ library"):
             by_member[member_of(path)] += size
+            paths[member_of(path)] = path
+    found = inclusions(text)
     origins = sorted(by_origin.items(), key=lambda item: -item[1])
-    members = sorted(by_member.items(), key=lambda item: -item[1])
+    members = [(name, size, pulled_in_by(found, paths[name])) for name, size in
+               sorted(by_member.items(), key=lambda item: -item[1])]
     return origins, members
 
 
@@ -93,6 +132,8 @@ def measure(program, floor_program, map_path, folder):
     if os.path.exists(map_path):
         with open(map_path, encoding="utf-8", errors="replace") as file:
             origins, members = breakdown(file.read())
-        report["parts"] = [(name, size) for name, size in origins] + \
-                          [("  C++ library: " + name, size) for name, size in members[:12]]
+        report["parts"] = [(name, size) for name, size in origins]
+        for name, size, culprit in members[:12]:
+            reason = " (for %s in %s)" % (culprit[1] or "?", culprit[0]) if culprit else ""
+            report["parts"].append(("  C++ library: " + name + reason, size))
     return report

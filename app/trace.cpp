@@ -245,12 +245,17 @@ HDC WINAPI TracedBeginPaint(HWND window, LPPAINTSTRUCT paint) {
     return g_trace->original.beginPaint(window, paint);
 }
 
-BOOL WINAPI TracedEndPaint(HWND window, const PAINTSTRUCT* paint) {
-    const BOOL result = g_trace->original.endPaint(window, paint);
-    const LONGLONG begin = CloseDrawingOf(g_trace->paints, window);
+// Keeps the line of a drawing on `window` that ends now, named by the window's class.
+void RecordDrawing(OpenDrawing (&drawings)[kOpenDrawings], HWND window, const char* event) {
+    const LONGLONG begin = CloseDrawingOf(drawings, window);
     char name[64];
     ClassOf(window, name, sizeof(name));
-    Record(begin, "paint", "class=%s", name);
+    Record(begin, event, "class=%s", name);
+}
+
+BOOL WINAPI TracedEndPaint(HWND window, const PAINTSTRUCT* paint) {
+    const BOOL result = g_trace->original.endPaint(window, paint);
+    RecordDrawing(g_trace->paints, window, "paint");
     return result;
 }
 
@@ -262,10 +267,7 @@ HDC WINAPI TracedGetDc(HWND window) {
 
 int WINAPI TracedReleaseDc(HWND window, HDC dc) {
     const int result = g_trace->original.releaseDc(window, dc);
-    const LONGLONG begin = CloseDrawingOf(g_trace->contexts, window);
-    char name[64];
-    ClassOf(window, name, sizeof(name));
-    Record(begin, "dc", "class=%s", name);
+    RecordDrawing(g_trace->contexts, window, "dc");
     return result;
 }
 

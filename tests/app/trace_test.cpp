@@ -87,6 +87,12 @@ SOCKET Connect(const pelmora_test::FakeServer& server) {
     return connection;
 }
 
+void TakePostedMessage(HWND window, pelmora_test::FakeServer&) {
+    PostMessageW(window, WM_USER, 0, 0);
+    MSG message;
+    GetMessageW(&message, nullptr, 0, 0);
+}
+
 class Trace : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -180,20 +186,8 @@ TEST_F(Trace, EachTracedCallLeavesItsLine) {
          },
          "select ms=1 result=0"},
         {"closing", [](HWND, pelmora_test::FakeServer& server) { closesocket(Connect(server)); }, "close socket=\\d+"},
-        {"waiting for a message with nothing to paint",
-         [](HWND window, pelmora_test::FakeServer&) {
-             PostMessageW(window, WM_USER, 0, 0);
-             MSG message;
-             GetMessageW(&message, nullptr, 0, 0);
-         },
-         "idle paint-pending=0"},
-        {"the message taken",
-         [](HWND window, pelmora_test::FakeServer&) {
-             PostMessageW(window, WM_USER, 0, 0);
-             MSG message;
-             GetMessageW(&message, nullptr, 0, 0);
-         },
-         "message id=0x400"},
+        {"waiting for a message with nothing to paint", TakePostedMessage, "idle paint-pending=0"},
+        {"the message taken", TakePostedMessage, "message id=0x400"},
         {"dispatching",
          [](HWND window, pelmora_test::FakeServer&) {
              MSG message = {window, WM_USER, 0, 0, 0, {0, 0}};

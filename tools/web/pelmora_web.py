@@ -23,6 +23,18 @@ CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
 
 
+def end_process(process, seconds=10):
+    """Asks a program we started to end, and kills it when it has not after `seconds`."""
+    if process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 class Server:
     """pelmora-server with the demo's cells and people standing still, on a free loopback port."""
 
@@ -49,12 +61,7 @@ class Server:
         self.address = "http://127.0.0.1:%d" % self.port
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        end_process(self.process)
         self.log.close()
 
     def api(self, method, path, body=None, token=None):

@@ -9,6 +9,8 @@ import shutil
 import subprocess
 import time
 
+from pelmora_web import end_process
+
 from . import figures, trace
 from .canned import CannedService
 from .figures import Figure, Goal
@@ -56,8 +58,7 @@ class ModemSimulator:
             time.sleep(0.05)
 
     def stop(self):
-        self.process.terminate()
-        self.process.wait(10)
+        end_process(self.process)
 
 
 class ClientBench:

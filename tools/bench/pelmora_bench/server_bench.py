@@ -10,6 +10,9 @@ import subprocess
 import time
 from concurrent.futures import ThreadPoolExecutor
 
+import pelmora_web
+from pelmora_web import end_process
+
 from . import figures
 from .figures import Figure, Goal
 
@@ -148,13 +151,7 @@ http {
         os.replace(path + ".new", path)
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        end_process(self.process)
 
 
 def run_wrk(port, requests_path, connections, seconds, threads=2):
@@ -287,7 +284,6 @@ class ServerBench:
         self.profiles = {}
 
     def start_server(self, threads):
-        import pelmora_web
         if self.server is not None:
             self.server.stop()
         self.server = pelmora_web.Server(self.program, self.data.folder, demo=False,

@@ -5,6 +5,8 @@ import os
 import subprocess
 import time
 
+from pelmora_web import end_process
+
 from . import trace
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -121,14 +123,8 @@ class Program:
     def private_bytes(self):
         return private_bytes(self.pid)
 
-    def stop(self, seconds=10):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(seconds)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+    def stop(self):
+        end_process(self.process)
 
 
 class RemoteControl:

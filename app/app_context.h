@@ -25,12 +25,15 @@ struct Pane {
     HWND menuBar = nullptr;
 };
 
-// Selection of the group panes, kept as identifiers so it survives a rebuild of the model.
+// Selection of the group panes, kept as identifiers so it survives a rebuild of the model. The
+// server may repeat an identifier; the rows kept beside them tell such entries apart.
 struct GroupSelection {
     int shownGroup = -1;          // a group identifier, -1 = all groups
     int highlightedGroup = 0;     // row of the group list: a group identifier, -1 = "all groups"
+    int highlightedRow = -1;      // the group list's row of that highlight; -1 = the first that matches
     int selectedPerson = -1;
     int selectedPersonGroup = -1;
+    int selectedRow = 0;          // the group tab's row of the selected entry, as the last move left it
     HWND detailWindow = nullptr;
 };
 

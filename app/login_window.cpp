@@ -180,7 +180,7 @@ void OnTap(int x, int y) {
     }
 }
 
-void OnVerticalScroll(HWND window, int code, int trackPosition) {
+void OnVerticalScroll(HWND window, int code) {
     const AppContext& context = *GetAppContext();
     const int s = context.scale;
     SCROLLINFO info = {};
@@ -203,7 +203,8 @@ void OnVerticalScroll(HWND window, int code, int trackPosition) {
         delta = page * s;
         break;
     case SB_THUMBTRACK:
-        delta = trackPosition - loginScrollOffset;
+        // The tracking position of the scroll bar, not the message's 16 bits of it.
+        delta = info.nTrackPos - loginScrollOffset;
         break;
     default:
         break;
@@ -305,7 +306,7 @@ LRESULT CALLBACK LoginWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         if (OnCommand(window, LOWORD(wParam), HIWORD(wParam))) return 0;
         break;
     case WM_VSCROLL:
-        OnVerticalScroll(window, LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
+        OnVerticalScroll(window, LOWORD(wParam));
         return 0;
     case WM_LBUTTONUP:
         OnTap(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));

@@ -6,10 +6,10 @@
 
 namespace {
 
-void SetStatus(AppContext& context, const wchar_t* text) {
+void SetStatus(AppContext& context, const wchar_t* text, COLORREF colour = kStatusBlack) {
     KillTimer(context.mainWindow, TIMER_STATUS_MESSAGE);
     context.statusText = text;
-    context.statusColor = kStatusBlack;
+    context.statusColor = colour;
 }
 
 void RepaintNow(const AppContext& context) {
@@ -35,6 +35,11 @@ void ShowTransferStatus() {
 
 void ShowIdleStatus() {
     AppContext& context = *GetAppContext();
-    SetStatus(context, context.visibility == 3 ? kTextIdleOffline : kTextIdleProductLine);
+    // At rest the product line is greyed like disabled text; "offline" stays black.
+    if (context.visibility == 3) {
+        SetStatus(context, kTextIdleOffline);
+    } else {
+        SetStatus(context, kTextIdleProductLine, GetSysColor(COLOR_GRAYTEXT));
+    }
     RepaintNow(context);
 }

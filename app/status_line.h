@@ -12,5 +12,6 @@ inline constexpr COLORREF kStatusBlack = 0xFF000000;
 void ShowStatusMessage(const wchar_t* text, unsigned milliseconds);
 // "Передача данных..." until the caller restores the idle text.
 void ShowTransferStatus();
-// The idle text: "offline" when switched off, the product line otherwise.
+// The idle text: "offline" in black when switched off, otherwise the product line in the system's
+// colour for disabled text.
 void ShowIdleStatus();

@@ -81,7 +81,9 @@ void SaveConfiguration(AppContext& context, int previousPrivateTime) {
         if (context.privateTime == 1 && IsPrivateTime(GetLocalClock())) SetPrivateHours(true);
         if (context.privateTime == 0) SetPrivateHours(false);
     }
-    ShowPane(context.accountMode == 1 ? kPaneMe : kPaneGroups, true);
+    // Only the two modes the service defines name a pane to go to; any other stays where it is.
+    if (context.accountMode == 0) ShowPane(kPaneGroups, true);
+    if (context.accountMode == 1) ShowPane(kPaneMe, true);
 }
 
 void SendVisibility(AppContext& context, int state) {

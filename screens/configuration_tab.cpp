@@ -42,8 +42,9 @@ void CreateControl(HWND window, const AppContext& context, const ControlLayout& 
     const int s = context.scale;
     RECT client;
     GetClientRect(window, &client);
-    CreatePaneControl(context, window, layout.id, layout.className, layout.text, layout.style, client.left + 10 * s,
-                      layout.y * s, client.right - 20 * s, layout.height * s);
+    // The phone places the controls 10 pixels in, whatever the scale.
+    CreatePaneControl(context, window, layout.id, layout.className, layout.text, layout.style, client.left + 10,
+                      layout.y * s, client.right - 20, layout.height * s);
 }
 
 bool IsChecked(HWND window, int id) { return IsDlgButtonChecked(window, id) == BST_CHECKED; }
@@ -112,7 +113,7 @@ void OnSize(HWND window) {
         if (control == nullptr) continue;
         RECT bounds;
         GetWindowRect(control, &bounds);
-        SetWindowPos(control, nullptr, 0, 0, client.right - 20 * s, bounds.bottom - bounds.top,
+        SetWindowPos(control, nullptr, 0, 0, client.right - 20, bounds.bottom - bounds.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }

@@ -36,6 +36,22 @@ void OnSize(HWND window) {
     ResetPaneScroll(window, g_listScroll, (28 * rows + 48) * s - client.bottom, 10);
 }
 
+// The group list's rows: the groups, then "Показать всех" (its identifier is -1).
+int RowCount(const GroupList& groups) { return static_cast<int>(groups.size()) + 1; }
+
+int IdentifierOfRow(const GroupList& groups, int row) {
+    return row < static_cast<int>(groups.size()) ? groups[row].id : kAllGroups;
+}
+
+// The highlighted row: the identifier tells which, the kept row tells apart groups that share it.
+// -1 when the identifier is no longer listed.
+int HighlightedRow(const AppContext& context) {
+    const GroupSelection& selection = context.groupSelection;
+    return FindRowOf(RowCount(context.groups), selection.highlightedRow, [&](int row) {
+        return IdentifierOfRow(context.groups, row) == selection.highlightedGroup;
+    });
+}
+
 void DrawFrame(HDC dc, const RECT& band, int dx, int dy) {
     Rectangle(dc, band.left - dx, band.top - dy, band.right + dx, band.bottom + dy);
 }
@@ -51,41 +67,34 @@ void OnPaint(HWND window) {
     GetClientRect(window, &client);
     SetTextColor(dc, RGB(0, 0, 0));
     SelectObject(dc, context.fontHeading);
-    const int highlighted = context.groupSelection.highlightedGroup;
+    const int highlighted = HighlightedRow(context);
     int row = 0;
     for (const Group& group : context.groups) {
         RECT band = {client.left + 10 * s, RowTop(row, s) - p, client.right - 10 * s, 24 * s + 28 * s * row - p};
-        if (group.id == highlighted) DrawFrame(dc, band, 5 * s, 2 * s);
+        if (row == highlighted) DrawFrame(dc, band, 5 * s, 2 * s);
         DrawTextW(dc, group.title.c_str(), -1, &band, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
         ++row;
     }
     RECT band = {client.left + 10 * s, RowTop(row, s) - p, client.right - 10 * s, 24 * s + 28 * s * row - p};
-    if (highlighted == kAllGroups) DrawFrame(dc, band, 5, 2);
+    if (row == highlighted) DrawFrame(dc, band, 5, 2);
     DrawTextW(dc, kTextShowEverybody, -1, &band, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
     RestoreDC(dc, saved);
     EndPaint(window, &paint);
 }
 
-// The row after (or before) the highlighted one in the ring of the groups and "Показать всех".
-// Rows of groups that share the highlighted identifier are passed over together: the highlight
-// names a group only by its identifier.
-int NextInRing(const GroupList& groups, int highlighted, bool down) {
-    if (groups.empty()) return highlighted;
-    if (highlighted == kAllGroups) return down ? groups.front().id : groups.back().id;
-    const int index = FindGroupIndex(groups, highlighted);
-    if (index < 0) return highlighted;
-    if (!down) return index > 0 ? groups[index - 1].id : kAllGroups;
-    int next = index + 1;
-    while (next < static_cast<int>(groups.size()) && groups[next].id == highlighted) ++next;
-    return next < static_cast<int>(groups.size()) ? groups[next].id : kAllGroups;
-}
-
+// Moves the highlight one row down or up in the ring of the groups and "Показать всех"; a
+// highlight whose identifier is no longer listed stays.
 void MoveHighlight(HWND window, bool down) {
     AppContext& context = *GetAppContext();
-    int& highlighted = context.groupSelection.highlightedGroup;
-    highlighted = NextInRing(context.groups, highlighted, down);
-    const int row = highlighted == kAllGroups ? -1 : FindGroupIndex(context.groups, highlighted);
-    if (row >= 0) SendMessageW(window, WM_PELMORA_SCROLL_TO_ROW, static_cast<WPARAM>(row), 0);
+    const int from = HighlightedRow(context);
+    if (from < 0) return;
+    const int row = NextInRing(RowCount(context.groups), from, down ? 1 : -1, [](int) { return true; });
+    GroupSelection& selection = context.groupSelection;
+    selection.highlightedGroup = IdentifierOfRow(context.groups, row);
+    selection.highlightedRow = row;
+    if (row < static_cast<int>(context.groups.size())) {
+        SendMessageW(window, WM_PELMORA_SCROLL_TO_ROW, static_cast<WPARAM>(row), 0);
+    }
     InvalidateRect(window, nullptr, TRUE);
 }
 

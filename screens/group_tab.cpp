@@ -16,9 +16,10 @@ namespace {
 constexpr wchar_t kClassName[] = L"PelGroupTabWnd";
 constexpr COLORREF kNameBlue = RGB(48, 48, 255);
 
-// The tab's scroll offset in pixels, and the row of the selected entry as the last move left it.
+constexpr int kNoPerson = -1;
+
+// The tab's scroll offset in pixels.
 int g_tabScroll = 0;
-int g_selectedRow = 0;
 
 // Entries are 38 units apart, the first one 8 units down.
 int EntryTop(int row, int s) { return 8 * s + 38 * s * row; }
@@ -42,6 +43,7 @@ void OnCreate(HWND window) {
     selection.shownGroup = -1;
     selection.selectedPerson = -1;
     selection.selectedPersonGroup = -1;
+    selection.selectedRow = 0;
     selection.detailWindow = nullptr;
 }
 
@@ -86,33 +88,36 @@ void PaintMessage(HDC dc, const AppContext& context, const RECT& client) {
     DrawTextW(dc, text.c_str(), -1, &area, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
 }
 
+// The row of the selected entry among `entries`, or -1.
+int SelectedRow(const AppContext& context, const std::vector<EntryPlace>& entries) {
+    const GroupSelection& selection = context.groupSelection;
+    return FindSelectedRow(context.groups, entries, selection.selectedPerson, selection.selectedPersonGroup,
+                           selection.selectedRow);
+}
+
 void PaintEntries(HDC dc, const AppContext& context, const RECT& client, const RECT& dirty, int p) {
     const int s = context.scale;
-    const GroupSelection& selection = context.groupSelection;
+    const std::vector<EntryPlace> entries = ShownEntries(context.groups, context.groupSelection.shownGroup);
+    const int selected = SelectedRow(context, entries);
     RECT line = {client.left + 5 * s, 8 * s - p, client.right - 5 * s, 22 * s - p};
-    for (int index : ShownGroupIndexes(context.groups, selection.shownGroup)) {
-        const Group& group = context.groups[index];
-        for (const Person& person : group.people) {
-            const int top = line.top;
-            if (top + 34 * s >= dirty.top && top - 4 * s <= dirty.bottom) {
-                if (selection.selectedPerson != -1 && person.id == selection.selectedPerson &&
-                    group.id == selection.selectedPersonGroup) {
-                    Rectangle(dc, line.left - 3 * s, top - 4 * s, line.right + 3 * s, top + 34 * s);
-                }
-                SelectObject(dc, context.fontBold);
-                SetTextColor(dc, kNameBlue);
-                DrawTextW(dc, person.name.c_str(), -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
-                SelectObject(dc, context.fontNormal);
-                SetTextColor(dc, RGB(0, 0, 0));
-                RECT first = line;
-                first.left += person.nameWidth;
-                DrawTextW(dc, person.addressFirstPart.c_str(), -1, &first, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
-                RECT second = {line.left, line.top + 16 * s, line.right, line.bottom + 16 * s};
-                DrawTextW(dc, person.addressSecondPart.c_str(), -1, &second, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
-            }
-            line.top += 38 * s;
-            line.bottom += 38 * s;
+    for (int row = 0; row < static_cast<int>(entries.size()); ++row) {
+        const Person& person = PersonAt(context.groups, entries[row]);
+        const int top = line.top;
+        if (top + 34 * s >= dirty.top && top - 4 * s <= dirty.bottom) {
+            if (row == selected) Rectangle(dc, line.left - 3 * s, top - 4 * s, line.right + 3 * s, top + 34 * s);
+            SelectObject(dc, context.fontBold);
+            SetTextColor(dc, kNameBlue);
+            DrawTextW(dc, person.name.c_str(), -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+            SelectObject(dc, context.fontNormal);
+            SetTextColor(dc, RGB(0, 0, 0));
+            RECT first = line;
+            first.left += person.nameWidth;
+            DrawTextW(dc, person.addressFirstPart.c_str(), -1, &first, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+            RECT second = {line.left, line.top + 16 * s, line.right, line.bottom + 16 * s};
+            DrawTextW(dc, person.addressSecondPart.c_str(), -1, &second, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
         }
+        line.top += 38 * s;
+        line.bottom += 38 * s;
     }
 }
 
@@ -132,20 +137,6 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-// Row of the selected entry among the shown entries, or -1 when it is not shown.
-int FindSelectedRow(const AppContext& context) {
-    const GroupSelection& selection = context.groupSelection;
-    int row = 0;
-    for (int index : ShownGroupIndexes(context.groups, selection.shownGroup)) {
-        const Group& group = context.groups[index];
-        for (const Person& person : group.people) {
-            if (group.id == selection.selectedPersonGroup && person.id == selection.selectedPerson) return row;
-            ++row;
-        }
-    }
-    return -1;
-}
-
 void OpenDetailWindow(HWND window, int row) {
     AppContext& context = *GetAppContext();
     const int s = context.scale;
@@ -153,81 +144,55 @@ void OpenDetailWindow(HWND window, int row) {
         CreateDetailWindow(window, EntryTop(row, s) - GetScrollPos(window, SB_VERT));
 }
 
-void Select(AppContext& context, const Group& group, const Person& person) {
-    context.groupSelection.selectedPerson = person.id;
-    context.groupSelection.selectedPersonGroup = group.id;
-}
-
-// The group `step` places away from `from` in the ring of the shown groups that have people.
-// Groups without people have no entry to select and are passed over.
-const Group* NextGroupWithPeople(const GroupList& groups, int from, int step) {
-    const int count = static_cast<int>(groups.size());
-    for (int offset = 1; offset <= count; ++offset) {
-        const Group& group = groups[((from + step * offset) % count + count) % count];
-        if (!group.people.empty()) return &group;
-    }
-    return nullptr;
-}
-
-// Moves the selection one entry down or up; true when something is selected afterwards.
-bool MoveSelection(AppContext& context, bool down) {
+// Selects the entry at `row`: its identifiers, and the row that tells it apart from entries that
+// repeat them.
+void Select(AppContext& context, const std::vector<EntryPlace>& entries, int row) {
     GroupSelection& selection = context.groupSelection;
-    const std::vector<int> shown = ShownGroupIndexes(context.groups, selection.shownGroup);
-    if (selection.selectedPerson == -1) {
-        for (int index : shown) {
-            const Group& group = context.groups[index];
-            if (group.people.empty()) continue;
-            Select(context, group, group.people.front());
-            return true;
-        }
-        return false;
+    selection.selectedPerson = PersonAt(context.groups, entries[row]).id;
+    selection.selectedPersonGroup = GroupAt(context.groups, entries[row]).id;
+    selection.selectedRow = row;
+}
+
+// Moves the selection one entry down or up in the ring of the shown entries, passing over people
+// without an identifier (they cannot be held as a selection); true when something is selected
+// afterwards.
+bool MoveSelection(AppContext& context, bool down) {
+    const std::vector<EntryPlace> entries = ShownEntries(context.groups, context.groupSelection.shownGroup);
+    const int rows = static_cast<int>(entries.size());
+    const auto selectable = [&](int row) { return PersonAt(context.groups, entries[row]).id != kNoPerson; };
+    int next = -1;
+    if (context.groupSelection.selectedPerson == kNoPerson) {
+        next = NextInRing(rows, -1, 1, selectable);
+    } else {
+        CloseDetailWindow(context);
+        const int current = SelectedRow(context, entries);
+        if (current < 0) return false;
+        next = NextInRing(rows, current, down ? 1 : -1, selectable);
     }
-    CloseDetailWindow(context);
-    for (int index : shown) {
-        const Group& group = context.groups[index];
-        if (group.id != selection.selectedPersonGroup) continue;
-        const int count = static_cast<int>(group.people.size());
-        int position = -1;
-        for (int at = 0; at < count; ++at) {
-            if (group.people[at].id == selection.selectedPerson) {
-                position = at;
-                break;
-            }
-        }
-        if (position < 0) return false;
-        const int next = position + (down ? 1 : -1);
-        if (next >= 0 && next < count) {
-            Select(context, group, group.people[next]);
-        } else if (selection.shownGroup != -1) {
-            Select(context, group, down ? group.people.front() : group.people.back());
-        } else {
-            const Group* other = NextGroupWithPeople(context.groups, index, down ? 1 : -1);
-            Select(context, *other, down ? other->people.front() : other->people.back());
-        }
-        return true;
-    }
-    return false;
+    if (next < 0) return false;
+    Select(context, entries, next);
+    return true;
 }
 
 void OnArrowKey(HWND window, bool down) {
     AppContext& context = *GetAppContext();
     if (!MoveSelection(context, down)) return;
-    const int row = FindSelectedRow(context);
-    if (row >= 0) SendMessageW(window, WM_PELMORA_SCROLL_TO_ROW, static_cast<WPARAM>(row), 0);
+    SendMessageW(window, WM_PELMORA_SCROLL_TO_ROW, static_cast<WPARAM>(context.groupSelection.selectedRow), 0);
     InvalidateRect(window, nullptr, TRUE);
 }
 
 void OnEnter(HWND window) {
     AppContext& context = *GetAppContext();
-    if (context.groupSelection.selectedPerson == -1) return;
+    if (context.groupSelection.selectedPerson == kNoPerson) return;
     if (context.groupSelection.detailWindow != nullptr) {
         CloseDetailWindow(context);
         return;
     }
-    const int row = FindSelectedRow(context);
-    OpenDetailWindow(window, row >= 0 ? row : g_selectedRow);
+    const int row = SelectedRow(context, ShownEntries(context.groups, context.groupSelection.shownGroup));
+    OpenDetailWindow(window, row >= 0 ? row : context.groupSelection.selectedRow);
 }
 
+// A tap on a person without an identifier changes nothing: such an entry cannot be selected.
 void OnTap(HWND window, int x, int y) {
     AppContext& context = *GetAppContext();
     if (context.groupSelection.detailWindow != nullptr) {
@@ -239,24 +204,17 @@ void OnTap(HWND window, int x, int y) {
     GetClientRect(window, &client);
     if (x <= client.left + 10 * s || x >= client.right - 10 * s) return;
     const int listY = GetScrollPos(window, SB_VERT) + y;
-    const GroupSelection& selection = context.groupSelection;
-    int row = 0;
-    for (int index : ShownGroupIndexes(context.groups, selection.shownGroup)) {
-        const Group& group = context.groups[index];
-        for (const Person& person : group.people) {
-            if (listY > EntryTop(row, s) && listY < 34 * s + 38 * s * row) {
-                if (selection.selectedPerson != -1 && person.id == selection.selectedPerson &&
-                    group.id == selection.selectedPersonGroup) {
-                    OpenDetailWindow(window, row);
-                } else {
-                    Select(context, group, person);
-                    g_selectedRow = row;
-                    InvalidateRect(window, nullptr, TRUE);
-                }
-                return;
-            }
-            ++row;
+    const std::vector<EntryPlace> entries = ShownEntries(context.groups, context.groupSelection.shownGroup);
+    for (int row = 0; row < static_cast<int>(entries.size()); ++row) {
+        if (listY <= EntryTop(row, s) || listY >= 34 * s + 38 * s * row) continue;
+        if (PersonAt(context.groups, entries[row]).id == kNoPerson) return;
+        if (row == SelectedRow(context, entries)) {
+            OpenDetailWindow(window, row);
+        } else {
+            Select(context, entries, row);
+            InvalidateRect(window, nullptr, TRUE);
         }
+        return;
     }
 }
 
@@ -267,6 +225,7 @@ void OnChooseGroup() {
         return;
     }
     context.groupSelection.highlightedGroup = context.groupSelection.shownGroup;
+    context.groupSelection.highlightedRow = -1;
     ShowPane(kPaneGroupList, false);
 }
 
@@ -308,8 +267,8 @@ LRESULT CALLBACK GroupTabProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         HandlePaneScrollRequest(window, g_tabScroll, wParam, context.scale);
         return 0;
     case WM_PELMORA_SCROLL_TO_ROW:
-        g_selectedRow = static_cast<int>(wParam);
-        ScrollPaneTo(window, g_tabScroll, g_selectedRow * 38 * context.scale);
+        GetAppContext()->groupSelection.selectedRow = static_cast<int>(wParam);
+        ScrollPaneTo(window, g_tabScroll, static_cast<int>(wParam) * 38 * context.scale);
         return 0;
     case WM_COMMAND:
         if (lParam != 0) break;

@@ -35,7 +35,9 @@ void OnSize(HWND window) {
     const AppContext& context = *GetAppContext();
     RECT client;
     GetClientRect(window, &client);
+    // The size message that creation sends comes before the line exists when creating it failed.
     HWND line = GetDlgItem(window, IDC_PLACE_LINE);
+    if (line == nullptr) return;
     RECT bounds;
     GetWindowRect(line, &bounds);
     SetWindowPos(line, nullptr, 0, 0, client.right - 10 * context.scale, bounds.bottom - bounds.top,

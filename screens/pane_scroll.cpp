@@ -68,7 +68,8 @@ void HandlePaneScrollRequest(HWND pane, int& offset, WPARAM request, int scale) 
         break;
     case SB_THUMBTRACK:
     case SB_THUMBPOSITION:
-        step = static_cast<int>(HIWORD(request)) - info.nPos;
+        // The message carries the thumb in 16 bits only; the scroll bar knows it whole.
+        step = info.nTrackPos - info.nPos;
         break;
     default:
         break;

@@ -14,5 +14,6 @@ void ResetPaneScroll(HWND pane, int& offset, int maximum, int page);
 void ScrollPaneTo(HWND pane, int& offset, int position);
 
 // WM_VSCROLL: a line is one `scale` unit, a page the scroll bar's page in units but never more
-// than the visible height, the thumb moves the content with it.
+// than the visible height, the thumb moves the content with it (to where the scroll bar's tracking
+// position says, which unlike the message's 16 bits reaches past 65,535 pixels).
 void HandlePaneScrollRequest(HWND pane, int& offset, WPARAM request, int scale);

@@ -116,7 +116,7 @@ std::vector<Cell> ParseCellsCsv(std::string_view text) {
 }
 
 bool IsAdminCommand(const std::string& word) {
-    return word == "user" || word == "group" || word == "cell" || word == "setting";
+    return word == "user" || word == "group" || word == "cell" || word == "setting" || word == "backup";
 }
 
 void RunAdminCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out) {
@@ -219,6 +219,10 @@ void RunCommand(Rules& rules, const std::vector<std::string>& words, std::ostrea
         for (const auto& setting : Store::DescribeSettings(store.Settings())) {
             out << setting.first << '\t' << setting.second << '\n';
         }
+    } else if (noun == "backup") {
+        if (words.size() != 2) Usage("backup FILE");
+        store.Backup(words[1]);
+        out << "backup of the " << store.Describe() << " written to " << words[1] << "\n";
     } else if (noun == "setting" && verb == "set") {
         if (arguments != 2) Usage("setting set KEY VALUE");
         store.SetSetting(words[2], words[3]);

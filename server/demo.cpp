@@ -140,7 +140,8 @@ bool SeedDemo(Rules& rules) {
     return true;
 }
 
-DemoWalker::DemoWalker(Store& store, Clock clock) : store_(store), clock_(std::move(clock)) {}
+DemoWalker::DemoWalker(Store& store, Clock clock, std::function<void(bool walking)> told)
+    : store_(store), clock_(std::move(clock)), told_(std::move(told)) {}
 
 DemoWalker::~DemoWalker() {
     Stop();
@@ -169,9 +170,14 @@ void DemoWalker::Start(std::chrono::milliseconds step) {
         while (!stopping_) {
             lock.unlock();
             try {
-                Step();
+                if (role_ && !role_->StillHeld()) {
+                    role_.reset();
+                    if (told_) told_(false);
+                }
+                if (!role_ && (role_ = store_.TakeRole(RoleName::kDemoWalker)) && told_) told_(true);
+                if (role_) Step();
             } catch (const std::exception&) {
-                // A busy database skips this step; the next one tries again.
+                // A busy or absent database skips this step; the next one tries again.
             }
             lock.lock();
             wake_.wait_for(lock, step, [this] { return stopping_; });
@@ -186,6 +192,7 @@ void DemoWalker::Stop() {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
+    role_.reset();
 }
 
 }  // namespace pelmora

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -22,10 +24,12 @@ extern const char* const kDemoCellsCsv;
 bool SeedDemo(Rules& rules);
 
 // Moves each walking demo user one cell along their route every `step`, as their phones would
-// report it.
+// report it. Of the servers sharing a database only the one holding the walker's role walks; the
+// others try to take it at every step, so the walk goes on when that server stops.
 class DemoWalker {
 public:
-    DemoWalker(Store& store, Clock clock);
+    // `told` hears true when this server starts walking and false when it loses the role.
+    DemoWalker(Store& store, Clock clock, std::function<void(bool walking)> told = nullptr);
     DemoWalker(const DemoWalker&) = delete;
     DemoWalker& operator=(const DemoWalker&) = delete;
     ~DemoWalker();
@@ -38,6 +42,8 @@ public:
 private:
     Store& store_;
     Clock clock_;
+    std::function<void(bool walking)> told_;
+    std::unique_ptr<ExclusiveRole> role_;
     int position_ = 0;
     std::thread thread_;
     std::mutex mutex_;

@@ -4,6 +4,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <cstdio>
@@ -38,9 +39,11 @@ std::string Timestamp() {
 }  // namespace
 
 struct HttpServerState {
-    HttpServerState(PhoneProtocol& phone, WebSite& web, HttpLimits limits, AccessLog log)
-        : phone(phone), web(web), limits(limits), log(std::move(log)), acceptor(io),
-          handlers(std::max(1u, limits.handlerThreads)) {}
+    HttpServerState(PhoneProtocol& phone, WebSite& web, Monitoring& monitoring, HttpLimits limits, AccessLog log,
+                    TrustedProxies proxies)
+        : phone(phone), web(web), monitoring(monitoring), limits(limits), log(std::move(log)),
+          proxies(std::move(proxies)), acceptor(io), readers(std::max(1u, limits.handlerThreads)),
+          writers(std::max(1u, limits.handlerThreads)) {}
 
     void Accept();
 
@@ -49,8 +52,10 @@ struct HttpServerState {
 
     PhoneProtocol& phone;
     WebSite& web;
+    Monitoring& monitoring;
     HttpLimits limits;
     AccessLog log;
+    TrustedProxies proxies;
     // Declared before the io_context: destroying it destroys the sessions still queued, which count down.
     std::atomic<int> sessions{0};
     // When the last connection closed (steady clock ticks), for the idle time.
@@ -59,7 +64,8 @@ struct HttpServerState {
     tcp::acceptor acceptor;
     asio::steady_timer acceptPause{io};
     std::vector<std::thread> threads;
-    asio::thread_pool handlers;
+    asio::thread_pool readers;
+    asio::thread_pool writers;
     std::uint16_t port = 0;
 };
 
@@ -83,6 +89,7 @@ public:
         beast::error_code ec;
         tcp::endpoint remote = stream_.socket().remote_endpoint(ec);
         peer_ = ec ? "-" : remote.address().to_string();
+        client_ = peer_;
     }
     ~Connection() {
         server_.lastClosed = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -102,6 +109,9 @@ private:
     void ReadHeader() {
         started_ = std::chrono::steady_clock::now();
         kind_.clear();
+        label_ = std::string_view();
+        databaseFailed_ = false;
+        client_ = peer_;
         classified_ = false;
         stream_.expires_after(server_.limits.requestDeadline);
         parser_.emplace();
@@ -122,6 +132,9 @@ private:
     void OnHeader(beast::error_code ec, std::size_t headerBytes) {
         if (ec) return Fail(ec);
         Classify(true);
+        const auto& header = parser_->get();
+        client_ = server_.proxies.ClientOf(peer_, std::string(header["X-Real-IP"]),
+                                           std::string(header["X-Forwarded-For"]));
         boost::optional<std::uint64_t> length = parser_->content_length();
         if (phone_) {
             std::size_t limit = server_.limits.maxRequestBytes;
@@ -145,10 +158,12 @@ private:
         if (request.method() != http::verb::post) {
             return RespondError(400, std::string(kBadRequestText) + ": ожидается POST");
         }
-        asio::post(server_.handlers, [self = shared_from_this()] {
+        asio::thread_pool& pool = kind_ == "ineed" ? server_.readers : server_.writers;
+        asio::post(pool, [self = shared_from_this()] {
             const http::request<http::string_body>& request = self->parser_->get();
-            Outcome outcome = self->server_.phone.Handle(self->kind_, request.body(), self->peer_);
+            Outcome outcome = self->server_.phone.Handle(self->kind_, request.body(), self->client_);
             asio::post(self->stream_.get_executor(), [self, outcome = std::move(outcome)]() mutable {
+                self->databaseFailed_ = outcome.databaseFailed;
                 self->Respond("text/xml; charset=utf-8", std::move(outcome.document), outcome.user, outcome.result);
             });
         });
@@ -167,13 +182,21 @@ private:
         web.cookies = std::string(request[http::field::cookie]);
         web.authorization = std::string(request[http::field::authorization]);
         web.body = request.body();
-        web.client = peer_;
-        asio::post(server_.handlers, [self = shared_from_this(), web = std::move(web)] {
-            WebAnswer answer = self->server_.web.Handle(web);
+        web.client = client_;
+        bool reads = request.method() == http::verb::get || request.method() == http::verb::head;
+        asio::post(reads ? server_.readers : server_.writers, [self = shared_from_this(), web = std::move(web), reads] {
+            WebAnswer answer = self->Monitored(web, reads);
             asio::post(self->stream_.get_executor(), [self, answer = std::move(answer)]() mutable {
                 self->RespondWeb(std::move(answer));
             });
         });
+    }
+
+    // /healthz and /metrics are the monitoring's; the rest is the web site's.
+    WebAnswer Monitored(const WebRequest& web, bool reads) {
+        if (reads && web.path == "/healthz") return server_.monitoring.Health();
+        if (reads && web.path == "/metrics") return server_.monitoring.Metrics(server_.sessions.load());
+        return server_.web.Handle(web);
     }
 
     void Fail(beast::error_code ec) {
@@ -229,6 +252,8 @@ private:
     void RespondWeb(WebAnswer answer, bool mayKeepAlive = true) {
         const http::request<http::string_body>& request = parser_->get();
         kind_ = std::string(request.method_string()) + " " + (answer.route.empty() ? "page" : answer.route);
+        label_ = WebKindLabel(std::string(request.target().substr(0, request.target().find('?'))));
+        databaseFailed_ = answer.databaseFailed;
         user_ = answer.user;
         result_ = std::to_string(answer.status);
         stream_.expires_after(server_.limits.requestDeadline);
@@ -249,6 +274,8 @@ private:
 
     void OnWritten(beast::error_code ec, bool keepAlive) {
         Log(user_, ec ? result_ + " (reply not delivered)" : result_);
+        server_.monitoring.CountRequest(label_.empty() ? PhoneKindLabel(kind_) : label_, result_,
+                                        std::chrono::steady_clock::now() - started_, databaseFailed_);
         if (ec) return Close();
         if (keepAlive) return ReadHeader();
         // Closing with unread bytes (such as the CR LF after the body) would reset the connection and
@@ -277,8 +304,8 @@ private:
         if (!server_.log) return;
         auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
-        server_.log(Timestamp() + " " + peer_ + " " + (kind_.empty() ? "-" : kind_) + " " + user + " " + result + " " +
-                    std::to_string(elapsed.count()) + "ms");
+        server_.log(Timestamp() + " " + client_ + " " + (kind_.empty() ? "-" : kind_) + " " + user + " " + result +
+                    " " + std::to_string(elapsed.count()) + "ms");
     }
 
     HttpServerState& server_;
@@ -293,7 +320,10 @@ private:
     int served_ = 0;  // requests answered on this connection
     std::chrono::steady_clock::time_point started_;
     std::string peer_;
+    std::string client_;  // the peer, or the client a trusted proxy names
     std::string kind_;
+    std::string_view label_;  // the web's kind for /metrics; empty for the phone's
+    bool databaseFailed_ = false;
     std::string user_;
     std::string result_;
 };
@@ -315,8 +345,25 @@ void HttpServerState::Accept() {
     });
 }
 
-HttpServer::HttpServer(PhoneProtocol& phone, WebSite& web, HttpLimits limits, AccessLog log)
-    : impl_(std::make_unique<HttpServerState>(phone, web, limits, std::move(log))) {}
+HttpServer::HttpServer(PhoneProtocol& phone, WebSite& web, Monitoring& monitoring, HttpLimits limits, AccessLog log,
+                       TrustedProxies proxies)
+    : impl_(std::make_unique<HttpServerState>(phone, web, monitoring, limits, std::move(log), std::move(proxies))) {}
+
+std::string TrustedProxies::ClientOf(const std::string& peer, const std::string& realIp,
+                                     const std::string& forwardedFor) const {
+    if (std::find(addresses.begin(), addresses.end(), peer) == addresses.end()) return peer;
+    // The proxy appends the address it saw to X-Forwarded-For: only the last entry is its own word.
+    std::string named = realIp;
+    if (named.empty()) {
+        std::size_t comma = forwardedFor.rfind(',');
+        named = comma == std::string::npos ? forwardedFor : forwardedFor.substr(comma + 1);
+    }
+    named.erase(0, named.find_first_not_of(" \t"));
+    named.erase(named.find_last_not_of(" \t") + 1);
+    beast::error_code ec;
+    asio::ip::address address = asio::ip::make_address(named, ec);
+    return ec ? peer : address.to_string();
+}
 
 HttpServer::~HttpServer() {
     Stop();
@@ -355,10 +402,15 @@ void HttpServer::Stop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     // The handlers finish what they run; what they hand back to a stopped io_context is dropped.
-    impl_->handlers.join();
+    impl_->readers.join();
+    impl_->writers.join();
     impl_->io.stop();
     for (std::thread& thread : impl_->threads) thread.join();
     impl_->threads.clear();
+}
+
+int HttpServer::OpenConnections() const {
+    return impl_->sessions.load();
 }
 
 std::chrono::steady_clock::duration HttpServer::IdleFor() const {

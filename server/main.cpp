@@ -2,12 +2,17 @@
 #include "server/admin.h"
 #include "server/demo.h"
 #include "server/http_server.h"
+#include "server/monitoring.h"
+#include "server/options.h"
 #include "server/phone_protocol.h"
 #include "server/rules.h"
 #include "server/store.h"
 #include "server/web.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,118 +25,24 @@
 
 namespace {
 
-const char* const kUsage =
-    "usage: pelmora-server [--listen ADDR:PORT] [--db PATH] [--demo [--walk-step SECONDS]] [--threads N]\n"
-    "                      [--ready-file FILE] [--idle-exit SECONDS]\n"
-    "       pelmora-server [--db PATH] COMMAND...\n"
-    "\n"
-    "Serves the Pelmora phones (HTTP/1.0) and the web site with its JSON API (/api/v1) on one address,\n"
-    "and keeps the service's data in SQLite.\n"
-    "\n"
-    "  --listen ADDR:PORT   address to serve on (default 127.0.0.1:8080, the web address the client\n"
-    "                       opens; port 0 takes a free port, printed on the first line of the output)\n"
-    "  --db PATH            database file (default var/pelmora.db; created when missing)\n"
-    "  --demo               seed the demo (Moscow, six people, three groups) into an empty database and\n"
-    "                       walk the demo people along their routes; the demo account is\n"
-    "                       demo@pelmora.ru with the password pelmora\n"
-    "  --walk-step SECONDS  how often the demo people move on (default 20; 0: they stay put at the\n"
-    "                       start of their routes)\n"
-    "  --threads N          connection threads (default 2)\n"
-    "  --ready-file FILE    once listening, write the port number to FILE\n"
-    "  --idle-exit SECONDS  stop when no connection has been open for SECONDS (for a server that a\n"
-    "                       test or script starts and cannot signal)\n"
-    "  --help               this text\n"
-    "\n"
-    "Commands:\n"
-    "  user add EMAIL PASSWORD NAME     create an account\n"
-    "  user password EMAIL PASSWORD     set a new password (its sessions end)\n"
-    "  user disable EMAIL               stop an account from logging in (its sessions end)\n"
-    "  user enable EMAIL                let it log in again\n"
-    "  user delete EMAIL                remove an account with its place and marks; groups it owned\n"
-    "                                   pass to the member who joined first after it\n"
-    "  user list                        list the accounts and their groups, \"(owner)\" after those\n"
-    "                                   they run\n"
-    "  group list                       list the groups: id, title, owner, members\n"
-    "  group add TITLE [OWNER_EMAIL]    create a group (without an owner only the administrator runs it)\n"
-    "  group rename GROUP TITLE         give a group another title\n"
-    "  group owner GROUP EMAIL          hand a group to a user (who becomes a member)\n"
-    "  group remove GROUP               delete a group\n"
-    "  group member GROUP EMAIL         put a user into a group\n"
-    "  group member remove GROUP EMAIL  take a user out of a group\n"
-    "                                   (GROUP: the group's id, or its title when no other group has it)\n"
-    "  cell import FILE.csv             add or update cells (mnc, lac, cid, lat, lon, address)\n"
-    "  setting list                     show the service settings\n"
-    "  setting set KEY VALUE            change one: report_interval, methods (e.g. 1,2,3),\n"
-    "                                   token_lifetime, update_url, host, suspended (0/1),\n"
-    "                                   min_client_version, registration (open, invite, closed),\n"
-    "                                   map_tiles (a tile address with {z}, {x}, {y}),\n"
-    "                                   site_address (the web site's address in links it hands out)\n";
-
-struct Options {
-    std::string address = "127.0.0.1";
-    unsigned port = 8080;
-    std::string db = "var/pelmora.db";
-    bool demo = false;
-    unsigned walkSeconds = 20;
-    unsigned threads = 2;
-    std::string readyFile;
-    unsigned idleExitSeconds = 0;  // 0: serve until a signal
-    std::vector<std::string> command;
-};
-
 [[noreturn]] void Refuse(const std::string& message) {
     std::cerr << "pelmora-server: " << message << "\n" << "Try pelmora-server --help.\n";
     std::exit(2);
 }
 
-unsigned Count(const std::string& text, const char* option, unsigned low, unsigned high) {
-    std::optional<std::int64_t> value = pelmora::ParseInteger(text);
-    if (!value || *value < low || *value > high) {
-        Refuse(std::string(option) + " needs a number from " + std::to_string(low) + " to " + std::to_string(high));
+// One access log line in one write to standard error: no lock is held while it is written, and
+// lines of different threads never mix.
+void WriteLogLine(const std::string& line) {
+    std::string text = line + "\n";
+    const char* rest = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t written = ::write(STDERR_FILENO, rest, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        rest += written;
+        left -= static_cast<std::size_t>(written);
     }
-    return static_cast<unsigned>(*value);
-}
-
-Options ParseOptions(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string word = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) Refuse(word + " needs a value");
-            return argv[++i];
-        };
-        if (word == "--help" || word == "-h") {
-            std::cout << kUsage;
-            std::exit(0);
-        } else if (word == "--listen") {
-            std::string listen = value();
-            std::size_t colon = listen.rfind(':');
-            if (colon == std::string::npos || colon == 0) Refuse("--listen needs ADDR:PORT");
-            options.address = listen.substr(0, colon);
-            if (options.address.size() > 2 && options.address.front() == '[' && options.address.back() == ']') {
-                options.address = options.address.substr(1, options.address.size() - 2);
-            }
-            options.port = Count(listen.substr(colon + 1), "--listen", 0, 65535);
-        } else if (word == "--db") {
-            options.db = value();
-        } else if (word == "--demo") {
-            options.demo = true;
-        } else if (word == "--walk-step") {
-            options.walkSeconds = Count(value(), "--walk-step", 0, 86400);
-        } else if (word == "--ready-file") {
-            options.readyFile = value();
-        } else if (word == "--idle-exit") {
-            options.idleExitSeconds = Count(value(), "--idle-exit", 1, 86400);
-        } else if (word == "--threads") {
-            options.threads = Count(value(), "--threads", 1, 64);
-        } else if (pelmora::IsAdminCommand(word)) {
-            options.command.assign(argv + i, argv + argc);
-            break;
-        } else {
-            Refuse("unknown option or command " + word);
-        }
-    }
-    return options;
 }
 
 // Waits for SIGINT or SIGTERM (blocked in `signals`) or, with an idle limit, until no connection has
@@ -152,7 +63,7 @@ void WaitForStop(const sigset_t& signals, const pelmora::HttpServer& server, uns
     }
 }
 
-int Serve(pelmora::Store& store, pelmora::Rules& rules, const Options& options) {
+int Serve(pelmora::Store& store, pelmora::Rules& rules, const pelmora::ServerOptions& options) {
     // The signals are taken by sigwait below, not by whichever thread they happen to hit.
     sigset_t signals;
     sigemptyset(&signals);
@@ -166,18 +77,22 @@ int Serve(pelmora::Store& store, pelmora::Rules& rules, const Options& options) 
                   << pelmora::kDemoPassword << std::endl;
     }
 
-    pelmora::DemoWalker walker(store, pelmora::SystemClock);
+    pelmora::DemoWalker walker(store, pelmora::SystemClock, [](bool walking) {
+        std::cout << (walking ? "pelmora-server: the demo people walk on this server"
+                              : "pelmora-server: the demo walk is no longer this server's")
+                  << std::endl;
+    });
     // People who stay put still stand somewhere: without a report they would have no place at all.
     // They take their places before the first phone can ask where they are.
     if (options.demo && options.walkSeconds == 0) walker.Step();
 
-    std::mutex logMutex;
     pelmora::PhoneProtocol phone(rules);
     pelmora::WebSite web(rules, PELMORA_LEAFLET_DIR);
-    pelmora::HttpServer server(phone, web, pelmora::HttpLimits(), [&logMutex](const std::string& line) {
-        std::lock_guard<std::mutex> lock(logMutex);
-        std::fprintf(stderr, "%s\n", line.c_str());
-    });
+    pelmora::Monitoring monitoring(store, pelmora::SystemClock);
+    pelmora::HttpLimits limits;
+    limits.handlerThreads = options.handlerThreads;
+    pelmora::HttpServer server(phone, web, monitoring, limits, WriteLogLine,
+                               pelmora::TrustedProxies{options.trustedProxies});
     try {
         server.Listen(options.address, static_cast<std::uint16_t>(options.port));
     } catch (const std::exception& error) {
@@ -209,17 +124,32 @@ int Serve(pelmora::Store& store, pelmora::Rules& rules, const Options& options) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options = ParseOptions(argc, argv);
+    pelmora::ServerOptions options;
     try {
-        std::filesystem::path parent = std::filesystem::path(options.db).parent_path();
-        if (!parent.empty()) std::filesystem::create_directories(parent);
-        pelmora::Store store(options.db);
-        pelmora::Rules rules(store, pelmora::SystemClock);
+        options = pelmora::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const pelmora::OptionError& error) {
+        Refuse(error.what());
+    }
+    if (options.help) {
+        std::cout << pelmora::kUsage;
+        return 0;
+    }
+    try {
+        if (!pelmora::IsPostgresTarget(options.db)) {
+            std::string path = options.db.rfind("sqlite:", 0) == 0 ? options.db.substr(7) : options.db;
+            std::filesystem::path parent = std::filesystem::path(path).parent_path();
+            if (!parent.empty()) std::filesystem::create_directories(parent);
+        }
+        pelmora::StoreOptions storeOptions;
+        // Every handler thread of both pools, the demo walker and the administration's own use.
+        storeOptions.connections = options.dbConnections ? options.dbConnections : 2 * options.handlerThreads + 2;
+        std::unique_ptr<pelmora::Store> store = pelmora::OpenStore(options.db, storeOptions);
+        pelmora::Rules rules(*store, pelmora::SystemClock);
         if (!options.command.empty()) {
             pelmora::RunAdminCommand(rules, options.command, std::cout);
             return 0;
         }
-        return Serve(store, rules, options);
+        return Serve(*store, rules, options);
     } catch (const pelmora::StoreError& error) {
         std::cerr << "pelmora-server: " << error.what() << "\n";
         return 1;

@@ -116,9 +116,9 @@ Outcome PhoneProtocol::Handle(std::string_view kind, std::string_view body, cons
     } catch (const Unauthorized&) {
         return Error(401, kUnauthorizedText);
     } catch (const DatabaseError& error) {
-        Outcome outcome = error.code() == SQLITE_BUSY || error.code() == SQLITE_LOCKED ? Error(503, kBusyText)
-                                                                                       : Error(500, kInternalErrorText);
+        Outcome outcome = error.Transient() ? Error(503, kBusyText) : Error(500, kInternalErrorText);
         outcome.result += std::string(" (") + error.what() + ")";
+        outcome.databaseFailed = true;
         return outcome;
     } catch (const std::exception& error) {
         Outcome outcome = Error(500, kInternalErrorText);

@@ -14,6 +14,7 @@ struct Outcome {
     std::string document;
     std::string user = "-";  // the e-mail of the user the request was made for
     std::string result;      // "ok", "status 1", "error 401", ...
+    bool databaseFailed = false;  // the database failed the request (counted in /metrics)
 };
 
 // Descriptions of the error documents, shown by the phone after the code.

@@ -18,14 +18,16 @@ bool PlaceShown(const User& member, std::time_t now) {
 }
 
 // Whether a mark's audience takes in the viewer, whose groups are given.
-bool InAudience(Store& store, const Mark& mark, std::int64_t viewerId, const std::set<std::int64_t>& viewerGroups) {
+bool InAudience(const Mark& mark, const MarksWithOwners& marks, std::int64_t viewerId,
+                const std::set<std::int64_t>& viewerGroups) {
     if (mark.userId == viewerId) return true;
     switch (mark.scope) {
     case kScopeEverybody:
         return true;
     case kScopeMyGroups: {
-        std::vector<std::int64_t> ownerGroups = store.GroupIdsOf(mark.userId);
-        return std::any_of(ownerGroups.begin(), ownerGroups.end(),
+        auto owner = marks.ownerGroups.find(mark.userId);
+        if (owner == marks.ownerGroups.end()) return false;
+        return std::any_of(owner->second.begin(), owner->second.end(),
                            [&](std::int64_t group) { return viewerGroups.count(group) > 0; });
     }
     case kScopeOneGroup:
@@ -43,16 +45,32 @@ int Narrowness(const Mark& mark, std::int64_t viewerId) {
     return 3;
 }
 
-PersonView::Place Describe(Store& store, std::int64_t viewerId, const Position& position,
+// Of the marks (latest first), the one at `cell` that the viewer sees.
+std::optional<Mark> ChooseMark(const MarksWithOwners& marks, std::int64_t viewerId,
+                               const std::set<std::int64_t>& viewerGroups, const CellKey& cell) {
+    std::optional<Mark> best;
+    // A later mark wins only by a narrower audience.
+    for (const Mark& mark : marks.marks) {
+        if (!(mark.cell == cell) || !InAudience(mark, marks, viewerId, viewerGroups)) continue;
+        if (!best || Narrowness(mark, viewerId) < Narrowness(*best, viewerId)) best = mark;
+    }
+    return best;
+}
+
+PersonView::Place Describe(const std::optional<Mark>& mark, const std::optional<Cell>& cell, const Position& position,
                            const std::optional<Position>& viewerPosition) {
     PersonView::Place place;
-    place.address = DescribePlace(MarkSeenBy(store, viewerId, position.cells[0]), AddressCell(store, position));
+    place.address = DescribePlace(mark, cell);
     place.where = position.where;
     if (position.where && viewerPosition && viewerPosition->where) {
         place.distance = FormatDistance(DistanceKm(*viewerPosition->where, *position.where));
     }
     place.updatedAt = position.reportedAt;
     return place;
+}
+
+std::string ShownName(const User& user) {
+    return user.name.empty() ? user.email : user.name;
 }
 
 }  // namespace
@@ -65,37 +83,49 @@ std::optional<Cell> AddressCell(Store& store, const Position& position) {
 }
 
 std::optional<Mark> MarkSeenBy(Store& store, std::int64_t viewerId, const CellKey& cell) {
-    std::vector<Mark> marks = store.MarksAt(cell);
-    if (marks.empty()) return std::nullopt;
+    MarksWithOwners marks = store.MarksAt(cell);
+    if (marks.marks.empty()) return std::nullopt;
     std::vector<std::int64_t> groups = store.GroupIdsOf(viewerId);
-    std::set<std::int64_t> viewerGroups(groups.begin(), groups.end());
-    std::optional<Mark> best;
-    // The marks come latest first: a later one wins only by a narrower audience.
-    for (const Mark& mark : marks) {
-        if (!InAudience(store, mark, viewerId, viewerGroups)) continue;
-        if (!best || Narrowness(mark, viewerId) < Narrowness(*best, viewerId)) best = mark;
-    }
-    return best;
+    return ChooseMark(marks, viewerId, std::set<std::int64_t>(groups.begin(), groups.end()), cell);
 }
 
 std::vector<GroupView> SeeGroups(Store& store, const User& viewer, std::time_t now) {
-    std::optional<Position> viewerPosition = store.PositionOf(viewer.id);
+    GroupCircle circle = store.CircleOf(viewer.id);
+    std::set<std::int64_t> viewerGroups;
+    for (const GroupSummary& group : circle.groups) viewerGroups.insert(group.id);
+    auto positionOf = [&](std::int64_t userId) -> std::optional<Position> {
+        auto found = circle.positions.find(userId);
+        if (found == circle.positions.end()) return std::nullopt;
+        return found->second;
+    };
+    std::optional<Position> viewerPosition = positionOf(viewer.id);
     // What the viewer may see of each member, worked out once even for a member of several groups.
     std::map<std::int64_t, std::optional<PersonView::Place>> seen;
     std::vector<GroupView> views;
-    for (const GroupSummary& group : store.GroupsOf(viewer.id)) {
+    for (const GroupSummary& group : circle.groups) {
         GroupView view{group, {}};
-        for (const User& member : store.MembersOf(group.id)) {
-            if (member.id == viewer.id) continue;
+        for (const GroupCircle::Membership& membership : circle.members) {
+            const User& member = membership.member;
+            if (membership.groupId != group.id || member.id == viewer.id) continue;
             auto found = seen.find(member.id);
             if (found == seen.end()) {
                 std::optional<PersonView::Place> place;
-                std::optional<Position> position =
-                    PlaceShown(member, now) ? store.PositionOf(member.id) : std::nullopt;
-                if (position) place = Describe(store, viewer.id, *position, viewerPosition);
+                std::optional<Position> position = PlaceShown(member, now) ? positionOf(member.id) : std::nullopt;
+                if (position) {
+                    std::optional<Cell> cell;
+                    for (const CellKey& key : position->cells) {
+                        auto known = circle.cells.find(key);
+                        if (known != circle.cells.end()) {
+                            cell = known->second;
+                            break;
+                        }
+                    }
+                    place = Describe(ChooseMark(circle.marks, viewer.id, viewerGroups, position->cells[0]), cell,
+                                     *position, viewerPosition);
+                }
                 found = seen.emplace(member.id, place).first;
             }
-            view.members.push_back(PersonView{member.id, member.name.empty() ? member.email : member.name, found->second});
+            view.members.push_back(PersonView{member.id, ShownName(member), found->second});
         }
         views.push_back(std::move(view));
     }
@@ -103,9 +133,10 @@ std::vector<GroupView> SeeGroups(Store& store, const User& viewer, std::time_t n
 }
 
 PersonView SeeSelf(Store& store, const User& viewer) {
-    PersonView self{viewer.id, viewer.name.empty() ? viewer.email : viewer.name, std::nullopt};
+    PersonView self{viewer.id, ShownName(viewer), std::nullopt};
     if (std::optional<Position> position = store.PositionOf(viewer.id)) {
-        self.place = Describe(store, viewer.id, *position, std::nullopt);
+        self.place = Describe(MarkSeenBy(store, viewer.id, position->cells[0]), AddressCell(store, *position),
+                              *position, std::nullopt);
     }
     return self;
 }

@@ -1,6 +1,5 @@
 #include "server/web.h"
 
-#include "server/database.h"
 #include "server/text.h"
 
 #include <fstream>
@@ -137,11 +136,11 @@ WebAnswer WebSite::Handle(const WebRequest& request) {
         if (request.path.rfind("/static/", 0) == 0) return Static(request);
         return api ? HandleApi(rules_, request) : HandlePage(rules_, request);
     } catch (const std::exception& error) {
-        bool busy = dynamic_cast<const DatabaseError*>(&error) &&
-                    (static_cast<const DatabaseError&>(error).code() == SQLITE_BUSY ||
-                     static_cast<const DatabaseError&>(error).code() == SQLITE_LOCKED);
+        const DatabaseError* failure = dynamic_cast<const DatabaseError*>(&error);
+        bool busy = failure && failure->Transient();
         WebAnswer answer = JsonError(busy ? 503 : 500, busy ? kBusyText : kInternalText);
         answer.route = request.path + " (" + error.what() + ")";
+        answer.databaseFailed = failure != nullptr;
         return answer;
     }
 }

@@ -35,6 +35,7 @@ struct WebAnswer {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string user = "-";  // for the access log: the e-mail of the signed-in user
     std::string route;       // for the access log: the path with codes left out
+    bool databaseFailed = false;  // the database failed the request (counted in /metrics)
 };
 
 // The HTTP status of a refusal of the service rules.

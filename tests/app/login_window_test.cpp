@@ -13,6 +13,7 @@
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "tests/app/shell_fixture.h"
+#include "tests/support/thumb_drag.h"
 
 namespace {
 
@@ -219,14 +220,15 @@ TEST_F(LoginWindow, ScrollingMovesTheControlsAndStopsAtTheEndsOfTheForm) {
     SendMessageW(login(), WM_VSCROLL, SB_LINEDOWN, 0);
     EXPECT_EQ(s(), GetScrollPos(login(), SB_VERT));
     EXPECT_EQ(45 * s() - s(), BoundsInParent(email()).top);
-    SendMessageW(login(), WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 10 * maximum), 0);
-    EXPECT_EQ(maximum, GetScrollPos(login(), SB_VERT));
+    ASSERT_TRUE(pelmora_test::DragScrollThumb(login(), 1.0));
+    EXPECT_EQ(maximum, GetScrollPos(login(), SB_VERT)) << "the thumb drags to the end";
     EXPECT_EQ(45 * s() - maximum, BoundsInParent(email()).top);
     SendMessageW(login(), WM_VSCROLL, SB_PAGEDOWN, 0);
     EXPECT_EQ(maximum, GetScrollPos(login(), SB_VERT));
     SendMessageW(login(), WM_VSCROLL, SB_PAGEUP, 0);
     EXPECT_EQ(maximum - 10 * s(), GetScrollPos(login(), SB_VERT));
-    SendMessageW(login(), WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 0), 0);
+    ASSERT_TRUE(pelmora_test::DragScrollThumb(login(), 0.0));
+    EXPECT_EQ(0, GetScrollPos(login(), SB_VERT)) << "and back to the top";
     SendMessageW(login(), WM_VSCROLL, SB_LINEUP, 0);
     EXPECT_EQ(0, GetScrollPos(login(), SB_VERT));
     EXPECT_EQ(45 * s(), BoundsInParent(email()).top);

@@ -139,36 +139,6 @@ bool ShellTest::TakeQuit(int code) {
 
 bool ShellTest::TakeTimer(UINT_PTR id) { return KillTimer(main(), id) != FALSE; }
 
-ShellTest::Picture::Picture(int width, int height) : width_(width), height_(height) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    dc_ = CreateCompatibleDC(nullptr);
-    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bits_ = static_cast<const DWORD*>(bits);
-    old_ = SelectObject(dc_, bitmap_);
-    RECT all = {0, 0, width, height};
-    FillRect(dc_, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-}
-
-ShellTest::Picture::~Picture() {
-    SelectObject(dc_, old_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
-}
-
-COLORREF ShellTest::Picture::At(int x, int y) const {
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) return CLR_INVALID;
-    GdiFlush();
-    const DWORD pixel = bits_[y * width_ + x];
-    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-}
-
 void ShellTest::PaintMain(Picture& picture) { PaintMainWindow(picture.dc()); }
 
 void ShellTest::Capture(HWND window, Picture& picture) {

@@ -12,6 +12,7 @@
 
 #include "app/app_context.h"
 #include "tests/support/fake_server.h"
+#include "tests/support/picture.h"
 
 struct AskedQuestion {
     HWND owner;
@@ -67,35 +68,7 @@ protected:
     std::vector<AskedQuestion> questions_;
 
     // The main window's client area as PaintMainWindow draws it, in a 32-bit bitmap.
-    class Picture {
-    public:
-        Picture(int width, int height);
-        ~Picture();
-        Picture(const Picture&) = delete;
-        Picture& operator=(const Picture&) = delete;
-        HDC dc() const { return dc_; }
-        COLORREF At(int x, int y) const;
-        bool IsWhite(int x, int y) const { return At(x, y) == RGB(255, 255, 255); }
-        bool IsBlack(int x, int y) const { return At(x, y) == RGB(0, 0, 0); }
-        // True when some pixel inside `area` passes `test`.
-        template <typename Test>
-        bool AnyIn(const RECT& area, Test test) const {
-            for (int y = area.top; y < area.bottom; ++y) {
-                for (int x = area.left; x < area.right; ++x) {
-                    if (test(At(x, y))) return true;
-                }
-            }
-            return false;
-        }
-
-    private:
-        int width_;
-        int height_;
-        HDC dc_ = nullptr;
-        HBITMAP bitmap_ = nullptr;
-        HGDIOBJ old_ = nullptr;
-        const DWORD* bits_ = nullptr;
-    };
+    using Picture = pelmora_test::Picture;
     // The main window painted by PaintMainWindow.
     void PaintMain(Picture& picture);
     // What `window` shows on screen now, after painting what it had to paint.

@@ -163,6 +163,78 @@ TEST_F(Painting, TheStatusLineIsDrawnInItsColourWithoutTheHighByte) {
     })) << "the text is red";
 }
 
+// At rest the product line is drawn in the grey of disabled text; "offline", the transfer and every
+// message in black. The darkest pixel of the line's inside is the colour of its text.
+TEST_F(Painting, TheIdleProductLineIsGreyAndEveryOtherStatusBlack) {
+    const COLORREF grey = GetSysColor(COLOR_GRAYTEXT);
+    const COLORREF black = RGB(0, 0, 0);
+    const struct {
+        const char* name;
+        int visibility;
+        void (*show)();
+        const wchar_t* text;
+        COLORREF colour;
+    } cases[] = {
+        {"idle, visible", 0, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, visible to groups", 1, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, invisible", 2, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, switched off", 3, ShowIdleStatus, kTextIdleOffline, black},
+        {"transfer", 0, ShowTransferStatus, kTextTransfer, black},
+        {"message", 0, [] { ShowStatusMessage(kTextTimeout, 5000); }, kTextTimeout, black},
+    };
+    ASSERT_NE(black, grey);
+    const int bottom = context().contentRect.bottom;
+    // Below the content frame's lower edge, which the status line's frame overlaps on VGA.
+    const RECT inside = {context().contentRect.left + 1, bottom, context().contentRect.right - 1, bottom + 15 * s() - 1};
+    for (const auto& test : cases) {
+        context().visibility = test.visibility;
+        test.show();
+        EXPECT_EQ(std::wstring(test.text), context().statusText) << test.name;
+        EXPECT_EQ(test.colour, context().statusColor & 0x00FFFFFF) << test.name;
+        Picture picture(client_.right, client_.bottom);
+        PaintMain(picture);
+        COLORREF darkest = RGB(255, 255, 255);
+        for (int y = inside.top; y < inside.bottom; ++y) {
+            for (int x = inside.left; x < inside.right; ++x) {
+                const COLORREF c = picture.At(x, y);
+                if (GetRValue(c) + GetGValue(c) + GetBValue(c) < GetRValue(darkest) + GetGValue(darkest) + GetBValue(darkest)) {
+                    darkest = c;
+                }
+            }
+        }
+        EXPECT_EQ(test.colour, darkest) << test.name;
+    }
+}
+
+// The bold fonts draw heavier strokes than the regular ones at this screen's size (VGA draws
+// every text above the sizes Wine's Tahoma Bold has bold bitmaps for).
+TEST_F(Painting, BoldTextsAreHeavierThanRegularOnes) {
+    const std::wstring text = L"Группы Настр Мама: Москва, Лесная ул.";
+    HFONT regularHeading = CreateFontW(16 * s(), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH,
+                                       L"Tahoma");
+    const struct {
+        const char* name;
+        HFONT bold;
+        HFONT regular;
+    } pairs[] = {
+        {"14 units", context().fontBold, context().fontNormal},
+        {"16 units", context().fontHeading, regularHeading},
+    };
+    for (const auto& pair : pairs) {
+        double ink[2] = {};
+        HFONT fonts[2] = {pair.bold, pair.regular};
+        for (int index = 0; index < 2; ++index) {
+            Picture picture(40 * 14 * s(), 30 * s());
+            SelectObject(picture.dc(), fonts[index]);
+            TextOutW(picture.dc(), 0, 0, text.c_str(), static_cast<int>(text.size()));
+            ink[index] = picture.InkIn({0, 0, picture.width(), picture.height()});
+        }
+        EXPECT_GT(ink[0], 1.3 * ink[1]) << pair.name << ", scale " << s();
+    }
+    DeleteObject(regularHeading);
+}
+
 TEST_F(Painting, DuringTheLogInOnlyTheStatusLineIsDrawn) {
     context().loginPhase = true;
     Picture picture(client_.right, client_.bottom);

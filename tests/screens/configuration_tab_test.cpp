@@ -6,6 +6,8 @@
 
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/private_hours.h"
@@ -14,6 +16,7 @@
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
 #include "tests/support/shell_link_reader.h"
+#include "tests/support/thumb_drag.h"
 
 namespace {
 
@@ -85,6 +88,74 @@ TEST_F(ConfigurationTab, NormalModeShowsTheStoredSettings) {
     EXPECT_EQ(46, bounds.bottom - bounds.top);
     EXPECT_EQ(10, bounds.left);
     EXPECT_EQ(ClientRect(pane(kPaneConfiguration)).right - 10, bounds.right);
+}
+
+// Both layouts at both phone sizes: x 10 and width client.right - 20 in pixels, the rows in units,
+// on creation and after every size change.
+TEST_F(ConfigurationTab, ControlsSitTenPixelsInAtBothSizes) {
+    struct Row {
+        int id;
+        int y;       // units
+        int height;  // units
+    };
+    const struct {
+        int accountMode;
+        std::vector<Row> rows;
+    } layouts[] = {
+        {0,
+         {{IDC_CONFIG_REFRESH, 46, 24},
+          {IDC_CONFIG_QUIT, 80, 24},
+          {IDC_CONFIG_RATE_OPTIMAL, 152, 15},
+          {IDC_CONFIG_RATE_CELL_CHANGE, 172, 15},
+          {IDC_CONFIG_PRIVATE_TIME, 206, 46},
+          {IDC_CONFIG_AUTO_LOGIN, 266, 30},
+          {IDC_CONFIG_AUTO_RUN, 306, 30}}},
+        {1, {{IDC_CONFIG_NAME, 70, 24}, {IDC_CONFIG_AUTO_LOGIN, 114, 30}, {IDC_CONFIG_AUTO_RUN, 164, 30}}},
+    };
+    for (int scale : {1, 2}) {
+        for (const auto& layout : layouts) {
+            SCOPED_TRACE("scale " + std::to_string(scale) + ", account mode " + std::to_string(layout.accountMode));
+            context().accountMode = layout.accountMode;
+            UseScale(scale);
+            CreatePanes();
+            HWND tab = pane(kPaneConfiguration);
+            for (int width : {0, 200 * scale}) {
+                if (width != 0) {
+                    // A narrower tab, as a size change gives it.
+                    const RECT frame = BoundsInParent(tab);
+                    MoveWindow(tab, frame.left, frame.top, width, frame.bottom - frame.top, FALSE);
+                }
+                const int right = ClientRect(tab).right;
+                for (const Row& row : layout.rows) {
+                    const RECT bounds = BoundsInParent(control(kPaneConfiguration, row.id));
+                    EXPECT_EQ(10, bounds.left) << "control " << row.id << ", tab width " << width;
+                    EXPECT_EQ(right - 20, bounds.right - bounds.left) << "control " << row.id << ", tab width " << width;
+                    EXPECT_EQ(row.y * scale, bounds.top) << "control " << row.id;
+                    EXPECT_EQ(row.height * scale, bounds.bottom - bounds.top) << "control " << row.id;
+                }
+            }
+        }
+    }
+}
+
+// After "Настройки сохранены" the mode decides the pane: the group tab in mode 0, the Me tab in
+// mode 1; in any other mode the tab stays on screen.
+TEST_F(ConfigurationTab, AnAcceptedSaveShowsThePaneOfTheAccountMode) {
+    const struct {
+        int accountMode;
+        int pane;
+    } cases[] = {{0, kPaneGroups}, {1, kPaneMe}, {2, kPaneConfiguration}, {-1, kPaneConfiguration}};
+    for (const auto& test : cases) {
+        context().accountMode = test.accountMode;
+        UseScale(1);
+        CreatePanes();
+        Show(kPaneConfiguration);
+        Save();
+        EXPECT_EQ(L"Настройки сохранены", context().statusText) << "mode " << test.accountMode;
+        EXPECT_EQ(test.pane, context().currentPane) << "mode " << test.accountMode;
+        EXPECT_EQ(test.pane, context().selectedTab) << "mode " << test.accountMode;
+        EXPECT_FALSE(context().settingsDirty);
+    }
 }
 
 TEST_F(ConfigurationTab, StartWithThePhoneNeedsAutomaticLogIn) {
@@ -307,7 +378,7 @@ TEST_F(ConfigurationTab, TheLinkLineOpensTheWebSite) {
     std::vector<std::wstring> opened;
     SetBrowserOpenerForTesting([&](const wchar_t* address) { opened.push_back(address); });
     HWND tab = pane(kPaneConfiguration);
-    SendMessageW(tab, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 200), 0);
+    ASSERT_TRUE(pelmora_test::DragScrollThumb(tab, 1.0));
     const int p = GetScrollPos(tab, SB_VERT);
     ASSERT_GT(p, 367 - ClientRect(tab).bottom) << "the link line is in view";
     Tap(tab, 100, 367 - p);

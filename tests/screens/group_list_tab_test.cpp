@@ -3,6 +3,7 @@
 
 #include "app/main_window.h"
 #include "resources/resource_ids.h"
+#include "tests/support/thumb_drag.h"
 
 namespace {
 
@@ -56,17 +57,6 @@ TEST_F(GroupList, WithoutGroupsOnlyShowEverybodyRemains) {
     TapRow(10);
     EXPECT_EQ(-1, context().groupSelection.shownGroup) << "the first row is Показать всех";
     EXPECT_EQ(kPaneGroups, context().currentPane);
-}
-
-TEST_F(GroupList, GroupsWithoutIdentifiersDoNotTrapTheRing) {
-    CreatePanes();
-    UseGroups({MakeGroup(kNoIdentifier, L"Без номера", {}), MakeGroup(kNoIdentifier, L"Тоже без номера", {}),
-               MakeGroup(5, L"Соседи (2)", {})});
-    context().groupSelection.highlightedGroup = kNoIdentifier;
-    Key(kPaneGroupList, VK_DOWN);
-    EXPECT_EQ(5, Highlighted());
-    Key(kPaneGroupList, VK_DOWN);
-    EXPECT_EQ(-1, Highlighted());
 }
 
 TEST_F(GroupList, EnterShowsTheHighlightedGroupWithNothingSelected) {
@@ -184,9 +174,10 @@ TEST_F(GroupList, ScrollsTheHighlightedRowToTheTopAndBackOnRefresh) {
     SendMessageW(list, WM_VSCROLL, SB_LINEDOWN, 0);
     SendMessageW(list, WM_VSCROLL, SB_PAGEDOWN, 0);
     EXPECT_EQ(1 + 10, GetScrollPos(list, SB_VERT)) << "a line is one unit, a page ten";
-    SendMessageW(list, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 300), 0);
-    EXPECT_EQ(300, GetScrollPos(list, SB_VERT));
-    for (int step = 0; step < 40; ++step) SendMessageW(list, WM_VSCROLL, SB_PAGEUP, 0);
+    Show(kPaneGroupList);
+    ASSERT_TRUE(pelmora_test::DragScrollThumb(list, 1.0));
+    EXPECT_EQ(static_cast<int>(info.nMax - info.nPage + 1), GetScrollPos(list, SB_VERT)) << "the thumb drags to the end";
+    for (int step = 0; step < 70; ++step) SendMessageW(list, WM_VSCROLL, SB_PAGEUP, 0);
     EXPECT_EQ(0, GetScrollPos(list, SB_VERT));
 }
 

@@ -5,6 +5,8 @@
 #include "app/main_window.h"
 #include "resources/resource_ids.h"
 #include "screens/group_tab.h"
+#include "tests/support/picture.h"
+#include "tests/support/thumb_drag.h"
 
 namespace {
 
@@ -186,7 +188,18 @@ TEST_F(GroupTab, TapsSelectOpenAndCloseTheDetailWindow) {
         EXPECT_EQ(2 * s, bounds.left);
         EXPECT_EQ(8 * s + 38 * s - 4 * s, bounds.top) << "over the entry";
         EXPECT_EQ(84 * s, bounds.bottom - bounds.top);
-        EXPECT_LE(bounds.right, ClientRect(pane(kPaneGroups)).right) << "the frame is whole";
+        // The panel ends where the frame of the selected entry ends: no piece of that frame stands
+        // beside it (read back from the screen where this scale's window fits it).
+        const RECT client = ClientRect(pane(kPaneGroups));
+        EXPECT_EQ(client.right - 2 * s, bounds.right) << "scale " << s;
+        if (scale <= ScalesOnThisScreen().back()) {
+            pelmora_test::Picture picture(client.right, client.bottom);
+            pelmora_test::CaptureClientArea(pane(kPaneGroups), picture);
+            EXPECT_TRUE(picture.IsBlack(bounds.right - 1, bounds.top + 10 * s)) << "the panel's frame, scale " << s;
+            const RECT beside = {bounds.right, bounds.top, client.right, bounds.bottom};
+            EXPECT_FALSE(picture.AnyIn(beside, [](COLORREF c) { return c != RGB(255, 255, 255); }))
+                << "nothing beside the panel, scale " << s;
+        }
         const HWND detail = Detail();
         TapEntry(0);
         EXPECT_EQ(nullptr, Detail()) << "third tap closes";
@@ -278,8 +291,40 @@ TEST_F(GroupTab, ScrollsTheSelectionToTheTopAndBackOnRefresh) {
 
     for (int step = 0; step < 50; ++step) SendMessageW(tab, WM_VSCROLL, SB_PAGEDOWN, 0);
     EXPECT_EQ(static_cast<int>(info.nMax - info.nPage + 1), GetScrollPos(tab, SB_VERT)) << "stops at the end";
-    SendMessageW(tab, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 0), 0);
+    Show(kPaneGroups);
+    ASSERT_TRUE(pelmora_test::DragScrollThumb(tab, 0.0));
     EXPECT_EQ(0, GetScrollPos(tab, SB_VERT)) << "the thumb reaches the top again";
+}
+
+// Thousands of people are more than 65,535 pixels of list: the thumb's place does not fit the 16
+// bits of the scroll message.
+TEST_F(GroupTab, AThumbDraggedPastSixteenBitsLandsWhereItIsDropped) {
+    CreatePanes();
+    std::vector<Person> people;
+    for (int index = 0; index < 3000; ++index) people.push_back(MakePerson(index, L"Имя: ", L"Адрес"));
+    UseGroups({MakeGroup(1, L"Все", people)});
+    Show(kPaneGroups);
+    HWND tab = pane(kPaneGroups);
+    SCROLLINFO info = {sizeof(info), SIF_ALL};
+    GetScrollInfo(tab, SB_VERT, &info);
+    const int last = info.nMax - static_cast<int>(info.nPage) + 1;
+    ASSERT_GT(last, 65535);
+    const struct {
+        double fraction;
+        int expected;
+    } drops[] = {{1.0, last}, {0.9, last * 9 / 10}, {0.0, 0}, {0.5, last / 2}};
+    for (const auto& drop : drops) {
+        ASSERT_TRUE(pelmora_test::DragScrollThumb(tab, drop.fraction));
+        Pump();
+        const int position = GetScrollPos(tab, SB_VERT);
+        // One pixel of the thumb's track is worth this many pixels of list.
+        const int pixel = last / (ClientRect(tab).bottom - 2 * GetSystemMetrics(SM_CYVSCROLL)) + 1;
+        EXPECT_NEAR(drop.expected, position, pixel) << "dropped at " << drop.fraction;
+        // The content went along: the entry at the top of the pane is the one there in the list.
+        const int row = (position + 37) / 38;
+        Tap(tab, ClientRect(tab).right / 2, 20 + 38 * row - position);
+        EXPECT_EQ(row, context().groupSelection.selectedPerson) << "dropped at " << drop.fraction;
+    }
 }
 
 }  // namespace

@@ -23,7 +23,9 @@ protected:
     void TapMenuBar(bool left, std::vector<WPARAM> keys = {}) {
         HWND bar = context().panes[kPaneMe].menuBar;
         for (WPARAM key : keys) PostMessageW(bar, WM_KEYDOWN, key, 0);
-        SendMessageW(bar, WM_LBUTTONUP, 0, MAKELPARAM(left ? 10 : 230, 10));
+        RECT strip;
+        GetClientRect(bar, &strip);
+        SendMessageW(bar, WM_LBUTTONUP, 0, MAKELPARAM(left ? 10 : strip.right - 10, 10));
         Pump();
     }
 };
@@ -63,6 +65,22 @@ TEST_F(MeTab, PlaceLineLiesBelowTheNameLineAtEveryScale) {
         SetPlaceLine(context(), L"Работа Ленинский проспект, д.32а");
         EXPECT_EQ(L"Работа Ленинский проспект, д.32а", ControlText(kPaneMe, IDC_PLACE_LINE));
     }
+}
+
+// The creation's own size message comes before the place line exists, and a failed creation of
+// the line leaves none: the handler must then touch no window and read no rectangle. Every call
+// on a missing window fails with ERROR_INVALID_WINDOW_HANDLE, so a clean last error shows none
+// was made.
+TEST_F(MeTab, ASizeChangeWithoutThePlaceLineTouchesNothing) {
+    CreatePanes();
+    HWND tab = pane(kPaneMe);
+    SetWindowPos(tab, nullptr, 0, 0, 200, 150, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const RECT line = BoundsInParent(control(kPaneMe, IDC_PLACE_LINE));
+    EXPECT_EQ(ClientRect(tab).right - 10, line.right - line.left) << "with the line, a size change gives it the width";
+    DestroyWindow(control(kPaneMe, IDC_PLACE_LINE));
+    SetLastError(ERROR_SUCCESS);
+    SendMessageW(tab, WM_SIZE, SIZE_RESTORED, MAKELPARAM(180, 150));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
 }
 
 TEST_F(MeTab, TapOnThePlaceLineOpensTheEditorForTheCurrentPlace) {

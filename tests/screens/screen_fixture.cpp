@@ -84,6 +84,11 @@ void ScreenTest::UseScale(int scale) {
     c.contentRect.bottom -= 15 * scale;
 }
 
+std::vector<int> ScreenTest::ScalesOnThisScreen() {
+    if (GetSystemMetrics(SM_CXSCREEN) >= 480 && GetSystemMetrics(SM_CYSCREEN) >= 640) return {1, 2};
+    return {1};
+}
+
 void ScreenTest::CreatePanes() {
     AppContext& c = context();
     c.panes[kPaneMe].caption = L"Я";

@@ -22,6 +22,9 @@ protected:
 
     // A phone of this scale: 240x294 or 480x588 of main window. Call before CreatePanes.
     void UseScale(int scale);
+    // The scales whose main window fits the screen, so that what it draws can be read back from
+    // the screen: 1, and 2 on a VGA screen (the screens_tests_vga run).
+    static std::vector<int> ScalesOnThisScreen();
     // Creates the panes 0, 1, 2, 4 and 5 in order, as the start sequence does, and lays them out.
     void CreatePanes();
 

@@ -21,7 +21,7 @@
 namespace pelmora {
 namespace {
 
-class AdminTest : public testing::ServerTest {
+class AdminTest : public testing::EngineTest {
 protected:
     std::string Run(const std::vector<std::string>& words) {
         std::ostringstream out;
@@ -36,7 +36,7 @@ protected:
     }
 };
 
-TEST_F(AdminTest, CellsCsvTakesQuotedAndBareAddressesAndSkipsCommentsAndHeader) {
+TEST_P(AdminTest, CellsCsvTakesQuotedAndBareAddressesAndSkipsCommentsAndHeader) {
     std::vector<Cell> cells = ParseCellsCsv(
         "\xEF\xBB\xBF# comment\r\nmnc,lac,cid,lat,lon,address\r\n\r\n"
         "1,7701,10101,55.7558,37.6136,\"Москва, Манежная площадь, 1\"\r\n"
@@ -53,7 +53,7 @@ TEST_F(AdminTest, CellsCsvTakesQuotedAndBareAddressesAndSkipsCommentsAndHeader) 
     EXPECT_DOUBLE_EQ(cells[2].lon, -37.25);
 }
 
-TEST_F(AdminTest, CellsCsvNamesTheFaultyLine) {
+TEST_P(AdminTest, CellsCsvNamesTheFaultyLine) {
     const char* faulty[] = {
         "1,7701,10101,55.7,37.6,ok\n1,7701,10102,north,37.6,bad\n",
         "1,7701,10101,55.7,37.6,ok\n\n1,7701,-5,55.7,37.6,bad\n",
@@ -72,7 +72,7 @@ TEST_F(AdminTest, CellsCsvNamesTheFaultyLine) {
     }
 }
 
-TEST_F(AdminTest, UsersGroupsAndMembersAreManagedByCommands) {
+TEST_P(AdminTest, UsersGroupsAndMembersAreManagedByCommands) {
     EXPECT_EQ(Run({"user", "add", "Anna@Example.org", "пароль", "Анна Каренина"}), "user 1 anna@example.org added\n");
     EXPECT_TRUE(VerifyPassword(store_->FindUser("anna@example.org")->passwordHash, Md5Hex("\xEF\xE0\xF0\xEE\xEB\xFC")));
     Run({"user", "add", "boris@example.org", "secret", "Борис"});
@@ -92,7 +92,7 @@ TEST_F(AdminTest, UsersGroupsAndMembersAreManagedByCommands) {
     EXPECT_THROW(Run({"user", "remove", "x@example.org"}), StoreError);
 }
 
-TEST_F(AdminTest, AccountsGroupsAndSettingsOfTheWebAreRunFromTheCommandLine) {
+TEST_P(AdminTest, AccountsGroupsAndSettingsOfTheWebAreRunFromTheCommandLine) {
     Run({"user", "add", "anna@example.org", "secret", "Анна"});
     Run({"user", "add", "boris@example.org", "secret", "Борис"});
     Run({"user", "add", "vera@example.org", "secret", "Вера"});
@@ -149,7 +149,7 @@ TEST_F(AdminTest, AccountsGroupsAndSettingsOfTheWebAreRunFromTheCommandLine) {
     EXPECT_EQ(Web("POST", "/api/v1/sessions", R"({"email": "boris@example.org", "password": "secret"})").status, 201);
 }
 
-TEST_F(AdminTest, CellImportIsAllOrNothing) {
+TEST_P(AdminTest, CellImportIsAllOrNothing) {
     auto good = WriteFile("good.csv", "1,7701,10101,55.7558,37.6136,\"Москва, Манежная площадь, 1\"\n"
                                       "1,7701,10102,55.7579,37.6112,\"Москва, ул. Тверская, 7\"\n");
     EXPECT_EQ(Run({"cell", "import", good.string()}), "2 cells imported\n");
@@ -160,7 +160,7 @@ TEST_F(AdminTest, CellImportIsAllOrNothing) {
     EXPECT_THROW(Run({"cell", "import", (directory_ / "absent.csv").string()}), StoreError);
 }
 
-TEST_F(AdminTest, SettingsAreListedAndChanged) {
+TEST_P(AdminTest, SettingsAreListedAndChanged) {
     EXPECT_EQ(Run({"setting", "set", "methods", "2,1"}), "methods set to 2,1\n");
     EXPECT_THROW(Run({"setting", "set", "suspended", "maybe"}), StoreError);
     std::string list = Run({"setting", "list"});
@@ -172,16 +172,7 @@ TEST_F(AdminTest, SettingsAreListedAndChanged) {
 // The program as the operator and the demo script run it.
 class ProgramTest : public testing::ServerTest {
 protected:
-    // Runs the program with `arguments`; its output and exit status.
-    std::pair<std::string, int> Run(const std::string& arguments) {
-        std::string command = std::string(PELMORA_SERVER_PROGRAM) + " " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string output;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-        int status = pclose(pipe);
-        return {output, WEXITSTATUS(status)};
-    }
+    static std::pair<std::string, int> Run(const std::string& arguments) { return testing::RunServerProgram(arguments); }
 
     std::string Db() const { return "--db " + (directory_ / "program" / "admin.db").string(); }
 };
@@ -300,6 +291,8 @@ TEST_F(ProgramTest, AnIdleServerStopsByItselfWithTheStillDemoPeopleInTheirPlaces
     std::string text((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("pelmora-server: stopping\n"), std::string::npos) << text;
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, AdminTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

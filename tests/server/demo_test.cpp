@@ -13,9 +13,9 @@
 namespace pelmora {
 namespace {
 
-class DemoTest : public testing::ServerTest {};
+class DemoTest : public testing::EngineTest {};
 
-TEST_F(DemoTest, SeedsAMoscowWithSixPeopleThreeGroupsAndMarksOfEveryScope) {
+TEST_P(DemoTest, SeedsAMoscowWithSixPeopleThreeGroupsAndMarksOfEveryScope) {
     ASSERT_TRUE(SeedDemo(*rules_));
     EXPECT_GE(store_->CellCount(), 60);
     std::vector<User> users = store_->ListUsers();
@@ -43,7 +43,7 @@ TEST_F(DemoTest, SeedsAMoscowWithSixPeopleThreeGroupsAndMarksOfEveryScope) {
     EXPECT_EQ(store_->ListUsers().size(), 6u);
 }
 
-TEST_F(DemoTest, WalkerMovesEveryoneButTheDemoAccountAlongKnownCells) {
+TEST_P(DemoTest, WalkerMovesEveryoneButTheDemoAccountAlongKnownCells) {
     SeedDemo(*rules_);
     DemoWalker walker(*store_, [this] { return now_.load(); });
     walker.Step();
@@ -68,7 +68,7 @@ TEST_F(DemoTest, WalkerMovesEveryoneButTheDemoAccountAlongKnownCells) {
     }
 }
 
-TEST_F(DemoTest, DemoAccountSeesItsGroupsMoving) {
+TEST_P(DemoTest, DemoAccountSeesItsGroupsMoving) {
     SeedDemo(*rules_);
     DemoWalker walker(*store_, [this] { return now_.load(); });
     walker.Step();
@@ -86,6 +86,8 @@ TEST_F(DemoTest, DemoAccountSeesItsGroupsMoving) {
     after->Accept(&b);
     EXPECT_NE(a.Str(), b.Str()) << "places and distances change as the demo people walk";
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, DemoTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

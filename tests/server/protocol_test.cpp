@@ -8,7 +8,7 @@
 namespace pelmora {
 namespace {
 
-class ProtocolTest : public testing::ServerTest {
+class ProtocolTest : public testing::EngineTest {
 protected:
     void SetUp() override {
         anna_ = AddUser("anna@example.org", "secret", "Анна");
@@ -26,7 +26,7 @@ protected:
 
 using testing::TextAt;
 
-TEST_F(ProtocolTest, HandshakeIssuesAFreshTokenWithModeNameAndMethods) {
+TEST_P(ProtocolTest, HandshakeIssuesAFreshTokenWithModeNameAndMethods) {
     std::string reply = testing::Exchange(port_, testing::ClientRequest("hand", HandBody("anna@example.org", Md5Hex("secret"))));
     auto document = testing::ParseReply(reply);
     EXPECT_EQ(TextAt(document.get(), "handshake/status"), "0");
@@ -45,14 +45,14 @@ TEST_F(ProtocolTest, HandshakeIssuesAFreshTokenWithModeNameAndMethods) {
     EXPECT_NE(token, Login("anna@example.org", "secret"));
 }
 
-TEST_F(ProtocolTest, HandshakeAcceptsTheEmailInAnyCaseAndCyrillicPasswordsHashedInWindows1251) {
+TEST_P(ProtocolTest, HandshakeAcceptsTheEmailInAnyCaseAndCyrillicPasswordsHashedInWindows1251) {
     EXPECT_EQ(TextAt(Hand("ANNA@Example.ORG", Md5Hex("secret")).get(), "handshake/status"), "0");
     AddUser("boris@example.org", "пароль", "Борис");
     // The phone hashes the Windows-1251 bytes of "пароль".
     EXPECT_EQ(TextAt(Hand("boris@example.org", Md5Hex("\xEF\xE0\xF0\xEE\xEB\xFC")).get(), "handshake/status"), "0");
 }
 
-TEST_F(ProtocolTest, HandshakeRefusesWrongPasswordUnknownUserOldClientAndSuspendedService) {
+TEST_P(ProtocolTest, HandshakeRefusesWrongPasswordUnknownUserOldClientAndSuspendedService) {
     auto wrong = Hand("anna@example.org", Md5Hex("Secret"));
     EXPECT_EQ(TextAt(wrong.get(), "handshake/status"), "1");
     EXPECT_EQ(TextAt(wrong.get(), "handshake/token"), "<missing>");
@@ -77,7 +77,7 @@ TEST_F(ProtocolTest, HandshakeRefusesWrongPasswordUnknownUserOldClientAndSuspend
     EXPECT_EQ(TextAt(suspended.get(), "handshake/token"), "<missing>");
 }
 
-TEST_F(ProtocolTest, HandshakeCarriesConfiguredUpdateHostAndMethodsAndTheProbedMethodFirst) {
+TEST_P(ProtocolTest, HandshakeCarriesConfiguredUpdateHostAndMethodsAndTheProbedMethodFirst) {
     store_->SetSetting("update_url", "http://example.org/new.cab");
     store_->SetSetting("host", "pelmora.example.org");
     store_->SetSetting("methods", "0");
@@ -100,7 +100,7 @@ TEST_F(ProtocolTest, HandshakeCarriesConfiguredUpdateHostAndMethodsAndTheProbedM
     EXPECT_EQ(anna->name, "Аня");
 }
 
-TEST_F(ProtocolTest, ConfigurationGetReturnsTheStoredSettingsAndTheOtherFormsStoreThem) {
+TEST_P(ProtocolTest, ConfigurationGetReturnsTheStoredSettingsAndTheOtherFormsStoreThem) {
     std::string token = Login("anna@example.org", "secret");
     auto defaults = Request("config", "token=" + token + "&config_get=0");
     EXPECT_EQ(TextAt(defaults.get(), "config/config_rate"), "0");
@@ -123,7 +123,7 @@ TEST_F(ProtocolTest, ConfigurationGetReturnsTheStoredSettingsAndTheOtherFormsSto
     EXPECT_EQ(anna->methodUse, 3);
 }
 
-TEST_F(ProtocolTest, ConfigurationRefusesValuesOutOfRangeAndNamesTheField) {
+TEST_P(ProtocolTest, ConfigurationRefusesValuesOutOfRangeAndNamesTheField) {
     std::string token = Login("anna@example.org", "secret");
     auto visibility = Request("config", "token=" + token + "&config_visibilily=7");
     EXPECT_EQ(TextAt(visibility.get(), "config/status"), "1");
@@ -138,7 +138,7 @@ TEST_F(ProtocolTest, ConfigurationRefusesValuesOutOfRangeAndNamesTheField) {
     EXPECT_EQ(TextAt(unknown.get(), "error/code"), "400");
 }
 
-TEST_F(ProtocolTest, UnknownMissingOrExpiredTokensGet401OnEveryKind) {
+TEST_P(ProtocolTest, UnknownMissingOrExpiredTokensGet401OnEveryKind) {
     const char* bodies[][2] = {
         {"config", "token=0123456789abcdef0123456789abcdef&config_get=0"},
         {"isee", "token=0123456789abcdef0123456789abcdef&mnc=01&lac=1&cid=1&lac1=1&cid1=1&lac2=1&cid2=1&delta=0&db=0"},
@@ -163,7 +163,7 @@ TEST_F(ProtocolTest, UnknownMissingOrExpiredTokensGet401OnEveryKind) {
     EXPECT_EQ(TextAt(Request("ineed", "token=" + token + "&group_list=1").get(), "error/code"), "401");
 }
 
-TEST_F(ProtocolTest, LocationReportIsAcceptedWithTimerAndTheCellAddress) {
+TEST_P(ProtocolTest, LocationReportIsAcceptedWithTimerAndTheCellAddress) {
     std::string token = Login("anna@example.org", "secret");
     auto reply = Request("isee", "token=" + token +
                                      "&mnc=01&lac=6699&cid=15437&lac1=6699&cid1=2&lac2=7&cid2=65535&delta=-31&db=0");
@@ -190,7 +190,7 @@ TEST_F(ProtocolTest, LocationReportIsAcceptedWithTimerAndTheCellAddress) {
     EXPECT_EQ(TextAt(missing.get(), "error/code"), "400");
 }
 
-TEST_F(ProtocolTest, PlaceMarkIsSavedReturnedAndCancelledOnlyByItsOwner) {
+TEST_P(ProtocolTest, PlaceMarkIsSavedReturnedAndCancelledOnlyByItsOwner) {
     std::string anna = Login("anna@example.org", "secret");
     auto saved = Request("itake", "token=" + anna +
                                       "&mnc=01&lac=6699&cid=15437&sint_id=0&sint_scope=0&sint_title=Работа"
@@ -222,7 +222,7 @@ TEST_F(ProtocolTest, PlaceMarkIsSavedReturnedAndCancelledOnlyByItsOwner) {
     EXPECT_EQ(TextAt(Report(anna, 6699, 15437).get(), "isee/sint/sint_id"), "<missing>");
 }
 
-TEST_F(ProtocolTest, PlaceMarkForAGroupNeedsMembershipAndAValidScope) {
+TEST_P(ProtocolTest, PlaceMarkForAGroupNeedsMembershipAndAValidScope) {
     std::string anna = Login("anna@example.org", "secret");
     std::int64_t stranger = AddGroup("Чужие", {});
     auto notMember = SaveMark(anna, 6699, 15437, 3, "Тайное место", stranger);
@@ -232,7 +232,7 @@ TEST_F(ProtocolTest, PlaceMarkForAGroupNeedsMembershipAndAValidScope) {
     EXPECT_EQ(store_->MarkCount(), 0);
 }
 
-TEST_F(ProtocolTest, ValuesWithFormAndMarkupCharactersSurviveTheRoundTrip) {
+TEST_P(ProtocolTest, ValuesWithFormAndMarkupCharactersSurviveTheRoundTrip) {
     std::string anna = Login("anna@example.org", "secret");
     const std::string title = "Кафе \"Рога & Копыта\" <b>a=b+c</b> 100% 'ok'";
     const std::string street = "ул. 1+1=2 & Ко";
@@ -249,7 +249,7 @@ TEST_F(ProtocolTest, ValuesWithFormAndMarkupCharactersSurviveTheRoundTrip) {
     EXPECT_EQ(TextAt(report.get(), "isee/sint/address_build"), "к2&с3");
 }
 
-TEST_F(ProtocolTest, AccessLogHasOneLineWithKindUserResultAndMilliseconds) {
+TEST_P(ProtocolTest, AccessLogHasOneLineWithKindUserResultAndMilliseconds) {
     Login("anna@example.org", "secret");
     Request("hand", HandBody("anna@example.org", Md5Hex("wrong")));
     Request("ineed", "token=nope&group_list=1");
@@ -260,6 +260,8 @@ TEST_F(ProtocolTest, AccessLogHasOneLineWithKindUserResultAndMilliseconds) {
     EXPECT_NE(lines[2].find(" ineed - error 401 "), std::string::npos) << lines[2];
     for (const std::string& line : lines) EXPECT_EQ(line.substr(line.size() - 2), "ms") << line;
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, ProtocolTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

@@ -70,31 +70,6 @@ protected:
         }
         return bytes;
     }
-
-    void CloseStore() {
-        server_.reset();
-        web_.reset();
-        phone_.reset();
-        rules_.reset();
-        store_.reset();
-    }
-
-    void OpenStore() {
-        store_ = std::make_unique<Store>(Path());
-        rules_ = std::make_unique<Rules>(*store_, [this] { return now_.load(); });
-        phone_ = std::make_unique<PhoneProtocol>(*rules_);
-        web_ = std::make_unique<WebSite>(*rules_, PELMORA_LEAFLET_DIR);
-    }
-
-    std::string HandStatus(const std::string& email, const std::string& hash, const char* source = nullptr) {
-        std::string reply = testing::Exchange(port_, testing::ClientRequest("hand", HandBody(email, hash)), 10, source);
-        return TextAt(testing::ParseReply(reply).get(), "handshake/status");
-    }
-
-    testing::HttpReply WebLogIn(const std::string& email, const std::string& password, const char* source = nullptr) {
-        return Web("POST", "/api/v1/sessions", R"({"email": ")" + email + R"(", "password": ")" + password + "\"}",
-                   std::string(), std::string(), source);
-    }
 };
 
 TEST_F(SecretsTest, PasswordsAreHashedWithArgon2idAtOwaspsMinimum) {
@@ -182,9 +157,11 @@ TEST_F(SecretsTest, AnOldDatabaseIsUpgradedInPlaceAndItsUsersStillLogIn) {
     EXPECT_EQ(store_->ListUsers().size(), 2u) << "an upgraded database opens again as it is";
 }
 
+class LogInLimitTest : public testing::EngineTest {};
+
 // The 11th failed log-in within ten minutes is refused on the web (429) and on the phone (status 1),
 // for the address from any client and for the client on any address, until the window passes.
-TEST_F(SecretsTest, FailedLogInsAreLimitedPerAddressAndPerClient) {
+TEST_P(LogInLimitTest, FailedLogInsAreLimitedPerAddressAndPerClient) {
     AddUser("anna@example.org", "secret", "Анна");
     AddUser("boris@example.org", "secret", "Борис");
     StartServer();
@@ -241,6 +218,8 @@ TEST_F(SecretsTest, FailedLogInsAreLimitedPerAddressAndPerClient) {
         EXPECT_EQ(result, attempt.expected) << what;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, LogInLimitTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

@@ -1,5 +1,7 @@
 #include "server_fixture.h"
 
+#include "postgres_cluster.h"
+
 #include "server/passwords.h"
 #include "server/text.h"
 
@@ -7,8 +9,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace pelmora::testing {
@@ -134,6 +138,16 @@ std::string TextAt(const TiXmlNode* node, const std::string& path) {
     return element->GetText() ? element->GetText() : "";
 }
 
+std::pair<std::string, int> RunServerProgram(const std::string& arguments) {
+    std::string command = std::string(PELMORA_SERVER_PROGRAM) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    int status = pclose(pipe);
+    return {output, WEXITSTATUS(status)};
+}
+
 std::time_t LocalTime(int year, int month, int day, int hour, int minute) {
     std::tm local{};
     local.tm_year = year - 1900;
@@ -145,31 +159,54 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute) {
     return std::mktime(&local);
 }
 
-ServerTest::ServerTest() : now_(LocalTime(2024, 5, 15, 12, 0)) {
+::testing::internal::ValueArray<Engine, Engine> AllEngines() {
+    return ::testing::Values(Engine::kSqlite, Engine::kPostgres);
+}
+
+std::string EngineName(const ::testing::TestParamInfo<Engine>& info) {
+    return info.param == Engine::kSqlite ? "SQLite" : "PostgreSQL";
+}
+
+ServerTest::ServerTest(Engine engine) : engine_(engine), now_(LocalTime(2024, 5, 15, 12, 0)) {
     // Hundreds of accounts at the real cost would take minutes; one test checks the real cost.
     SetPasswordCostForTesting(kCheapestPasswordCost);
     directory_ = std::filesystem::temp_directory_path() / ("pelmora-server-test-" + RandomHex(6));
     std::filesystem::create_directories(directory_);
-    store_ = std::make_unique<Store>((directory_ / "pelmora.db").string());
-    rules_ = std::make_unique<Rules>(*store_, [this] { return now_.load(); });
-    phone_ = std::make_unique<PhoneProtocol>(*rules_);
-    web_ = std::make_unique<WebSite>(*rules_, PELMORA_LEAFLET_DIR);
+    target_ = engine == Engine::kSqlite ? (directory_ / "pelmora.db").string() : PostgresCluster::Get().CreateDatabase();
+    OpenStore();
 }
 
 ServerTest::~ServerTest() {
+    CloseStore();
+    if (engine_ == Engine::kPostgres) PostgresCluster::Get().DropDatabase(target_);
+    std::filesystem::remove_all(directory_);
+}
+
+void ServerTest::CloseStore() {
     server_.reset();
+    monitoring_.reset();
     web_.reset();
     phone_.reset();
     rules_.reset();
     store_.reset();
-    std::filesystem::remove_all(directory_);
 }
 
-void ServerTest::StartServer(HttpLimits limits) {
-    server_ = std::make_unique<HttpServer>(*phone_, *web_, limits, [this](const std::string& line) {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        log_.push_back(line);
-    });
+void ServerTest::OpenStore() {
+    store_ = pelmora::OpenStore(target_);
+    rules_ = std::make_unique<Rules>(*store_, [this] { return now_.load(); });
+    phone_ = std::make_unique<PhoneProtocol>(*rules_);
+    web_ = std::make_unique<WebSite>(*rules_, PELMORA_LEAFLET_DIR);
+    monitoring_ = std::make_unique<Monitoring>(*store_, [this] { return now_.load(); });
+}
+
+void ServerTest::StartServer(HttpLimits limits, TrustedProxies proxies) {
+    server_ = std::make_unique<HttpServer>(
+        *phone_, *web_, *monitoring_, limits,
+        [this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(logMutex_);
+            log_.push_back(line);
+        },
+        std::move(proxies));
     server_->Listen("127.0.0.1", 0);
     server_->Start(2);
     port_ = server_->Port();
@@ -244,6 +281,16 @@ std::string ServerTest::ApiToken(const std::string& email, const std::string& pa
     if (start == std::string::npos) return std::string();
     start += 9;
     return reply.body.substr(start, reply.body.find('"', start) - start);
+}
+
+std::string ServerTest::HandStatus(const std::string& email, const std::string& hash, const char* source) {
+    std::string reply = Exchange(port_, ClientRequest("hand", HandBody(email, hash)), 10, source);
+    return TextAt(ParseReply(reply).get(), "handshake/status");
+}
+
+HttpReply ServerTest::WebLogIn(const std::string& email, const std::string& password, const char* source) {
+    return Web("POST", "/api/v1/sessions", R"({"email": ")" + email + R"(", "password": ")" + password + "\"}",
+               std::string(), std::string(), source);
 }
 
 std::vector<std::string> ServerTest::LogLines() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "server/http_server.h"
+#include "server/monitoring.h"
 #include "server/phone_protocol.h"
 #include "server/rules.h"
 #include "server/store.h"
@@ -49,15 +50,28 @@ std::unique_ptr<TiXmlDocument> ParseReply(const std::string& reply);
 std::string TextAt(const TiXmlNode* node, const std::string& path);
 const TiXmlElement* ElementAt(const TiXmlNode* node, const std::string& path);
 
+// Runs pelmora-server with `arguments` (shell words); its output and exit status.
+std::pair<std::string, int> RunServerProgram(const std::string& arguments);
+
 // Local wall-clock time as a time_t (the private hours are local).
 std::time_t LocalTime(int year, int month, int day, int hour, int minute);
 
+enum class Engine { kSqlite, kPostgres };
+
+// The engines a suite runs on, and their names in the test names.
+::testing::internal::ValueArray<Engine, Engine> AllEngines();
+std::string EngineName(const ::testing::TestParamInfo<Engine>& info);
+
 class ServerTest : public ::testing::Test {
 protected:
-    ServerTest();
+    explicit ServerTest(Engine engine = Engine::kSqlite);
     ~ServerTest() override;
 
-    void StartServer(HttpLimits limits = HttpLimits());
+    void StartServer(HttpLimits limits = HttpLimits(), TrustedProxies proxies = TrustedProxies());
+    // Everything above the store goes; the store is closed.
+    void CloseStore();
+    // The store of target_ opened again, with everything above it.
+    void OpenStore();
 
     std::int64_t AddUser(const std::string& email, const std::string& password, const std::string& name);
     std::int64_t AddGroup(const std::string& title, const std::vector<std::int64_t>& members);
@@ -86,17 +100,31 @@ protected:
     std::int64_t SignUp(const std::string& email, const std::string& password, const std::string& name);
     // Logs in on the API and returns the token (failing the test when refused).
     std::string ApiToken(const std::string& email, const std::string& password);
+    // The handshake's status for this address and password hash, from the loopback address `source`.
+    std::string HandStatus(const std::string& email, const std::string& hash, const char* source = nullptr);
+    // POST /api/v1/sessions from the loopback address `source`.
+    HttpReply WebLogIn(const std::string& email, const std::string& password, const char* source = nullptr);
 
+    Engine engine_;
     std::filesystem::path directory_;
+    std::string target_;  // what --db names: the SQLite file, or the PostgreSQL database's URI
     std::unique_ptr<Store> store_;
     std::atomic<std::time_t> now_;
     std::unique_ptr<Rules> rules_;
     std::unique_ptr<PhoneProtocol> phone_;
     std::unique_ptr<WebSite> web_;
+    std::unique_ptr<Monitoring> monitoring_;
     std::unique_ptr<HttpServer> server_;
     std::uint16_t port_ = 0;
     std::mutex logMutex_;
     std::vector<std::string> log_;
+};
+
+// A suite whose every test runs on each engine (INSTANTIATE_TEST_SUITE_P(Engines, Suite, AllEngines(),
+// EngineName)).
+class EngineTest : public ::testing::WithParamInterface<Engine>, public ServerTest {
+protected:
+    EngineTest() : ServerTest(GetParam()) {}
 };
 
 }  // namespace pelmora::testing

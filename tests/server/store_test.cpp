@@ -1,6 +1,7 @@
 // The database: schema version and migration, WAL, sessions and their lifetime, mark replacement,
 // service settings.
 #include "server/passwords.h"
+#include "server/sqlite_store.h"
 #include "server/store.h"
 #include "server/text.h"
 
@@ -12,7 +13,7 @@
 namespace pelmora {
 namespace {
 
-class StoreTest : public testing::ServerTest {
+class SqliteStoreTest : public testing::ServerTest {
 protected:
     std::string Path() const { return (directory_ / "pelmora.db").string(); }
 
@@ -32,34 +33,33 @@ protected:
     }
 };
 
-TEST_F(StoreTest, NewDatabaseHasTheCurrentSchemaInWalModeAndKeepsItsData) {
+TEST_F(SqliteStoreTest, NewDatabaseHasTheCurrentSchemaInWalModeAndKeepsItsData) {
     std::int64_t id = AddUser("anna@example.org", "x", "Анна");
-    EXPECT_EQ(Pragma("PRAGMA user_version"), std::to_string(Database::kSchemaVersion));
+    EXPECT_EQ(Pragma("PRAGMA user_version"), std::to_string(SqliteStore::kSchemaVersion));
     EXPECT_EQ(Pragma("PRAGMA journal_mode"), "wal");
-    store_.reset();
-    store_ = std::make_unique<Store>(Path());
+    CloseStore();
+    OpenStore();
     std::optional<User> user = store_->FindUser("anna@example.org");
     ASSERT_TRUE(user.has_value());
     EXPECT_EQ(user->id, id);
     EXPECT_EQ(user->name, "Анна");
 }
 
-TEST_F(StoreTest, DatabaseOfANewerServerIsRefusedUntouched) {
-    web_.reset();
-    phone_.reset();
-    rules_.reset();
-    store_.reset();
-    Pragma("PRAGMA user_version=" + std::to_string(Database::kSchemaVersion + 1));
+TEST_F(SqliteStoreTest, DatabaseOfANewerServerIsRefusedUntouched) {
+    CloseStore();
+    Pragma("PRAGMA user_version=" + std::to_string(SqliteStore::kSchemaVersion + 1));
     try {
-        Store newer(Path());
+        SqliteStore newer(Path());
         FAIL() << "a newer schema was opened";
     } catch (const DatabaseError& error) {
         EXPECT_NE(std::string(error.what()).find("newer"), std::string::npos) << error.what();
     }
-    EXPECT_EQ(Pragma("PRAGMA user_version"), std::to_string(Database::kSchemaVersion + 1));
+    EXPECT_EQ(Pragma("PRAGMA user_version"), std::to_string(SqliteStore::kSchemaVersion + 1));
 }
 
-TEST_F(StoreTest, SessionsLiveForTheirLifetimeAfterTheLastUse) {
+class StoreTest : public testing::EngineTest {};
+
+TEST_P(StoreTest, SessionsLiveForTheirLifetimeAfterTheLastUse) {
     std::int64_t id = AddUser("anna@example.org", "x", "Анна");
     std::string token = Sha256Hex("first");
     std::string other = Sha256Hex("second");
@@ -76,7 +76,7 @@ TEST_F(StoreTest, SessionsLiveForTheirLifetimeAfterTheLastUse) {
     EXPECT_FALSE(store_->SessionUser(other, 1602, 100000).has_value());
 }
 
-TEST_F(StoreTest, UsersAndGroupsAreUnique) {
+TEST_P(StoreTest, UsersAndGroupsAreUnique) {
     AddUser("anna@example.org", "x", "Анна");
     EXPECT_THROW(AddUser("ANNA@example.org", "y", "Другая"), StoreError);
     std::int64_t anna = store_->FindUser("anna@example.org")->id;
@@ -89,7 +89,7 @@ TEST_F(StoreTest, UsersAndGroupsAreUnique) {
     EXPECT_FALSE(store_->AddGroup("Семья", std::nullopt, 0).has_value());
 }
 
-TEST_F(StoreTest, SettingsAreValidatedAndKept) {
+TEST_P(StoreTest, SettingsAreValidatedAndKept) {
     ServerSettings defaults = store_->Settings();
     EXPECT_EQ(defaults.reportInterval, 300);
     EXPECT_EQ(defaults.methods, (std::vector<int>{1, 2, 3}));
@@ -105,7 +105,7 @@ TEST_F(StoreTest, SettingsAreValidatedAndKept) {
     EXPECT_EQ(settings.updateUrl, "http://example.org/pelmora.cab");
 }
 
-TEST_F(StoreTest, ReportsKeepTheThreeCellsAndTheEstimatedPosition) {
+TEST_P(StoreTest, ReportsKeepTheThreeCellsAndTheEstimatedPosition) {
     std::int64_t id = AddUser("anna@example.org", "x", "Анна");
     AddCell(10, 1, 55.0, 37.0, "a");
     CellKey cells[3] = {{1, 10, 1}, {1, 10, 2}, {1, 11, 3}};
@@ -119,6 +119,8 @@ TEST_F(StoreTest, ReportsKeepTheThreeCellsAndTheEstimatedPosition) {
     ASSERT_TRUE(position->where.has_value());
     EXPECT_DOUBLE_EQ(position->where->lat, 55.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

@@ -17,7 +17,7 @@ constexpr std::int64_t kManezh = 1;    // 55.7558, 37.6136
 constexpr std::int64_t kPyatnitskaya = 2;  // 55.7376, 37.6281
 constexpr std::int64_t kArbat = 3;     // 55.7497, 37.5930
 
-class VisibilityTest : public testing::ServerTest {
+class VisibilityTest : public testing::EngineTest {
 protected:
     void SetUp() override {
         AddCell(kLac, kManezh, 55.7558, 37.6136, "Москва, Манежная площадь, 1");
@@ -73,7 +73,7 @@ protected:
     std::int64_t work_ = 0;
 };
 
-TEST_F(VisibilityTest, EachVisibilityStateShowsOrHidesThePlace) {
+TEST_P(VisibilityTest, EachVisibilityStateShowsOrHidesThePlace) {
     std::string anna = Token("anna");
     Report(anna, kLac, kManezh);
     std::vector<std::string> expected = {
@@ -90,7 +90,7 @@ TEST_F(VisibilityTest, EachVisibilityStateShowsOrHidesThePlace) {
     EXPECT_EQ(Groups(anna), expected);
 }
 
-TEST_F(VisibilityTest, PrivateHoursHideOnlyMembersWhoAskedForThem) {
+TEST_P(VisibilityTest, PrivateHoursHideOnlyMembersWhoAskedForThem) {
     Report(Token("anna"), kLac, kManezh);
     for (std::time_t when : {testing::LocalTime(2024, 5, 15, 20, 0), testing::LocalTime(2024, 5, 18, 12, 0),
                              testing::LocalTime(2024, 5, 16, 7, 59)}) {
@@ -102,13 +102,13 @@ TEST_F(VisibilityTest, PrivateHoursHideOnlyMembersWhoAskedForThem) {
     }
 }
 
-TEST_F(VisibilityTest, ViewerWithoutAPositionGetsAddressesWithoutDistances) {
+TEST_P(VisibilityTest, ViewerWithoutAPositionGetsAddressesWithoutDistances) {
     std::vector<std::string> groups = Groups(Token("anna"));
     ASSERT_GE(groups.size(), 2u);
     EXPECT_EQ(groups[1], "  Борис|Москва, ул. Пятницкая, 41|<missing>");
 }
 
-TEST_F(VisibilityTest, ViewerOutsideTheGroupsNeverSeesAMemberVisibleToGroups) {
+TEST_P(VisibilityTest, ViewerOutsideTheGroupsNeverSeesAMemberVisibleToGroups) {
     std::string zoya = Token("zoya");
     Report(zoya, kLac, kArbat);
     std::vector<std::string> expected = {
@@ -120,7 +120,7 @@ TEST_F(VisibilityTest, ViewerOutsideTheGroupsNeverSeesAMemberVisibleToGroups) {
     EXPECT_EQ(reply.find("Вера"), std::string::npos);
 }
 
-TEST_F(VisibilityTest, UserWithoutGroupsGetsAnEmptyList) {
+TEST_P(VisibilityTest, UserWithoutGroupsGetsAnEmptyList) {
     std::int64_t loner = AddUser("loner@example.org", "secret", "Одиночка");
     (void)loner;
     auto reply = Request("ineed", "token=" + Login("loner@example.org", "secret") + "&group_list=1");
@@ -128,7 +128,7 @@ TEST_F(VisibilityTest, UserWithoutGroupsGetsAnEmptyList) {
     EXPECT_EQ(testing::ElementAt(reply.get(), "ineed/groups/group"), nullptr);
 }
 
-TEST_F(VisibilityTest, OwnMarkBeatsAPublicOneAndOthersSeeTheirOwn) {
+TEST_P(VisibilityTest, OwnMarkBeatsAPublicOneAndOthersSeeTheirOwn) {
     std::string anna = Token("anna");
     std::string boris = Token("boris");
     std::string cafe = TextAt(SaveMark(boris, kLac, kManezh, 1, "Кафе").get(), "itake/id");
@@ -148,7 +148,7 @@ TEST_F(VisibilityTest, OwnMarkBeatsAPublicOneAndOthersSeeTheirOwn) {
     EXPECT_EQ(groups[1], "  Борис|Дом|0.0");
 }
 
-TEST_F(VisibilityTest, GroupMarksShowOnlyToThatGroupAndMyGroupsMarksToGroupmates) {
+TEST_P(VisibilityTest, GroupMarksShowOnlyToThatGroupAndMyGroupsMarksToGroupmates) {
     std::string boris = Token("boris");
     SaveMark(boris, kLac, kArbat, 3, "Семейное место", family_);
     SaveMark(boris, kLac, kPyatnitskaya, 2, "Двор");
@@ -164,7 +164,7 @@ TEST_F(VisibilityTest, GroupMarksShowOnlyToThatGroupAndMyGroupsMarksToGroupmates
     EXPECT_EQ(TextAt(stranger.get(), "isee/sint/sint_title"), "<missing>");
 }
 
-TEST_F(VisibilityTest, SecondSaveAtTheSameCellReplacesTheMark) {
+TEST_P(VisibilityTest, SecondSaveAtTheSameCellReplacesTheMark) {
     std::string anna = Token("anna");
     std::string first = TextAt(SaveMark(anna, kLac, kManezh, 0, "Работа").get(), "itake/id");
     std::string second = TextAt(SaveMark(anna, kLac, kManezh, 1, "Старая работа").get(), "itake/id");
@@ -180,7 +180,7 @@ TEST_F(VisibilityTest, SecondSaveAtTheSameCellReplacesTheMark) {
 
 // One rule for both: what "ineed" tells the phone and what GET /api/v1/groups tells the web, member
 // by member, are the same people in the same places, whatever the viewer's and the members' states.
-TEST_F(VisibilityTest, PhoneAndWebSeeTheSameMembersAndPlaces) {
+TEST_P(VisibilityTest, PhoneAndWebSeeTheSameMembersAndPlaces) {
     SaveMark(Token("boris"), kLac, kPyatnitskaya, 3, "Семейное место", family_);
     SaveMark(Token("egor"), kLac, kArbat, 0, "Тайник");
     Place("zhanna", kArbat);
@@ -253,6 +253,8 @@ TEST_F(VisibilityTest, PhoneAndWebSeeTheSameMembersAndPlaces) {
     EXPECT_EQ(zhanna[1], "  Анна|Москва, Манежная площадь, 1|0.0");
     EXPECT_EQ(zhanna[2], "  Борис|Москва, ул. Пятницкая, 41|2.2") << "outside the family the cell's address";
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, VisibilityTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

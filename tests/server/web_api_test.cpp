@@ -23,7 +23,7 @@ struct Call {
     const char* expected;  // a piece of the answer's body
 };
 
-class WebApiTest : public testing::ServerTest {
+class WebApiTest : public testing::EngineTest {
 protected:
     void SetUp() override {
         StartServer();
@@ -68,7 +68,7 @@ protected:
     std::map<std::string, std::string> tokens_;
 };
 
-TEST_F(WebApiTest, AccountsAreMadeOnlyWithSoundAddressesPasswordsAndNames) {
+TEST_P(WebApiTest, AccountsAreMadeOnlyWithSoundAddressesPasswordsAndNames) {
     std::string longName(101 * 2, '\0');
     for (std::size_t i = 0; i < longName.size(); i += 2) longName.replace(i, 2, "я");
     RunTable({
@@ -101,7 +101,7 @@ TEST_F(WebApiTest, AccountsAreMadeOnlyWithSoundAddressesPasswordsAndNames) {
     EXPECT_TRUE(VerifyPassword(store_->FindUser("gleb@example.org")->passwordHash, Md5Hex(*Utf8ToCp1251("пароль1"))));
 }
 
-TEST_F(WebApiTest, RegistrationSettingDecidesWhoMaySignUp) {
+TEST_P(WebApiTest, RegistrationSettingDecidesWhoMaySignUp) {
     std::string code =
         Json::parse(Web("POST", Group("/invitations"), "", tokens_["anna"]).body)["code"].get<std::string>();
     auto body = [](const std::string& email, const std::string& invitation) {
@@ -122,7 +122,7 @@ TEST_F(WebApiTest, RegistrationSettingDecidesWhoMaySignUp) {
     RunTable({{"", "POST", "/api/v1/accounts", body("n4@example.org", ""), 201, "n4@example.org"}});
 }
 
-TEST_F(WebApiTest, SessionsOpenWithTheRightPasswordAndEndOnRequest) {
+TEST_P(WebApiTest, SessionsOpenWithTheRightPasswordAndEndOnRequest) {
     std::string annaToken = tokens_["anna"];
     RunTable({
         {"", "POST", "/api/v1/sessions", R"({"email": "ANNA@example.org", "password": "secret1"})", 201, "\"token\""},
@@ -144,7 +144,7 @@ TEST_F(WebApiTest, SessionsOpenWithTheRightPasswordAndEndOnRequest) {
     RunTable({{"boris", "GET", "/api/v1/me", "", 401, "Требуется вход"}});
 }
 
-TEST_F(WebApiTest, MeShowsAndChangesTheAccount) {
+TEST_P(WebApiTest, MeShowsAndChangesTheAccount) {
     std::string other = ApiToken("anna@example.org", "secret1");
     RunTable({
         {"anna", "GET", "/api/v1/me", "", 200,
@@ -168,7 +168,7 @@ TEST_F(WebApiTest, MeShowsAndChangesTheAccount) {
     EXPECT_EQ(Web("POST", "/api/v1/sessions", R"({"email": "anna@example.org", "password": "новый-пароль"})").status, 201);
 }
 
-TEST_F(WebApiTest, GroupsAreRunByTheirOwners) {
+TEST_P(WebApiTest, GroupsAreRunByTheirOwners) {
     std::string family = std::to_string(family_);
     RunTable({
         {"anna", "POST", "/api/v1/groups", R"({"title": "Семья"})", 409, "уже есть"},
@@ -190,7 +190,7 @@ TEST_F(WebApiTest, GroupsAreRunByTheirOwners) {
     EXPECT_EQ(store_->GroupsOf(boris_).size(), 1u) << "Борис keeps his own Семья";
 }
 
-TEST_F(WebApiTest, InvitationsLetOnePersonJoinWithinSevenDays) {
+TEST_P(WebApiTest, InvitationsLetOnePersonJoinWithinSevenDays) {
     HttpReply made = Web("POST", Group("/invitations"), "", tokens_["anna"]);
     ASSERT_EQ(made.status, 201) << made.body;
     Json invitation = Json::parse(made.body);
@@ -218,7 +218,7 @@ TEST_F(WebApiTest, InvitationsLetOnePersonJoinWithinSevenDays) {
     EXPECT_EQ(url.rfind("https://pelmora.example.org/invitations/", 0), 0u) << url;
 }
 
-TEST_F(WebApiTest, MembersAreRemovedByTheOwnerOrLeaveWithTheirGroupMarks) {
+TEST_P(WebApiTest, MembersAreRemovedByTheOwnerOrLeaveWithTheirGroupMarks) {
     std::int64_t gleb = SignUp("gleb@example.org", "secret4", "Глеб");
     tokens_["gleb"] = ApiToken("gleb@example.org", "secret4");
     rules_->groups.AddMember(family_, gleb);
@@ -255,7 +255,7 @@ TEST_F(WebApiTest, MembersAreRemovedByTheOwnerOrLeaveWithTheirGroupMarks) {
     EXPECT_FALSE(store_->GetGroup(family_).has_value()) << "the last member's leaving ends the group";
 }
 
-TEST_F(WebApiTest, OwnMarksAreListedAndDeleted) {
+TEST_P(WebApiTest, OwnMarksAreListedAndDeleted) {
     AddCell(7701, 1, 55.7558, 37.6136, "Москва, Манежная площадь, 1");
     Mark mark;
     mark.userId = anna_;
@@ -279,6 +279,8 @@ TEST_F(WebApiTest, OwnMarksAreListedAndDeleted) {
     });
     EXPECT_EQ(store_->MarkCount(), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, WebApiTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

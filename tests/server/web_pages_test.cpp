@@ -15,7 +15,7 @@ namespace {
 
 using testing::HttpReply;
 
-class WebPagesTest : public testing::ServerTest {
+class WebPagesTest : public testing::EngineTest {
 protected:
     void SetUp() override {
         StartServer();
@@ -61,7 +61,7 @@ protected:
     }
 };
 
-TEST_F(WebPagesTest, AdministratorsAccountLogsInOnTheWebWithAnHttpOnlySameSiteCookie) {
+TEST_P(WebPagesTest, AdministratorsAccountLogsInOnTheWebWithAnHttpOnlySameSiteCookie) {
     HttpReply page = Get("/login");
     EXPECT_EQ(page.status, 200);
     std::string form = CookieOf(page, "pelmora_csrf");
@@ -88,7 +88,7 @@ TEST_F(WebPagesTest, AdministratorsAccountLogsInOnTheWebWithAnHttpOnlySameSiteCo
     EXPECT_EQ(away.headers["location"], "/groups") << "never to another site after the log-in";
 }
 
-TEST_F(WebPagesTest, FormsFromAnotherOriginOrWithoutTheirTokenAreRefused) {
+TEST_P(WebPagesTest, FormsFromAnotherOriginOrWithoutTheirTokenAreRefused) {
     std::string cookies = LogIn("anna%40example.org", "%D0%BF%D0%B0%D1%80%D0%BE%D0%BB%D1%8C1");
     std::string token = FormToken(Get("/groups", cookies));
     ASSERT_EQ(token.size(), 64u);
@@ -119,7 +119,7 @@ TEST_F(WebPagesTest, FormsFromAnotherOriginOrWithoutTheirTokenAreRefused) {
     EXPECT_EQ(titles, (std::vector<std::string>{"Семья", "Свои", "Ещё"}));
 }
 
-TEST_F(WebPagesTest, EveryPageShowsItsOwnThingsInRussian) {
+TEST_P(WebPagesTest, EveryPageShowsItsOwnThingsInRussian) {
     std::string anna = LogIn("anna%40example.org", "%D0%BF%D0%B0%D1%80%D0%BE%D0%BB%D1%8C1");
     std::string boris = LogIn("boris%40example.org", "secret");
     std::string family = std::to_string(store_->FindGroups("Семья")[0].id);
@@ -161,7 +161,7 @@ TEST_F(WebPagesTest, EveryPageShowsItsOwnThingsInRussian) {
     EXPECT_EQ(Get("/groups").headers["location"], "/login?next=/groups");
 }
 
-TEST_F(WebPagesTest, AnInvitationPageSignsUpAndJoinsInOneStep) {
+TEST_P(WebPagesTest, AnInvitationPageSignsUpAndJoinsInOneStep) {
     std::int64_t family = store_->FindGroups("Семья")[0].id;
     std::string code = rules_->groups.Invite(store_->FindUser("anna@example.org")->id, family);
     HttpReply page = Get("/invitations/" + code);
@@ -180,6 +180,8 @@ TEST_F(WebPagesTest, AnInvitationPageSignsUpAndJoinsInOneStep) {
     EXPECT_EQ(used.status, 410);
     EXPECT_NE(used.body.find("уже воспользовались"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, WebPagesTest, testing::AllEngines(), testing::EngineName);
 
 }  // namespace
 }  // namespace pelmora

@@ -160,7 +160,7 @@ int wmain(int argc, wchar_t** argv) {
 
     Key(VK_RIGHT);
     Hold("configuration");
-    SendMessageW(context.panes[kPaneConfiguration].window, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, 400 * context.scale), 0);
+    for (int page = 0; page < 20; ++page) SendMessageW(context.panes[kPaneConfiguration].window, WM_VSCROLL, SB_PAGEDOWN, 0);
     Hold("configuration-end");
 
     Key(VK_RIGHT);

@@ -15,6 +15,7 @@ import urllib.request
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
@@ -159,7 +160,11 @@ class Browser:
             expected_conditions.presence_of_element_located((By.CSS_SELECTOR, css)))
 
     def wait_until(self, condition, seconds=30):
-        return WebDriverWait(self.driver, seconds).until(lambda driver: condition())
+        # A page that is being replaced after a click drops the elements a condition looked at;
+        # the condition is simply asked again on the next page.
+        return WebDriverWait(self.driver, seconds,
+                             ignored_exceptions=(NoSuchElementException, StaleElementReferenceException)).until(
+            lambda driver: condition())
 
     def text(self):
         return self.find("body").text

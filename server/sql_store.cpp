@@ -1,0 +1,680 @@
+#include "server/sql_store.h"
+
+#include "server/places.h"
+
+#include <algorithm>
+
+namespace pelmora {
+
+namespace {
+
+thread_local std::int64_t statementsRun = 0;
+
+// The transactions this thread has open, one per store at most.
+struct OpenTransaction {
+    const SqlStore* store;
+    SqlConnection* connection;
+};
+thread_local std::vector<OpenTransaction> openTransactions;
+
+// A transaction that keeps meeting concurrent writers is given up after this many runs.
+constexpr int kTransactionRuns = 8;
+
+// Every query of users names the table "u" so that these columns serve joins as well.
+#define PELMORA_USER_COLUMNS \
+    "u.id, u.email, u.pass_hash, u.name, u.mode, u.rate, u.visibility, u.private_time, u.force_gps, " \
+    "u.level_gps, u.method_use, u.disabled"
+#define PELMORA_MARK_COLUMNS \
+    "m.id, m.user_id, m.mnc, m.lac, m.cid, m.scope, m.group_id, m.title, m.street, m.number, m.build, m.tags, " \
+    "m.saved_at"
+#define PELMORA_GROUP_COLUMNS "g.id, g.title, (SELECT COUNT(*) FROM group_members c WHERE c.group_id = g.id), g.owner_id"
+#define PELMORA_POSITION_COLUMNS \
+    "p.user_id, p.mnc, p.lac, p.cid, p.lac1, p.cid1, p.lac2, p.cid2, p.delta, p.lat, p.lon, p.reported_at"
+// The viewer ($1) and everybody who shares a group with them.
+#define PELMORA_CIRCLE_PEOPLE                                                                       \
+    "people(user_id) AS (SELECT CAST($1 AS BIGINT) UNION SELECT m.user_id FROM group_members v " \
+    "JOIN group_members m ON m.group_id = v.group_id WHERE v.user_id = $1), "                     \
+    "places AS (SELECT p.* FROM positions p JOIN people o ON o.user_id = p.user_id) "
+#define PELMORA_CIRCLE_FRONT_MARKS \
+    PELMORA_CIRCLE_PEOPLE          \
+    ", fronts AS (SELECT DISTINCT mnc, lac, cid FROM places) "
+#define PELMORA_MARKS_AT_FRONTS "marks m JOIN fronts f ON m.mnc = f.mnc AND m.lac = f.lac AND m.cid = f.cid"
+
+const Statement kAddUser{
+    "INSERT INTO users(email, pass_hash, name, created_at) VALUES($1, $2, $3, $4) ON CONFLICT DO NOTHING "
+    "RETURNING id"};
+const Statement kFindUser{"SELECT " PELMORA_USER_COLUMNS " FROM users u WHERE u.email = $1"};
+const Statement kGetUser{"SELECT " PELMORA_USER_COLUMNS " FROM users u WHERE u.id = $1"};
+const Statement kListUsers{"SELECT " PELMORA_USER_COLUMNS " FROM users u ORDER BY u.id"};
+const Statement kSetPassword{"UPDATE users SET pass_hash = $2 WHERE id = $1"};
+const Statement kUpdateTerminal{
+    "UPDATE users SET terminal_model = $2, terminal_firmver = $3, subscriber = $4 WHERE id = $1"};
+const Statement kSetName{"UPDATE users SET name = $2 WHERE id = $1"};
+const Statement kSetRate{"UPDATE users SET rate = $2 WHERE id = $1"};
+const Statement kSetPrivateTime{"UPDATE users SET private_time = $2 WHERE id = $1"};
+const Statement kSetVisibility{"UPDATE users SET visibility = $2 WHERE id = $1"};
+const Statement kSetMethodUse{"UPDATE users SET method_use = $2 WHERE id = $1"};
+const Statement kSetDisabled{"UPDATE users SET disabled = $2 WHERE id = $1"};
+const Statement kDeleteUser{"DELETE FROM users WHERE id = $1"};
+
+const Statement kClearOldSessions{"DELETE FROM sessions WHERE used_at < $1"};
+const Statement kOpenSession{
+    "INSERT INTO sessions(token_hash, user_id, kind, created_at, used_at) VALUES($1, $2, $3, $4, $4)"};
+const Statement kFindSession{"SELECT user_id, used_at FROM sessions WHERE token_hash = $1"};
+const Statement kTouchSession{"UPDATE sessions SET used_at = $2 WHERE token_hash = $1 AND used_at < $2", nullptr,
+                              true};
+const Statement kCloseSession{"DELETE FROM sessions WHERE token_hash = $1"};
+const Statement kCloseSessionsOf{"DELETE FROM sessions WHERE user_id = $1 AND token_hash <> $2"};
+const Statement kSessionCount{"SELECT COUNT(*) FROM sessions"};
+const Statement kActiveSessionCount{"SELECT COUNT(*) FROM sessions WHERE used_at >= $1"};
+
+const Statement kOwnerHasTitle{
+    "SELECT 1 FROM user_groups WHERE title = $1 AND owner_id IS NOT DISTINCT FROM $2 AND id <> $3"};
+const Statement kAddGroup{"INSERT INTO user_groups(title, owner_id, created_at) VALUES($1, $2, $3) RETURNING id"};
+const Statement kGetGroup{"SELECT " PELMORA_GROUP_COLUMNS " FROM user_groups g WHERE g.id = $1"};
+const Statement kFindGroups{"SELECT " PELMORA_GROUP_COLUMNS " FROM user_groups g WHERE g.title = $1 ORDER BY g.id"};
+const Statement kListGroups{"SELECT " PELMORA_GROUP_COLUMNS " FROM user_groups g ORDER BY g.id"};
+const Statement kRenameGroup{"UPDATE user_groups SET title = $2 WHERE id = $1"};
+const Statement kSetGroupOwner{"UPDATE user_groups SET owner_id = $2 WHERE id = $1"};
+const Statement kDeleteGroup{"DELETE FROM user_groups WHERE id = $1"};
+const Statement kAddMember{
+    "INSERT INTO group_members(group_id, user_id, joined_at) VALUES($1, $2, $3) ON CONFLICT DO NOTHING"};
+const Statement kRemoveMember{"DELETE FROM group_members WHERE group_id = $1 AND user_id = $2"};
+const Statement kIsMember{"SELECT 1 FROM group_members WHERE group_id = $1 AND user_id = $2"};
+const Statement kGroupsOf{"SELECT " PELMORA_GROUP_COLUMNS
+                          " FROM user_groups g JOIN group_members m ON m.group_id = g.id "
+                          "WHERE m.user_id = $1 ORDER BY g.id"};
+const Statement kGroupIdsOf{"SELECT group_id FROM group_members WHERE user_id = $1 ORDER BY group_id"};
+const Statement kMembersOf{"SELECT " PELMORA_USER_COLUMNS
+                           " FROM users u JOIN group_members m ON m.user_id = u.id "
+                           "WHERE m.group_id = $1 ORDER BY u.name, u.id"};
+// PostgreSQL's group_members has a "rowid" column of its own that keeps the order of insertion.
+const Statement kMemberIdsByJoining{
+    "SELECT user_id FROM group_members WHERE group_id = $1 ORDER BY joined_at, rowid"};
+
+const Statement kCircleGroups{"SELECT " PELMORA_GROUP_COLUMNS
+                              " FROM user_groups g JOIN group_members v ON v.group_id = g.id "
+                              "WHERE v.user_id = $1 ORDER BY g.id"};
+const Statement kCircleMembers{"SELECT m.group_id, " PELMORA_USER_COLUMNS
+                               " FROM group_members v JOIN group_members m ON m.group_id = v.group_id "
+                               "JOIN users u ON u.id = m.user_id WHERE v.user_id = $1 "
+                               "ORDER BY m.group_id, u.name, u.id"};
+const Statement kCirclePositions{"WITH " PELMORA_CIRCLE_PEOPLE "SELECT " PELMORA_POSITION_COLUMNS " FROM places p"};
+const Statement kCircleCells{
+    "WITH " PELMORA_CIRCLE_PEOPLE
+    "SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
+    "ON c.mnc = p.mnc AND c.lac = p.lac AND c.cid = p.cid "
+    "UNION SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
+    "ON c.mnc = p.mnc AND c.lac = p.lac1 AND c.cid = p.cid1 "
+    "UNION SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
+    "ON c.mnc = p.mnc AND c.lac = p.lac2 AND c.cid = p.cid2"};
+const Statement kCircleMarks{"WITH " PELMORA_CIRCLE_FRONT_MARKS "SELECT " PELMORA_MARK_COLUMNS
+                             " FROM " PELMORA_MARKS_AT_FRONTS " ORDER BY m.saved_at DESC, m.id DESC"};
+const Statement kCircleMarkOwnerGroups{
+    "WITH " PELMORA_CIRCLE_FRONT_MARKS ", owners AS (SELECT DISTINCT m.user_id FROM " PELMORA_MARKS_AT_FRONTS ") "
+    "SELECT g.user_id, g.group_id FROM group_members g JOIN owners o ON o.user_id = g.user_id "
+    "ORDER BY g.user_id, g.group_id"};
+
+const Statement kClearOldInvitations{"DELETE FROM invitations WHERE expires_at < $1"};
+const Statement kAddInvitation{
+    "INSERT INTO invitations(code_hash, group_id, created_by, created_at, expires_at) VALUES($1, $2, $3, $4, $5)"};
+const Statement kFindInvitation{
+    "SELECT group_id, created_by, expires_at, used_at FROM invitations WHERE code_hash = $1"};
+const Statement kClaimInvitation{
+    "UPDATE invitations SET used_by = $2, used_at = $3 WHERE code_hash = $1 AND used_at IS NULL AND expires_at > $3 "
+    "RETURNING group_id"};
+
+const Statement kPutCell{
+    "INSERT INTO cells(mnc, lac, cid, lat, lon, address) VALUES($1, $2, $3, $4, $5, $6) "
+    "ON CONFLICT(mnc, lac, cid) DO UPDATE SET lat = excluded.lat, lon = excluded.lon, address = excluded.address"};
+const Statement kFindCell{"SELECT lat, lon, address FROM cells WHERE mnc = $1 AND lac = $2 AND cid = $3"};
+const Statement kReportCells{
+    "SELECT lac, cid, lat, lon, address FROM cells WHERE mnc = $1 AND "
+    "((lac = $2 AND cid = $3) OR (lac = $4 AND cid = $5) OR (lac = $6 AND cid = $7))"};
+const Statement kCellCount{"SELECT COUNT(*) FROM cells"};
+
+const Statement kRecordReport{
+    "INSERT INTO positions(user_id, mnc, lac, cid, lac1, cid1, lac2, cid2, delta, lat, lon, reported_at) "
+    "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) ON CONFLICT(user_id) DO UPDATE SET "
+    "mnc = excluded.mnc, lac = excluded.lac, cid = excluded.cid, lac1 = excluded.lac1, cid1 = excluded.cid1, "
+    "lac2 = excluded.lac2, cid2 = excluded.cid2, delta = excluded.delta, lat = excluded.lat, lon = excluded.lon, "
+    "reported_at = excluded.reported_at"};
+const Statement kPositionOf{"SELECT " PELMORA_POSITION_COLUMNS " FROM positions p WHERE p.user_id = $1"};
+
+const Statement kSaveMark{
+    "INSERT INTO marks(user_id, mnc, lac, cid, scope, group_id, title, street, number, build, tags, saved_at) "
+    "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) "
+    "ON CONFLICT(user_id, mnc, lac, cid) DO UPDATE SET scope = excluded.scope, group_id = excluded.group_id, "
+    "title = excluded.title, street = excluded.street, number = excluded.number, build = excluded.build, "
+    "tags = excluded.tags, saved_at = excluded.saved_at RETURNING id"};
+const Statement kDeleteMark{"DELETE FROM marks WHERE id = $1 AND user_id = $2 RETURNING id"};
+const Statement kDeleteGroupMarks{"DELETE FROM marks WHERE user_id = $1 AND scope = 3 AND group_id = $2"};
+const Statement kMarksAt{"SELECT " PELMORA_MARK_COLUMNS
+                         " FROM marks m WHERE m.mnc = $1 AND m.lac = $2 AND m.cid = $3 "
+                         "ORDER BY m.saved_at DESC, m.id DESC"};
+const Statement kMarkOwnerGroupsAt{
+    "SELECT g.user_id, g.group_id FROM group_members g WHERE g.user_id IN "
+    "(SELECT m.user_id FROM marks m WHERE m.mnc = $1 AND m.lac = $2 AND m.cid = $3) ORDER BY g.user_id, g.group_id"};
+const Statement kMarksOf{"SELECT " PELMORA_MARK_COLUMNS
+                         " FROM marks m WHERE m.user_id = $1 ORDER BY m.saved_at DESC, m.id DESC"};
+const Statement kMarkCount{"SELECT COUNT(*) FROM marks"};
+
+const Statement kRecordLoginFailure{"INSERT INTO login_failures(address, client, failed_at) VALUES($1, $2, $3)"};
+const Statement kFailuresOfAddress{
+    "SELECT failed_at FROM login_failures WHERE address = $1 AND failed_at >= $2 ORDER BY failed_at"};
+const Statement kFailuresOfClient{
+    "SELECT failed_at FROM login_failures WHERE client = $1 AND failed_at >= $2 ORDER BY failed_at"};
+const Statement kClearLoginFailures{
+    "DELETE FROM login_failures WHERE (address = $1 AND client = $2) OR failed_at < $3"};
+
+const Statement kSettingValues{"SELECT key, value FROM settings"};
+const Statement kPutSetting{
+    "INSERT INTO settings(key, value) VALUES($1, $2) ON CONFLICT(key) DO UPDATE SET value = excluded.value"};
+
+User ReadUser(const Rows& rows, int first = 0) {
+    User user;
+    user.id = rows.Int(first + 0);
+    user.email = rows.Text(first + 1);
+    user.passwordHash = rows.Text(first + 2);
+    user.name = rows.Text(first + 3);
+    user.mode = static_cast<int>(rows.Int(first + 4));
+    user.rate = static_cast<int>(rows.Int(first + 5));
+    user.visibility = static_cast<int>(rows.Int(first + 6));
+    user.privateTime = static_cast<int>(rows.Int(first + 7));
+    user.forceGps = static_cast<int>(rows.Int(first + 8));
+    user.levelGps = static_cast<int>(rows.Int(first + 9));
+    if (!rows.IsNull(first + 10)) user.methodUse = static_cast<int>(rows.Int(first + 10));
+    user.disabled = rows.Int(first + 11) != 0;
+    return user;
+}
+
+Mark ReadMark(const Rows& rows) {
+    Mark mark;
+    mark.id = rows.Int(0);
+    mark.userId = rows.Int(1);
+    mark.cell = {rows.Int(2), rows.Int(3), rows.Int(4)};
+    mark.scope = static_cast<int>(rows.Int(5));
+    mark.groupId = rows.OptionalInt(6);
+    mark.title = rows.Text(7);
+    mark.street = rows.Text(8);
+    mark.number = rows.Text(9);
+    mark.build = rows.Text(10);
+    mark.tags = rows.Text(11);
+    mark.savedAt = rows.Int(12);
+    return mark;
+}
+
+GroupSummary ReadGroup(const Rows& rows) {
+    return {rows.Int(0), rows.Text(1), static_cast<int>(rows.Int(2)), rows.OptionalInt(3)};
+}
+
+// A row of PELMORA_POSITION_COLUMNS, the user's id first.
+Position ReadPosition(const Rows& rows) {
+    Position position;
+    std::int64_t mnc = rows.Int(1);
+    for (int i = 0; i < 3; ++i) position.cells[i] = {mnc, rows.Int(2 + 2 * i), rows.Int(3 + 2 * i)};
+    position.delta = rows.Int(8);
+    if (!rows.IsNull(9) && !rows.IsNull(10)) position.where = Coordinates{rows.Real(9), rows.Real(10)};
+    position.reportedAt = rows.Int(11);
+    return position;
+}
+
+std::map<std::int64_t, std::vector<std::int64_t>> ReadOwnerGroups(Rows rows) {
+    std::map<std::int64_t, std::vector<std::int64_t>> groups;
+    while (rows.Next()) groups[rows.Int(0)].push_back(rows.Int(1));
+    return groups;
+}
+
+std::vector<Mark> ReadMarks(Rows rows) {
+    std::vector<Mark> marks;
+    while (rows.Next()) marks.push_back(ReadMark(rows));
+    return marks;
+}
+
+}  // namespace
+
+void CountStatement() {
+    ++statementsRun;
+}
+
+std::int64_t StatementsRunOnThisThread() {
+    return statementsRun;
+}
+
+SqlConnection* SqlStore::Current() const {
+    for (const OpenTransaction& open : openTransactions) {
+        if (open.store == this) return open.connection;
+    }
+    return nullptr;
+}
+
+void SqlStore::RunTransaction(TransactionKind kind, const std::function<void(SqlConnection&)>& work) {
+    for (int run = 1;; ++run) {
+        SqlConnection& connection = Acquire();
+        bool registered = false;
+        bool again = false;
+        try {
+            connection.Begin(kind);
+            openTransactions.push_back({this, &connection});
+            registered = true;
+            work(connection);
+            openTransactions.pop_back();
+            registered = false;
+            connection.Commit();
+            Release(connection);
+            return;
+        } catch (const DatabaseError& error) {
+            again = run < kTransactionRuns && MayRetry(error);
+            if (!again) {
+                if (registered) openTransactions.pop_back();
+                connection.Rollback();
+                Release(connection);
+                throw;
+            }
+        } catch (...) {
+            if (registered) openTransactions.pop_back();
+            connection.Rollback();
+            Release(connection);
+            throw;
+        }
+        // Met a concurrent writer: the work runs again on what that writer left.
+        if (registered) openTransactions.pop_back();
+        connection.Rollback();
+        Release(connection);
+    }
+}
+
+void SqlStore::InTransaction(const std::function<void()>& work) {
+    Transact(TransactionKind::kWrite, [&](SqlConnection&) { work(); });
+}
+
+void SqlStore::Execute(const Statement& statement, std::initializer_list<SqlValue> values) {
+    Use([&](SqlConnection& connection) {
+        Rows rows = connection.Run(statement, values);
+        while (rows.Next()) {
+        }
+    });
+}
+
+std::vector<std::int64_t> SqlStore::Numbers(const Statement& statement, std::initializer_list<SqlValue> values) {
+    return Use([&](SqlConnection& connection) {
+        std::vector<std::int64_t> numbers;
+        Rows rows = connection.Run(statement, values);
+        while (rows.Next()) numbers.push_back(rows.Int(0));
+        return numbers;
+    });
+}
+
+std::int64_t SqlStore::Count(const Statement& statement, std::initializer_list<SqlValue> values) {
+    std::vector<std::int64_t> numbers = Numbers(statement, values);
+    return numbers.empty() ? 0 : numbers.front();
+}
+
+std::vector<GroupSummary> SqlStore::Groups(const Statement& statement, std::initializer_list<SqlValue> values) {
+    return Use([&](SqlConnection& connection) {
+        std::vector<GroupSummary> groups;
+        Rows rows = connection.Run(statement, values);
+        while (rows.Next()) groups.push_back(ReadGroup(rows));
+        return groups;
+    });
+}
+
+std::vector<Mark> SqlStore::Marks(const Statement& statement, std::initializer_list<SqlValue> values) {
+    return Use([&](SqlConnection& connection) { return ReadMarks(connection.Run(statement, values)); });
+}
+
+std::optional<User> SqlStore::OneUser(const Statement& statement, std::initializer_list<SqlValue> values) {
+    return Use([&](SqlConnection& connection) -> std::optional<User> {
+        Rows rows = connection.Run(statement, values);
+        if (!rows.Next()) return std::nullopt;
+        return ReadUser(rows);
+    });
+}
+
+std::int64_t SqlStore::AddUser(const std::string& email, const std::string& passwordHash, const std::string& name,
+                               std::int64_t now) {
+    std::vector<std::int64_t> id = Numbers(kAddUser, {email, passwordHash, name, now});
+    if (id.empty()) throw StoreError("a user with the e-mail " + email + " exists already");
+    return id.front();
+}
+
+std::optional<User> SqlStore::FindUser(const std::string& email) {
+    return OneUser(kFindUser, {email});
+}
+
+std::optional<User> SqlStore::GetUser(std::int64_t id) {
+    return OneUser(kGetUser, {id});
+}
+
+std::vector<User> SqlStore::ListUsers() {
+    return Use([&](SqlConnection& connection) {
+        std::vector<User> users;
+        Rows rows = connection.Run(kListUsers, {});
+        while (rows.Next()) users.push_back(ReadUser(rows));
+        return users;
+    });
+}
+
+void SqlStore::SetPassword(std::int64_t userId, const std::string& passwordHash) {
+    Execute(kSetPassword, {userId, passwordHash});
+}
+
+void SqlStore::UpdateTerminal(std::int64_t userId, const std::string& model, const std::string& firmware,
+                              const std::string& subscriber) {
+    Execute(kUpdateTerminal, {userId, model, firmware, subscriber});
+}
+
+void SqlStore::SetName(std::int64_t userId, const std::string& name) {
+    Execute(kSetName, {userId, name});
+}
+
+void SqlStore::SetRate(std::int64_t userId, int rate) {
+    Execute(kSetRate, {userId, rate});
+}
+
+void SqlStore::SetPrivateTime(std::int64_t userId, int privateTime) {
+    Execute(kSetPrivateTime, {userId, privateTime});
+}
+
+void SqlStore::SetVisibility(std::int64_t userId, int visibility) {
+    Execute(kSetVisibility, {userId, visibility});
+}
+
+void SqlStore::SetMethodUse(std::int64_t userId, int method) {
+    Execute(kSetMethodUse, {userId, method});
+}
+
+void SqlStore::SetDisabled(std::int64_t userId, bool disabled) {
+    Execute(kSetDisabled, {userId, disabled ? 1 : 0});
+}
+
+void SqlStore::DeleteUser(std::int64_t userId) {
+    Execute(kDeleteUser, {userId});
+}
+
+void SqlStore::OpenSession(const std::string& tokenHash, std::int64_t userId, const std::string& kind,
+                           std::int64_t now, std::int64_t lifetime) {
+    Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
+        connection.Run(kClearOldSessions, {now - lifetime});
+        connection.Run(kOpenSession, {tokenHash, userId, kind, now});
+    });
+}
+
+std::optional<std::int64_t> SqlStore::SessionUser(const std::string& tokenHash, std::int64_t now,
+                                                  std::int64_t lifetime) {
+    std::optional<std::int64_t> userId;
+    std::int64_t usedAt = 0;
+    Use([&](SqlConnection& connection) {
+        Rows rows = connection.Run(kFindSession, {tokenHash});
+        if (!rows.Next()) return;
+        userId = rows.Int(0);
+        usedAt = rows.Int(1);
+    });
+    if (!userId) return std::nullopt;
+    if (now - usedAt > lifetime) {
+        CloseSession(tokenHash);
+        return std::nullopt;
+    }
+    // Renewing the last use is left for the next request when the database is busy with writers:
+    // the session lives on for its lifetime all the same.
+    if (usedAt < now) Execute(kTouchSession, {tokenHash, now});
+    return userId;
+}
+
+void SqlStore::CloseSession(const std::string& tokenHash) {
+    Execute(kCloseSession, {tokenHash});
+}
+
+void SqlStore::CloseSessionsOf(std::int64_t userId, const std::string& keptTokenHash) {
+    Execute(kCloseSessionsOf, {userId, keptTokenHash});
+}
+
+std::int64_t SqlStore::SessionCount() {
+    return Count(kSessionCount, {});
+}
+
+std::int64_t SqlStore::ActiveSessionCount(std::int64_t since) {
+    return Count(kActiveSessionCount, {since});
+}
+
+std::optional<std::int64_t> SqlStore::AddGroup(const std::string& title, std::optional<std::int64_t> ownerId,
+                                               std::int64_t now) {
+    return Transact(TransactionKind::kWrite, [&](SqlConnection& connection) -> std::optional<std::int64_t> {
+        if (connection.Run(kOwnerHasTitle, {title, ownerId, std::int64_t{0}}).Next()) return std::nullopt;
+        Rows rows = connection.Run(kAddGroup, {title, ownerId, now});
+        rows.Next();
+        std::int64_t id = rows.Int(0);
+        while (rows.Next()) {
+        }
+        return id;
+    });
+}
+
+std::optional<GroupSummary> SqlStore::GetGroup(std::int64_t groupId) {
+    std::vector<GroupSummary> groups = Groups(kGetGroup, {groupId});
+    if (groups.empty()) return std::nullopt;
+    return groups.front();
+}
+
+std::vector<GroupSummary> SqlStore::FindGroups(const std::string& title) {
+    return Groups(kFindGroups, {title});
+}
+
+std::vector<GroupSummary> SqlStore::ListGroups() {
+    return Groups(kListGroups, {});
+}
+
+bool SqlStore::RenameGroup(std::int64_t groupId, const std::string& title) {
+    std::optional<GroupSummary> group = GetGroup(groupId);
+    if (!group) return false;
+    return Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
+        if (connection.Run(kOwnerHasTitle, {title, group->ownerId, groupId}).Next()) return false;
+        connection.Run(kRenameGroup, {groupId, title});
+        return true;
+    });
+}
+
+void SqlStore::SetGroupOwner(std::int64_t groupId, std::optional<std::int64_t> ownerId) {
+    Execute(kSetGroupOwner, {groupId, ownerId});
+}
+
+void SqlStore::DeleteGroup(std::int64_t groupId) {
+    Execute(kDeleteGroup, {groupId});
+}
+
+void SqlStore::AddMember(std::int64_t groupId, std::int64_t userId, std::int64_t now) {
+    Execute(kAddMember, {groupId, userId, now});
+}
+
+void SqlStore::RemoveMember(std::int64_t groupId, std::int64_t userId) {
+    Execute(kRemoveMember, {groupId, userId});
+}
+
+bool SqlStore::IsMember(std::int64_t groupId, std::int64_t userId) {
+    return !Numbers(kIsMember, {groupId, userId}).empty();
+}
+
+std::vector<GroupSummary> SqlStore::GroupsOf(std::int64_t userId) {
+    return Groups(kGroupsOf, {userId});
+}
+
+std::vector<std::int64_t> SqlStore::GroupIdsOf(std::int64_t userId) {
+    return Numbers(kGroupIdsOf, {userId});
+}
+
+std::vector<User> SqlStore::MembersOf(std::int64_t groupId) {
+    return Use([&](SqlConnection& connection) {
+        std::vector<User> members;
+        Rows rows = connection.Run(kMembersOf, {groupId});
+        while (rows.Next()) members.push_back(ReadUser(rows));
+        return members;
+    });
+}
+
+std::vector<std::int64_t> SqlStore::MemberIdsByJoining(std::int64_t groupId) {
+    return Numbers(kMemberIdsByJoining, {groupId});
+}
+
+GroupCircle SqlStore::CircleOf(std::int64_t viewerId) {
+    return Transact(TransactionKind::kRead, [&](SqlConnection& connection) {
+        GroupCircle circle;
+        {
+            Rows rows = connection.Run(kCircleGroups, {viewerId});
+            while (rows.Next()) circle.groups.push_back(ReadGroup(rows));
+        }
+        {
+            Rows rows = connection.Run(kCircleMembers, {viewerId});
+            while (rows.Next()) circle.members.push_back({rows.Int(0), ReadUser(rows, 1)});
+        }
+        {
+            Rows rows = connection.Run(kCirclePositions, {viewerId});
+            while (rows.Next()) circle.positions[rows.Int(0)] = ReadPosition(rows);
+        }
+        {
+            Rows rows = connection.Run(kCircleCells, {viewerId});
+            while (rows.Next()) {
+                Cell cell{{rows.Int(0), rows.Int(1), rows.Int(2)}, rows.Real(3), rows.Real(4), rows.Text(5)};
+                circle.cells[cell.key] = cell;
+            }
+        }
+        circle.marks.marks = ReadMarks(connection.Run(kCircleMarks, {viewerId}));
+        if (!circle.marks.marks.empty()) {
+            circle.marks.ownerGroups = ReadOwnerGroups(connection.Run(kCircleMarkOwnerGroups, {viewerId}));
+        }
+        return circle;
+    });
+}
+
+void SqlStore::AddInvitation(const std::string& codeHash, std::int64_t groupId, std::optional<std::int64_t> createdBy,
+                             std::int64_t now, std::int64_t expiresAt) {
+    Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
+        // An expired invitation is still told apart from an unknown one for a month, then forgotten.
+        connection.Run(kClearOldInvitations, {now - 30 * 86400});
+        connection.Run(kAddInvitation, {codeHash, groupId, createdBy, now, expiresAt});
+    });
+}
+
+std::optional<Invitation> SqlStore::FindInvitation(const std::string& codeHash) {
+    return Use([&](SqlConnection& connection) -> std::optional<Invitation> {
+        Rows rows = connection.Run(kFindInvitation, {codeHash});
+        if (!rows.Next()) return std::nullopt;
+        return Invitation{rows.Int(0), rows.OptionalInt(1), rows.Int(2), !rows.IsNull(3)};
+    });
+}
+
+bool SqlStore::ClaimInvitation(const std::string& codeHash, std::int64_t userId, std::int64_t now) {
+    return !Numbers(kClaimInvitation, {codeHash, userId, now}).empty();
+}
+
+void SqlStore::PutCell(const Cell& cell) {
+    Execute(kPutCell, {cell.key.mnc, cell.key.lac, cell.key.cid, cell.lat, cell.lon, cell.address});
+}
+
+std::optional<Cell> SqlStore::FindCell(const CellKey& key) {
+    return Use([&](SqlConnection& connection) -> std::optional<Cell> {
+        Rows rows = connection.Run(kFindCell, {key.mnc, key.lac, key.cid});
+        if (!rows.Next()) return std::nullopt;
+        return Cell{key, rows.Real(0), rows.Real(1), rows.Text(2)};
+    });
+}
+
+std::int64_t SqlStore::CellCount() {
+    return Count(kCellCount, {});
+}
+
+void SqlStore::RecordReport(std::int64_t userId, const CellKey (&cells)[3], std::int64_t delta, std::int64_t now) {
+    Use([&](SqlConnection& connection) {
+        std::optional<Cell> known[3];
+        {
+            Rows rows = connection.Run(kReportCells, {cells[0].mnc, cells[0].lac, cells[0].cid, cells[1].lac,
+                                                      cells[1].cid, cells[2].lac, cells[2].cid});
+            while (rows.Next()) {
+                Cell cell{{cells[0].mnc, rows.Int(0), rows.Int(1)}, rows.Real(2), rows.Real(3), rows.Text(4)};
+                for (int i = 0; i < 3; ++i) {
+                    if (cells[i].lac == cell.key.lac && cells[i].cid == cell.key.cid) known[i] = cell;
+                }
+            }
+        }
+        // The cells after the front one carry the front one's network code.
+        for (int i = 1; i < 3; ++i) {
+            if (known[i] && cells[i].mnc != cells[0].mnc) known[i] = std::nullopt;
+        }
+        std::optional<Coordinates> where = EstimatePosition(known);
+        connection.Run(kRecordReport,
+                       {userId, cells[0].mnc, cells[0].lac, cells[0].cid, cells[1].lac, cells[1].cid, cells[2].lac,
+                        cells[2].cid, delta, where ? SqlValue(where->lat) : SqlValue(nullptr),
+                        where ? SqlValue(where->lon) : SqlValue(nullptr), now});
+    });
+}
+
+std::optional<Position> SqlStore::PositionOf(std::int64_t userId) {
+    return Use([&](SqlConnection& connection) -> std::optional<Position> {
+        Rows rows = connection.Run(kPositionOf, {userId});
+        if (!rows.Next()) return std::nullopt;
+        return ReadPosition(rows);
+    });
+}
+
+std::int64_t SqlStore::SaveMark(const Mark& mark, std::int64_t now) {
+    return Numbers(kSaveMark, {mark.userId, mark.cell.mnc, mark.cell.lac, mark.cell.cid, mark.scope, mark.groupId,
+                               mark.title, mark.street, mark.number, mark.build, mark.tags, now})
+        .front();
+}
+
+bool SqlStore::DeleteMark(std::int64_t userId, std::int64_t markId) {
+    return !Numbers(kDeleteMark, {markId, userId}).empty();
+}
+
+void SqlStore::DeleteGroupMarks(std::int64_t userId, std::int64_t groupId) {
+    Execute(kDeleteGroupMarks, {userId, groupId});
+}
+
+MarksWithOwners SqlStore::MarksAt(const CellKey& cell) {
+    return Use([&](SqlConnection& connection) {
+        MarksWithOwners marks;
+        marks.marks = ReadMarks(connection.Run(kMarksAt, {cell.mnc, cell.lac, cell.cid}));
+        if (!marks.marks.empty()) {
+            marks.ownerGroups = ReadOwnerGroups(connection.Run(kMarkOwnerGroupsAt, {cell.mnc, cell.lac, cell.cid}));
+        }
+        return marks;
+    });
+}
+
+std::vector<Mark> SqlStore::MarksOf(std::int64_t userId) {
+    return Marks(kMarksOf, {userId});
+}
+
+std::int64_t SqlStore::MarkCount() {
+    return Count(kMarkCount, {});
+}
+
+void SqlStore::RecordLoginFailure(const std::string& address, const std::string& client, std::int64_t now) {
+    Execute(kRecordLoginFailure, {address, client, now});
+}
+
+std::vector<std::int64_t> SqlStore::LoginFailuresOfAddress(const std::string& address, std::int64_t since) {
+    return Numbers(kFailuresOfAddress, {address, since});
+}
+
+std::vector<std::int64_t> SqlStore::LoginFailuresOfClient(const std::string& client, std::int64_t since) {
+    return Numbers(kFailuresOfClient, {client, since});
+}
+
+void SqlStore::ClearLoginFailures(const std::string& address, const std::string& client, std::int64_t before) {
+    Execute(kClearLoginFailures, {address, client, before});
+}
+
+std::vector<std::pair<std::string, std::string>> SqlStore::SettingValues() {
+    return Use([&](SqlConnection& connection) {
+        std::vector<std::pair<std::string, std::string>> values;
+        Rows rows = connection.Run(kSettingValues, {});
+        while (rows.Next()) values.emplace_back(rows.Text(0), rows.Text(1));
+        return values;
+    });
+}
+
+void SqlStore::PutSetting(const std::string& key, const std::string& value) {
+    Execute(kPutSetting, {key, value});
+}
+
+}  // namespace pelmora

@@ -14,6 +14,7 @@ from pelmora_web import end_process
 from . import figures, trace
 from .canned import CannedService
 from .figures import Figure, Goal
+from .server_bench import demo_cells
 from .wine import Desktop, RemoteControl, monotonic_ticks, windows_path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -96,8 +97,7 @@ class ClientBench:
     def run(self):
         os.makedirs(os.path.join(self.folder, "traces"), exist_ok=True)
         self.modem = ModemSimulator(os.path.join(self.native_build, "pelmora-phonesim"), self.folder)
-        cells = [address for address in self.demo_addresses()]
-        self.service = CannedService(cells)
+        self.service = CannedService([address for _, _, address in demo_cells()])
         try:
             desktop = Desktop(vga=False)
             desktop.environment["PELMORA_SERVICE_HOST"] = "127.0.0.1"
@@ -121,16 +121,6 @@ class ClientBench:
         finally:
             self.service.stop()
             self.modem.stop()
-
-    @staticmethod
-    def demo_addresses():
-        addresses = []
-        with open(os.path.join(ROOT, "server", "demo", "moscow_cells.csv"), encoding="utf-8") as file:
-            for line in file:
-                match = re.match(r'\d+,\d+,\d+,[-\d.]+,[-\d.]+,"?([^"\n]*)"?', line.strip())
-                if match:
-                    addresses.append(match.group(1))
-        return addresses
 
     def launch(self, desktop, name, auto_log_in, trace_name):
         program = self.prepare_folder(auto_log_in) if name == "pelmora" else self.programs[name]
@@ -248,8 +238,7 @@ class ClientBench:
             floor_program.wait_for(trace.first_idle, 60, "the floor's window")
             self.memory_and_idle(program, floor_program, settings.people_counts[-1])
         finally:
-            remote.send("close")
-            program.stop()
+            remote.close(program)
             if floor_program is not None:
                 floor_program.stop()
 
@@ -303,8 +292,7 @@ class ClientBench:
                 samples.append(program.wait_for(lambda events: (trace.paints(events, "PelGroupTabWnd", before)
                                                                 or [None])[0], 60, "the repaint"))
         finally:
-            remote.send("close")
-            program.stop()
+            remote.close(program)
         rows = os.path.join(self.folder, "rows.txt")
         with open(rows, "w", encoding="utf-8") as file:
             for person in self.service.ineed_rows(people // 2, 24):

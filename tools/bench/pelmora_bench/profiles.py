@@ -124,7 +124,7 @@ def short_name(symbol):
 def profile_wine_process(program, workload, path, executable, limit=15):
     """Samples the user-interface thread of a running Windows program while `workload()` runs: the top
     functions by their own time outside the kernel (pelmora.exe's named from its symbol table, Wine's
-    PE libraries by their name) and the split between the libraries, the kernel's share included."""
+    PE libraries by their name), the top ones in the kernel, and the split between the libraries."""
     recorder = subprocess.Popen(["perf", "record", "-e", "cpu-clock", "-F", "1999", "-t", str(program.pid),
                                  "-o", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(0.5)
@@ -142,7 +142,7 @@ def profile_wine_process(program, workload, path, executable, limit=15):
 def summarise_samples(script, table, image, name, limit):
     """perf script's "ADDRESS SYMBOL (LIBRARY)" lines counted by function and by library."""
     addresses, names = table
-    functions, modules = Counter(), Counter()
+    functions, kernel, modules = Counter(), Counter(), Counter()
     total = 0
     for line in script.splitlines():
         match = re.match(r"^\s*([0-9a-f]+)\s+(.*?)\s*\((.*)\)\s*$", line)
@@ -157,8 +157,8 @@ def summarise_samples(script, table, image, name, limit):
         elif symbol in ("[unknown]", ""):
             symbol = "(%s)" % module
         modules[module] += 1
-        if module != KERNEL:
-            functions[symbol] += 1
+        (kernel if module == KERNEL else functions)[symbol] += 1
     percent = (lambda count: 100.0 * count / total) if total else (lambda count: 0.0)
     return {"samples": total, "self": [(percent(count), symbol) for symbol, count in functions.most_common(limit)],
-            "children": [], "modules": [(percent(count), module) for module, count in modules.most_common(limit)]}
+            "children": [], "kernel": [(percent(count), symbol) for symbol, count in kernel.most_common(5)],
+            "modules": [(percent(count), module) for module, count in modules.most_common(limit)]}

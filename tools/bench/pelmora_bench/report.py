@@ -54,7 +54,8 @@ def profile_lines(title, profile):
     if not profile:
         return []
     lines = ["%s (%d samples)" % (title, profile["samples"])]
-    for heading, key in (("own time", "self"), ("with what it calls", "children"), ("by library", "modules")):
+    for heading, key in (("own time", "self"), ("with what it calls", "children"), ("own time in the kernel", "kernel"),
+                         ("library", "modules")):
         if profile.get(key):
             lines.append("  by " + heading + ":")
             lines += ["    %5.1f %%  %s" % (percent, name) for percent, name in profile[key]]
@@ -65,7 +66,8 @@ def profile_markdown(title, profile):
     if not profile:
         return ""
     parts = ["**%s** (%d samples)\n" % (title, profile["samples"])]
-    for heading, key in (("Own time", "self"), ("With what it calls", "children"), ("By library", "modules")):
+    for heading, key in (("Own time", "self"), ("With what it calls", "children"),
+                         ("Own time in the kernel", "kernel"), ("By library", "modules")):
         if profile.get(key):
             parts.append(markdown_table([heading, "%"], [[name, "%.1f" % percent] for percent, name in profile[key]]))
             parts.append("")
@@ -139,7 +141,7 @@ class Run:
                                                              "%.1f" % (size / 1024.0)] for label, size in
                                                             self.size_parts]))
         if self.server_scaling:
-            parts += ["", "**Server scaling** (\"isee\", 200 connections)", "",
+            parts += ["", "**Server scaling** (\"isee\"; nginx with as many workers as the server's threads)", "",
                       markdown_table(SCALING_HEADER, self.server_scaling)]
         if self.client_scaling:
             parts += ["", "**Client scaling** (\"ineed\", three groups, 240×320)", "",

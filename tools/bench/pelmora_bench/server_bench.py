@@ -1,6 +1,7 @@
 """The server's benchmarks: pelmora-server against nginx serving the same reply bytes as a static file,
 both loaded by wrk with the phone's exact requests, one connection per request, in the same run."""
 
+import csv
 import hashlib
 import json
 import os
@@ -31,6 +32,13 @@ def phone_request(kind, body, host="localhost"):
     head = ("POST http://%s HTTP/1.0\r\nHost: %s.%s\r\nContent-Type: application/x-www-form-urlencoded\r\n"
             "Content-Length: %d\r\n\r\n" % (host, kind, host, len(data)))
     return head.encode("ascii") + data + b"\r\n"
+
+
+def demo_cells():
+    """The demo's cells as (lac, cid, address), in the order of their file."""
+    with open(DEMO_CELLS, encoding="utf-8", newline="") as file:
+        rows = [row for row in csv.reader(line for line in file if not line.startswith("#"))]
+    return [(int(row[1]), int(row[2]), row[5]) for row in rows if len(row) >= 6 and row[0].strip().isdigit()]
 
 
 def lua_string(data):
@@ -178,20 +186,10 @@ class ServiceData:
         self.folder = folder
         self.database = os.path.join(folder, "web.db")
         self.emails = ["bench%04d@pelmora.test" % number for number in range(1, users + 1)]
-        self.cells = self.read_cells()
+        self.cells = [(lac, cid) for lac, cid, _ in demo_cells()]
         self.tokens = []
         self.group_size = min(group_size, users)
         self.groups = groups
-
-    @staticmethod
-    def read_cells():
-        cells = []
-        with open(DEMO_CELLS, encoding="utf-8") as file:
-            for line in file:
-                fields = line.split(",")
-                if len(fields) >= 6 and fields[0].strip().isdigit():
-                    cells.append((int(fields[1]), int(fields[2])))
-        return cells
 
     def admin(self, *words):
         subprocess.run([self.program, "--db", self.database] + list(words), check=True, stdout=subprocess.DEVNULL,

@@ -140,6 +140,16 @@ class RemoteControl:
         if answer != "ok":
             raise RuntimeError("remote control, %s: %s" % (command, answer or "no answer"))
 
+    def close(self, program, seconds=10):
+        """Closes pelmora.exe's main window, so that it ends as it does on its own (its trace written
+        out); ends the process when that does not happen in time."""
+        try:
+            self.send("close")
+            program.process.wait(seconds)
+        except (RuntimeError, subprocess.TimeoutExpired):
+            pass
+        program.stop()
+
     def stop(self):
         if self.program.process.poll() is None:
             self.program.process.stdin.close()

@@ -136,7 +136,8 @@ VOID WINAPI TracedSleep(DWORD milliseconds) {
 DWORD WINAPI TracedWaitForSingleObject(HANDLE object, DWORD milliseconds) {
     const LONGLONG begin = Now();
     const DWORD result = g_trace->original.waitForSingleObject(object, milliseconds);
-    Record(begin, "wait", "ms=%ld result=%lu", milliseconds == INFINITE ? -1L : static_cast<long>(milliseconds), result);
+    const long limit = milliseconds == INFINITE ? -1L : static_cast<long>(milliseconds);
+    Record(begin, "wait", "ms=%ld result=%lu", limit, result);
     return result;
 }
 

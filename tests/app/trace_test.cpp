@@ -120,7 +120,8 @@ struct TracedCall {
 };
 
 TEST_F(Trace, EachTracedCallLeavesItsLine) {
-    const std::string request = "POST http://localhost HTTP/1.0\r\nHost: isee.localhost\r\nContent-Length: 0\r\n\r\n\r\n";
+    const std::string request =
+        "POST http://localhost HTTP/1.0\r\nHost: isee.localhost\r\nContent-Length: 0\r\n\r\n\r\n";
     const TracedCall calls[] = {
         {"Sleep", [](HWND, pelmora_test::FakeServer&) { Sleep(1); }, "sleep ms=1"},
         {"a wait that runs out",

@@ -9,6 +9,7 @@ import argparse
 import json
 import math
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -67,8 +68,8 @@ LOG_IN_TRACE = "\n".join([
 
 class Figures(unittest.TestCase):
     def test_samples_are_shown_as_median_and_range(self):
-        cases = [([], "–"), ([12.345], "12.3"), ([3, 1, 2], "2.00 (1.00–3.00)"), ([15000, 14000], "14 500 (14 000–15 000)"),
-                 ([0.1234, 0.5], "0.312 (0.123–0.500)")]
+        cases = [([], "–"), ([12.345], "12.3"), ([3, 1, 2], "2.00 (1.00–3.00)"),
+                 ([15000, 14000], "14 500 (14 000–15 000)"), ([0.1234, 0.5], "0.312 (0.123–0.500)")]
         for samples, shown in cases:
             with self.subTest(samples=samples):
                 self.assertEqual(figures.format_samples(samples), shown)
@@ -155,8 +156,9 @@ class CannedReplies(unittest.TestCase):
             service.set_people(6)
             rows = service.ineed_rows(1, 2)
             groups = canned.groups_of(6, ["Адрес"])
-            self.assertEqual(rows, [(groups[0]["members"][1]["name"], "Адрес, %s км" % groups[0]["members"][1]["distance"]),
-                                    (groups[1]["members"][0]["name"], "Адрес, %s км" % groups[1]["members"][0]["distance"])])
+            second, fourth = groups[0]["members"][1], groups[1]["members"][0]
+            self.assertEqual(rows, [(second["name"], "Адрес, %s км" % second["distance"]),
+                                    (fourth["name"], "Адрес, %s км" % fourth["distance"])])
             reply = server_bench.exchange(service.port, server_bench.phone_request("ineed", "token=x&group_list=1"))
             self.assertTrue(reply.startswith(b"HTTP/1.0 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\n"))
             self.assertEqual(server_bench.reply_body(reply), service.ineed_body)
@@ -189,7 +191,8 @@ class Traces(unittest.TestCase):
         extra = trace.parse("\n".join([line(1, 3, 1, "select ms=200 result=0"), line(3, 4, 1, "select ms=200 result=1"),
                                        line(4, 9, 1, "wait ms=5 result=258"), line(9, 10, 1, "wait ms=5 result=0"),
                                        line(10, 11, 2, "sleep ms=1")]) + "\n")
-        self.assertEqual(trace.waits(extra, at(0), at(20), 1), [("select 200 ms ran out", 2.0), ("wait 5 ms ran out", 5.0)])
+        self.assertEqual(trace.waits(extra, at(0), at(20), 1),
+                         [("select 200 ms ran out", 2.0), ("wait 5 ms ran out", 5.0)])
 
     def test_the_log_in_is_taken_apart(self):
         parts = dict(trace.log_in_breakdown(self.events, at(0)))
@@ -258,7 +261,8 @@ class LinkMaps(unittest.TestCase):
                          ("--whole-archive", ""))
 
     def test_origins_are_known_by_their_archive(self):
-        cases = [("/usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_eh.a(unwind-seh.o)", "GCC runtime (libgcc, unwinder)"),
+        cases = [("/usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_eh.a(unwind-seh.o)",
+                  "GCC runtime (libgcc, unwinder)"),
                  ("/usr/x86_64-w64-mingw32/lib/libmingwex.a(strtod.o)", "C runtime (mingw-w64)"),
                  ("/usr/x86_64-w64-mingw32/lib/libpthread.a(thread.o)", "threads (winpthreads)"),
                  ("/usr/x86_64-w64-mingw32/lib/libkernel32.a(dkfns00012.o)", "import tables of system DLLs"),
@@ -296,7 +300,8 @@ class Documents(unittest.TestCase):
             ("A\n<!-- bench:latest -->\nold\n<!-- /bench:latest -->\nB\n", "latest", "new\n",
              "A\n<!-- bench:latest -->\nnew\n<!-- /bench:latest -->\nB\n"),
             ("A\n<!-- bench:before -->\nkept\n<!-- /bench:before -->\n", "latest", "new\n",
-             "A\n<!-- bench:before -->\nkept\n<!-- /bench:before -->\n\n<!-- bench:latest -->\nnew\n<!-- /bench:latest -->\n"),
+             "A\n<!-- bench:before -->\nkept\n<!-- /bench:before -->\n\n"
+             "<!-- bench:latest -->\nnew\n<!-- /bench:latest -->\n"),
         ]
         for document, name, content, expected in cases:
             with self.subTest(document=document):
@@ -328,6 +333,7 @@ class SmokeRun(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         folder = tempfile.mkdtemp(prefix="pelmora-bench-smoke-")
+        cls.addClassCleanup(shutil.rmtree, folder, True)
         path = os.path.join(folder, "results.json")
         done = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "bench", "run-bench"), "--smoke", "--part",
                                cls.part, "--no-document", "--results", path, "--work", os.path.join(folder, "work")],
@@ -394,6 +400,7 @@ class ServerLayout(unittest.TestCase):
     def test_the_servers_replies_print_as_the_canned_ones(self):
         import pelmora_web
         folder = tempfile.mkdtemp(prefix="pelmora-bench-layout-")
+        self.addCleanup(shutil.rmtree, folder, True)
         server = pelmora_web.Server(os.path.join(ROOT, "build", "native", "pelmora-server"), folder)
         try:
             phone = pelmora_web.Phone(server)

@@ -45,7 +45,9 @@ const char* Run(const char* command) {
         SendMessageW(tab, WM_PELMORA_SCROLL_TO_ROW, static_cast<WPARAM>(std::atoi(command + 7)), 0);
         return nullptr;
     }
-    if (std::strcmp(command, "invalidate") == 0) return InvalidateRect(tab, nullptr, TRUE) ? nullptr : "cannot invalidate";
+    if (std::strcmp(command, "invalidate") == 0) {
+        return InvalidateRect(tab, nullptr, TRUE) ? nullptr : "cannot invalidate";
+    }
     return "unknown command";
 }
 

@@ -6,8 +6,10 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import socket
 import subprocess
+import tempfile
 import time
 from concurrent.futures import ThreadPoolExecutor
 
@@ -98,9 +100,10 @@ def wait_for_port(port, process, seconds=15):
 
 
 class StaticFloor:
-    """A throw-away nginx: its own configuration and prefix in `folder`, a free loopback port, no access
-    log, one connection per reply, answering every request with the bytes of one static file. As root
-    its workers drop to nginx's default unprivileged user, so the files are readable by everybody."""
+    """A throw-away nginx: its own configuration and prefix in a temporary folder of its own, a free
+    loopback port, no access log, one connection per reply, answering every request with the bytes of
+    one static file. As root its workers drop to nginx's default unprivileged user: the folder is made
+    where everybody may pass (the system's temporary folder) and readable by everybody."""
 
     CONFIGURATION = """daemon off;
 worker_processes %(workers)d;
@@ -133,7 +136,8 @@ http {
 }
 """
 
-    def __init__(self, folder, workers):
+    def __init__(self, workers):
+        folder = tempfile.mkdtemp(prefix="pelmora-bench-nginx-", dir=tempfile.gettempdir())
         self.folder = folder
         self.port = free_port()
         os.makedirs(os.path.join(folder, "www"), exist_ok=True)
@@ -146,9 +150,9 @@ http {
         self.process = subprocess.Popen(["nginx", "-p", folder, "-c", os.path.join(folder, "nginx.conf")],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_for_port(self.port, self.process):
+            log = self.error_log()
             self.stop()
-            with open(os.path.join(folder, "error.log")) as log:
-                raise RuntimeError("nginx did not start:\n" + log.read())
+            raise RuntimeError("nginx did not start:\n" + log)
 
     def serve(self, body):
         """From now on every request gets `body`; nginx opens the file anew for each request."""
@@ -158,8 +162,16 @@ http {
         os.chmod(path + ".new", 0o644)
         os.replace(path + ".new", path)
 
+    def error_log(self):
+        try:
+            with open(os.path.join(self.folder, "error.log")) as log:
+                return log.read()
+        except OSError:
+            return ""
+
     def stop(self):
         end_process(self.process)
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 def run_wrk(port, requests_path, connections, seconds, threads=2):
@@ -291,7 +303,7 @@ class ServerBench:
     def start_nginx(self, workers):
         if self.nginx is not None:
             self.nginx.stop()
-        self.nginx = StaticFloor(os.path.join(self.folder, "nginx-%d" % workers), workers)
+        self.nginx = StaticFloor(workers)
         return self.nginx
 
     def stop(self):
@@ -329,6 +341,10 @@ class ServerBench:
             order = ["server", "nginx"] if repeat % 2 == 0 else ["nginx", "server"]
             for name in order:
                 result = run_wrk(targets[name], path, benchmark.connections, seconds)
+                if name == "nginx" and result["status_errors"]:
+                    # A floor that refuses requests measures nothing: the run stops with nginx's reason.
+                    raise RuntimeError("nginx refused %d requests:\n%s" % (result["status_errors"],
+                                                                          self.nginx.error_log()[-2000:]))
                 runs[name].append(result)
                 self.log("  %s %s #%d: %.0f req/s, p50 %.2f ms, p99 %.2f ms, %d errors" % (
                     label, name, repeat + 1, result["rps"], result["p50_ms"], result["p99_ms"], result["errors"]))

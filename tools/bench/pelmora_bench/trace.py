@@ -2,7 +2,6 @@
 and the intervals the client's figures are made of. Times are 100-nanosecond ticks of
 CLOCK_MONOTONIC_RAW, as the trace writes them; durations come out in milliseconds."""
 
-import re
 from dataclasses import dataclass, field
 
 TICKS_PER_MS = 10000.0

@@ -87,6 +87,18 @@ SOCKET Connect(const pelmora_test::FakeServer& server) {
     return connection;
 }
 
+// A request to the service as the phone writes it.
+const std::string kRequest = "POST http://localhost HTTP/1.0\r\nHost: isee.localhost\r\nContent-Length: 0\r\n\r\n\r\n";
+
+// Connects to the fake server and sends `bytes`; the connection stays open.
+SOCKET Send(const pelmora_test::FakeServer& server, const std::string& bytes) {
+    SOCKET connection = Connect(server);
+    send(connection, bytes.data(), static_cast<int>(bytes.size()), 0);
+    return connection;
+}
+
+void ConnectAndClose(HWND, pelmora_test::FakeServer& server) { closesocket(Connect(server)); }
+
 void TakePostedMessage(HWND window, pelmora_test::FakeServer&) {
     PostMessageW(window, WM_USER, 0, 0);
     MSG message;
@@ -120,8 +132,6 @@ struct TracedCall {
 };
 
 TEST_F(Trace, EachTracedCallLeavesItsLine) {
-    const std::string request =
-        "POST http://localhost HTTP/1.0\r\nHost: isee.localhost\r\nContent-Length: 0\r\n\r\n\r\n";
     const TracedCall calls[] = {
         {"Sleep", [](HWND, pelmora_test::FakeServer&) { Sleep(1); }, "sleep ms=1"},
         {"a wait that runs out",
@@ -140,35 +150,16 @@ TEST_F(Trace, EachTracedCallLeavesItsLine) {
          "wait ms=-1 result=0"},
         {"resolving a name", [](HWND, pelmora_test::FakeServer&) { gethostbyname("127.0.0.1"); },
          "resolve name=127\\.0\\.0\\.1 found=1"},
-        {"connecting",
-         [](HWND, pelmora_test::FakeServer& server) {
-             SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
-             sockaddr_in address = {};
-             address.sin_family = AF_INET;
-             address.sin_port = htons(server.Port());
-             address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-             connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-             closesocket(connection);
-         },
-         "connect socket=\\d+ result=0"},
+        {"connecting", ConnectAndClose, "connect socket=\\d+ result=0"},
         {"a request to the service names its Host",
-         [&request](HWND, pelmora_test::FakeServer& server) {
-             SOCKET connection = Connect(server);
-             send(connection, request.data(), static_cast<int>(request.size()), 0);
-             closesocket(connection);
-         },
+         [](HWND, pelmora_test::FakeServer& server) { closesocket(Send(server, kRequest)); },
          "send socket=\\d+ n=77 host=isee\\.localhost"},
         {"a modem command shows its first bytes",
-         [](HWND, pelmora_test::FakeServer& server) {
-             SOCKET connection = Connect(server);
-             send(connection, "AT+creg?\r", 9, 0);
-             closesocket(connection);
-         },
+         [](HWND, pelmora_test::FakeServer& server) { closesocket(Send(server, "AT+creg?\r")); },
          "send socket=\\d+ n=9 text=AT\\+creg\\?_"},
         {"receiving",
-         [&request](HWND, pelmora_test::FakeServer& server) {
-             SOCKET connection = Connect(server);
-             send(connection, request.data(), static_cast<int>(request.size()), 0);
+         [](HWND, pelmora_test::FakeServer& server) {
+             SOCKET connection = Send(server, kRequest);
              server.WaitForRequests(1, 5000);
              char reply[512];
              recv(connection, reply, sizeof(reply), 0);
@@ -186,7 +177,7 @@ TEST_F(Trace, EachTracedCallLeavesItsLine) {
              closesocket(connection);
          },
          "select ms=1 result=0"},
-        {"closing", [](HWND, pelmora_test::FakeServer& server) { closesocket(Connect(server)); }, "close socket=\\d+"},
+        {"closing", ConnectAndClose, "close socket=\\d+"},
         {"waiting for a message with nothing to paint", TakePostedMessage, "idle paint-pending=0"},
         {"the message taken", TakePostedMessage, "message id=0x400"},
         {"dispatching",

@@ -4,13 +4,14 @@
 #   make run     start Pelmora in a phone-sized Wine desktop
 #   make screenshots  every screen at both phone sizes into docs/screens/
 #   make web-screenshots  every page of the web site at 1280 and 360 px into docs/web/
+#   make bench   build what is missing, run the benchmarks, print the table and write docs/performance.md
 #   make clean   remove the build trees
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_BUILD := build/win
 NATIVE_BUILD := build/native
 
-.PHONY: all build deps test run screenshots web-screenshots clean
+.PHONY: all build deps test run screenshots web-screenshots bench clean
 
 all: build
 
@@ -44,6 +45,11 @@ screenshots: build
 
 web-screenshots: build
 	@tools/web-screenshots
+
+# Not part of test: it takes a quarter of an hour and its figures depend on the machine's load.
+bench: build
+	@tools/install-deps bench
+	@tools/bench/run-bench
 
 clean:
 	@tools/wine-run --stop 2>/dev/null || true

@@ -5,9 +5,11 @@
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/shutdown.h"
+#include "app/trace.h"
 #include "resources/texts.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
+    StartTraceWhenAsked();
     const bool startedHidden = IsAutostartCommandLine(commandLine);
     if (!CreateAppContext()) {
         ShowMessageBox(nullptr, kTextCantStart, kTextErrorCaption, MB_OK | MB_ICONERROR);
@@ -24,5 +26,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     default:
         break;
     }
+    StopTrace();
     return 0;
 }

@@ -1,40 +1,16 @@
 #include "server/admin.h"
 
+#include "server/geocoder.h"
 #include "server/text.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 
 namespace pelmora {
 
 namespace {
-
-std::string Trim(std::string_view text) {
-    std::size_t begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string_view::npos) return std::string();
-    std::size_t end = text.find_last_not_of(" \t\r");
-    return std::string(text.substr(begin, end - begin + 1));
-}
-
-std::optional<double> ParseCoordinate(const std::string& text, double limit) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    double value = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !(value >= -limit && value <= limit)) return std::nullopt;
-    return value;
-}
-
-std::string Unquote(const std::string& field, std::size_t line) {
-    if (field.size() < 2 || field.front() != '"') return field;
-    if (field.back() != '"') throw StoreError("line " + std::to_string(line) + ": the address has no closing quote");
-    std::string text;
-    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
-        text += field[i];
-        if (field[i] == '"' && i + 2 < field.size() && field[i + 1] == '"') ++i;
-    }
-    return text;
-}
 
 User RequireUser(Store& store, const std::string& email) {
     std::optional<std::string> normal = NormaliseEmail(email);
@@ -67,61 +43,163 @@ std::string OwnerOf(Store& store, const GroupSummary& group) {
     return owner ? owner->email : "-";
 }
 
-void RunCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out);
+void RunCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out, ProgressLine progress);
 
 void Usage(const std::string& command) {
     throw StoreError("usage: pelmora-server " + command);
 }
 
-}  // namespace
+using Seconds = std::chrono::duration<double>;
 
-std::vector<Cell> ParseCellsCsv(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    std::vector<Cell> cells;
-    std::size_t number = 0;
-    while (!text.empty()) {
-        std::size_t end = text.find('\n');
-        std::string line = Trim(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        ++number;
-        if (line.empty() || line[0] == '#') continue;
-
-        std::string fields[6];
-        std::size_t start = 0;
-        for (int i = 0; i < 5; ++i) {
-            std::size_t comma = line.find(',', start);
-            if (comma == std::string::npos) {
-                throw StoreError("line " + std::to_string(number) + ": expected mnc, lac, cid, lat, lon, address");
-            }
-            fields[i] = Trim(std::string_view(line).substr(start, comma - start));
-            start = comma + 1;
-        }
-        fields[5] = Unquote(Trim(std::string_view(line).substr(start)), number);
-
-        std::optional<std::int64_t> mnc = ParseInteger(fields[0]);
-        if (!mnc && cells.empty() && fields[0] == "mnc") continue;  // the header line
-        std::optional<std::int64_t> lac = ParseInteger(fields[1]);
-        std::optional<std::int64_t> cid = ParseInteger(fields[2]);
-        std::optional<double> lat = ParseCoordinate(fields[3], 90);
-        std::optional<double> lon = ParseCoordinate(fields[4], 180);
-        std::string where = "line " + std::to_string(number) + ": ";
-        if (!mnc || *mnc < 0 || *mnc > 999) throw StoreError(where + "mnc must be a number from 0 to 999");
-        if (!lac || *lac < 0 || *lac > 0xFFFFFFFFLL) throw StoreError(where + "lac must be a non-negative number");
-        if (!cid || *cid < 0 || *cid > 0xFFFFFFFFLL) throw StoreError(where + "cid must be a non-negative number");
-        if (!lat || !lon) throw StoreError(where + "latitude and longitude must be decimal degrees");
-        if (fields[5].empty()) throw StoreError(where + "the address is empty");
-        cells.push_back(Cell{{*mnc, *lac, *cid}, *lat, *lon, CleanText(fields[5])});
+// Writes a progress line: over the last one on a terminal, else at most one every ten seconds
+// (`last` is when the previous went out); `final` always goes out, ending the line.
+void ShowProgress(const ProgressLine& progress, const std::string& text, bool final,
+                  std::chrono::steady_clock::time_point& last) {
+    if (!progress.stream) return;
+    auto now = std::chrono::steady_clock::now();
+    if (progress.terminal) {
+        *progress.stream << "\r\033[K" << text << (final ? "\n" : "") << std::flush;
+    } else if (final || now - last >= std::chrono::seconds(10)) {
+        *progress.stream << text << "\n" << std::flush;
+        last = now;
     }
-    return cells;
 }
+
+// A number of a command's option, within bounds.
+std::int64_t OptionNumber(const std::vector<std::string>& words, std::size_t& at, std::int64_t low, std::int64_t high) {
+    if (at + 1 >= words.size()) throw StoreError(words[at] + " needs a number");
+    std::optional<std::int64_t> number = ParseInteger(words[++at]);
+    if (!number || *number < low || *number > high) {
+        throw StoreError(words[at - 1] + " needs a number from " + std::to_string(low) + " to " + std::to_string(high));
+    }
+    return *number;
+}
+
+void ImportCells(Rules& rules, const std::vector<std::string>& words, std::ostream& out, const ProgressLine& progress) {
+    const char* usage = "cell import [--format csv|opencellid] [--mcc MCC] FILE[.gz]";
+    CellImportOptions options;
+    options.serviceMcc = rules.store.Settings().mcc;
+    std::string path;
+    for (std::size_t at = 2; at < words.size(); ++at) {
+        if (words[at] == "--format" && at + 1 < words.size()) {
+            const std::string& format = words[++at];
+            if (format == "csv") options.layout = CellFileLayout::kOurs;
+            else if (format == "opencellid") options.layout = CellFileLayout::kOpenCellId;
+            else throw StoreError("--format must be csv (mnc, lac, cid, lat, lon, address) or opencellid");
+        } else if (words[at] == "--mcc") {
+            options.mcc = OptionNumber(words, at, 1, 999);
+        } else if (path.empty() && words[at].rfind("--", 0) != 0) {
+            path = words[at];
+        } else {
+            Usage(usage);
+        }
+    }
+    if (path.empty()) Usage(usage);
+
+    const auto started = std::chrono::steady_clock::now();
+    auto last = started;
+    auto describe = [&](const CellImportReport& report) {
+        Seconds elapsed = std::chrono::steady_clock::now() - started;
+        int percent = report.fileBytes ? static_cast<int>(100 * report.bytesRead / report.fileBytes) : 100;
+        char text[160];
+        std::snprintf(text, sizeof text, "cell import: %d%%, %lld rows, %lld cells stored, %.1f s, %.0f rows a second",
+                      std::min(percent, 100), static_cast<long long>(report.rows),
+                      static_cast<long long>(report.stored.added + report.stored.updated + report.stored.unchanged),
+                      elapsed.count(), elapsed.count() > 0 ? report.rows / elapsed.count() : 0.0);
+        return std::string(text);
+    };
+    CellImportReport report = ImportCellFile(rules.store, path, options, [&](const CellImportReport& sofar) {
+        ShowProgress(progress, describe(sofar), false, last);
+    });
+    ShowProgress(progress, describe(report), true, last);
+
+    const CellImportCounts& stored = report.stored;
+    out << stored.added + stored.updated + stored.unchanged << " cells imported\n";
+    if (stored.updated || stored.unchanged) {
+        out << "  " << stored.added << " new, " << stored.updated << " updated, " << stored.unchanged << " unchanged\n";
+    }
+    if (report.otherRadios) out << "  " << report.otherRadios << " rows of other radios (LTE, CDMA, NR) left out\n";
+    if (report.otherCountries) out << "  " << report.otherCountries << " rows of other countries left out\n";
+    if (report.wideCellIds) out << "  " << report.wideCellIds << " rows with cell ids over 65535 left out\n";
+    if (report.badLines) {
+        out << "  " << report.badLines << " bad lines left out" << (report.badLines > 1 ? ", the first:" : ":") << "\n";
+        for (const std::string& problem : report.problems) out << "    " << problem << "\n";
+    }
+    if (stored.closedMissing) out << "  " << stored.closedMissing << " missing cells are known now\n";
+}
+
+void GeocodeCells(Rules& rules, const std::vector<std::string>& words, std::ostream& out, const ProgressLine& progress) {
+    // Failures one after another that end the command: the geocoder is away or broken.
+    constexpr int kFailuresInARow = 3;
+    std::int64_t limit = 0;
+    for (std::size_t at = 2; at < words.size(); ++at) {
+        if (words[at] != "--limit") Usage("cell geocode [--limit N]");
+        limit = OptionNumber(words, at, 1, 100000000);
+    }
+    std::string address = rules.store.Settings().geocoder;
+    if (address.empty()) throw StoreError("no geocoder is set: setting set geocoder http://HOST[:PORT][/PATH]");
+
+    Geocoder geocoder(rules.store, rules.clock);
+    std::optional<CellKey> cursor;
+    std::int64_t named = 0, asked = 0, earlier = 0, nothing = 0, failed = 0;
+    int failuresInARow = 0;
+    std::string problem;
+    auto last = std::chrono::steady_clock::now();
+    auto describe = [&] {
+        return "cell geocode: " + std::to_string(named) + " named (" + std::to_string(asked) + " asked), " +
+               std::to_string(nothing) + " with nothing there, " + std::to_string(failed) + " failed";
+    };
+    while ((limit == 0 || named + nothing + failed < limit) && failuresInARow < kFailuresInARow) {
+        Geocoder::Step step = geocoder.NameNext(false, cursor);
+        using Kind = Geocoder::Step::Kind;
+        if (step.kind == Kind::kIdle || step.kind == Kind::kNoGeocoder) break;
+        if (step.kind == Kind::kWait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(step.waitMs, 1000)));
+            continue;
+        }
+        asked += step.asked ? 1 : 0;
+        earlier += step.asked ? 0 : 1;
+        if (step.kind == Kind::kNamed) ++named;
+        else if (step.kind == Kind::kNothingThere) ++nothing;
+        else ++failed;
+        bool failure = step.kind == Kind::kFailed || step.kind == Kind::kRefused;
+        failuresInARow = failure ? failuresInARow + 1 : 0;
+        if (failure) problem = step.problem;
+        ShowProgress(progress, describe(), false, last);
+    }
+    ShowProgress(progress, describe(), true, last);
+    out << named << " cells named, " << nothing << " with nothing there, " << failed
+        << " failed (asked again later); " << asked << " requests to the geocoder, " << earlier
+        << " from its earlier answers\n";
+    if (failuresInARow >= kFailuresInARow) {
+        throw StoreError("stopped after " + std::to_string(kFailuresInARow) + " failures in a row of the geocoder at " +
+                         address + ": " + problem);
+    }
+}
+
+void ListMissingCells(Rules& rules, const std::vector<std::string>& words, std::ostream& out) {
+    std::int64_t limit = 100;
+    for (std::size_t at = 2; at < words.size(); ++at) {
+        if (words[at] != "--limit") Usage("cell missing [--limit N]");
+        limit = OptionNumber(words, at, 1, 100000000);
+    }
+    for (const MissingCell& cell : rules.store.MissingCells(limit)) {
+        out << cell.mcc << '\t' << cell.key.mnc << '\t' << cell.key.lac << '\t' << cell.key.cid << '\t'
+            << cell.phones << " phones\t" << cell.reports << " reports\t"
+            << FormatTime(cell.firstSeen, "%Y-%m-%d %H:%M", true) << '\t'
+            << FormatTime(cell.lastSeen, "%Y-%m-%d %H:%M", true) << '\n';
+    }
+}
+
+}  // namespace
 
 bool IsAdminCommand(const std::string& word) {
     return word == "user" || word == "group" || word == "cell" || word == "setting" || word == "backup";
 }
 
-void RunAdminCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out) {
+void RunAdminCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out, ProgressLine progress) {
     try {
-        RunCommand(rules, words, out);
+        RunCommand(rules, words, out, progress);
     } catch (const Refusal& refusal) {
         throw StoreError(refusal.what());
     }
@@ -129,7 +207,7 @@ void RunAdminCommand(Rules& rules, const std::vector<std::string>& words, std::o
 
 namespace {
 
-void RunCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out) {
+void RunCommand(Rules& rules, const std::vector<std::string>& words, std::ostream& out, ProgressLine progress) {
     Store& store = rules.store;
     std::string noun = words.empty() ? std::string() : words[0];
     std::string verb = words.size() > 1 ? words[1] : std::string();
@@ -204,16 +282,11 @@ void RunCommand(Rules& rules, const std::vector<std::string>& words, std::ostrea
         rules.groups.AddMember(group.id, user.id);
         out << user.email << " is a member of " << group.title << "\n";
     } else if (noun == "cell" && verb == "import") {
-        if (arguments != 1) Usage("cell import FILE.csv");
-        std::ifstream file(words[2], std::ios::binary);
-        if (!file) throw StoreError("cannot read " + words[2]);
-        std::stringstream content;
-        content << file.rdbuf();
-        std::vector<Cell> cells = ParseCellsCsv(content.str());
-        store.InTransaction([&] {
-            for (const Cell& cell : cells) store.PutCell(cell);
-        });
-        out << cells.size() << " cells imported\n";
+        ImportCells(rules, words, out, progress);
+    } else if (noun == "cell" && verb == "geocode") {
+        GeocodeCells(rules, words, out, progress);
+    } else if (noun == "cell" && verb == "missing") {
+        ListMissingCells(rules, words, out);
     } else if (noun == "setting" && verb == "list") {
         if (arguments != 0) Usage("setting list");
         for (const auto& setting : Store::DescribeSettings(store.Settings())) {

@@ -104,12 +104,14 @@ bool SeedDemo(Rules& rules) {
     Store& store = rules.store;
     if (!store.ListUsers().empty()) return false;
     std::vector<Cell> cells = ParseCellsCsv(kDemoCellsCsv);
+    const std::int64_t mcc = store.Settings().mcc;
+    for (Cell& cell : cells) cell.mcc = mcc;
     std::time_t now = rules.clock();
     // Hashed before the transaction: each takes a while.
     std::vector<std::string> passwords;
     for (std::size_t i = 0; i < People().size(); ++i) passwords.push_back(*Accounts::PasswordRecord(kDemoPassword));
     store.InTransaction([&] {
-        for (const Cell& cell : cells) store.PutCell(cell);
+        store.ImportCells(cells);
         std::vector<std::int64_t> users;
         for (const DemoPerson& person : People()) {
             std::int64_t id = store.AddUser(person.email, passwords[users.size()], person.name, now);
@@ -149,6 +151,7 @@ DemoWalker::~DemoWalker() {
 
 void DemoWalker::Step() {
     std::time_t now = clock_();
+    std::int64_t mcc = store_.Settings().mcc;
     for (const DemoPerson& person : People()) {
         if (person.route.empty()) continue;
         std::optional<User> user = store_.FindUser(person.email);
@@ -159,39 +162,29 @@ void DemoWalker::Step() {
             const auto& cell = person.route[RouteIndex(person.route.size(), position_ - back)];
             cells[back] = {kDemoNetwork, cell.first, cell.second};
         }
-        store_.RecordReport(user->id, cells, 0, now);
+        store_.RecordReport(user->id, mcc, cells, 0, now);
     }
     ++position_;
 }
 
 void DemoWalker::Start(std::chrono::milliseconds step) {
-    thread_ = std::thread([this, step] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!stopping_) {
-            lock.unlock();
-            try {
-                if (role_ && !role_->StillHeld()) {
-                    role_.reset();
-                    if (told_) told_(false);
-                }
-                if (!role_ && (role_ = store_.TakeRole(RoleName::kDemoWalker)) && told_) told_(true);
-                if (role_) Step();
-            } catch (const std::exception&) {
-                // A busy or absent database skips this step; the next one tries again.
+    background_.Start([this, step] {
+        try {
+            if (role_ && !role_->StillHeld()) {
+                role_.reset();
+                if (told_) told_(false);
             }
-            lock.lock();
-            wake_.wait_for(lock, step, [this] { return stopping_; });
+            if (!role_ && (role_ = store_.TakeRole(RoleName::kDemoWalker)) && told_) told_(true);
+            if (role_) Step();
+        } catch (const std::exception&) {
+            // A busy or absent database skips this step; the next one tries again.
         }
+        return step;
     });
 }
 
 void DemoWalker::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    background_.Stop();
     role_.reset();
 }
 

@@ -2,14 +2,12 @@
 // walker that moves everybody but the demo account along their routes.
 #pragma once
 
+#include "server/background.h"
 #include "server/rules.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 namespace pelmora {
 
@@ -45,10 +43,7 @@ private:
     std::function<void(bool walking)> told_;
     std::unique_ptr<ExclusiveRole> role_;
     int position_ = 0;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
+    Background background_;
 };
 
 }  // namespace pelmora

@@ -1,6 +1,7 @@
 // pelmora-server: the reference server of the Pelmora service, and its administration commands.
 #include "server/admin.h"
 #include "server/demo.h"
+#include "server/geocoder.h"
 #include "server/http_server.h"
 #include "server/monitoring.h"
 #include "server/options.h"
@@ -113,11 +114,18 @@ int Serve(pelmora::Store& store, pelmora::Rules& rules, const pelmora::ServerOpt
               << host << ":" << server.Port() << "/" << std::endl;
 
     if (options.demo && options.walkSeconds > 0) walker.Start(std::chrono::seconds(options.walkSeconds));
+    // Addresses for the cells reports meet without one, asked of the geocoder in the background; what
+    // the reports noted about cells goes to the database every two seconds.
+    pelmora::GeocoderWorker geocoder(store, pelmora::SystemClock, WriteLogLine);
+    geocoder.Start();
+    rules.sightings.Start(std::chrono::seconds(2), [&geocoder] { geocoder.Wake(); });
 
     WaitForStop(signals, server, options.idleExitSeconds);
     std::cout << "pelmora-server: stopping" << std::endl;
     walker.Stop();
     server.Stop();
+    rules.sightings.Stop();
+    geocoder.Stop();
     return 0;
 }
 
@@ -146,7 +154,8 @@ int main(int argc, char** argv) {
         std::unique_ptr<pelmora::Store> store = pelmora::OpenStore(options.db, storeOptions);
         pelmora::Rules rules(*store, pelmora::SystemClock);
         if (!options.command.empty()) {
-            pelmora::RunAdminCommand(rules, options.command, std::cout);
+            pelmora::RunAdminCommand(rules, options.command, std::cout,
+                                     pelmora::ProgressLine{&std::cerr, isatty(STDERR_FILENO) != 0});
             return 0;
         }
         return Serve(*store, rules, options);

@@ -4,6 +4,7 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -54,6 +55,15 @@ std::string Sha256Hex(std::string_view bytes) {
     StartSodium();
     unsigned char digest[crypto_hash_sha256_BYTES];
     crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return ToHex(digest, sizeof digest);
+}
+
+std::string KeyedHashHex(std::string_view key, std::string_view message) {
+    StartSodium();
+    unsigned char digest[16];
+    crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+                       reinterpret_cast<const unsigned char*>(key.data()),
+                       std::min<std::size_t>(key.size(), crypto_generichash_KEYBYTES_MAX));
     return ToHex(digest, sizeof digest);
 }
 

@@ -35,4 +35,8 @@ void SpendPasswordCheckTime(std::string_view secret);
 // SHA-256 as 64 lower-case hex digits: how tokens and invitation codes are looked up.
 std::string Sha256Hex(std::string_view bytes);
 
+// BLAKE2b of `message` keyed with `key` (at most 64 bytes are used), 32 lower-case hex digits: tells
+// things apart without saying what they are to anybody without the key.
+std::string KeyedHashHex(std::string_view key, std::string_view message);
+
 }  // namespace pelmora

@@ -270,17 +270,18 @@ Outcome PhoneProtocol::Isee(const FormFields& form) {
         {mnc, CellNumber(form, "lac2"), CellNumber(form, "cid2")},
     };
     std::int64_t delta = form.Has("delta") ? Number(form, "delta", INT32_MIN, INT32_MAX) : 0;
-    store_.RecordReport(user.id, cells, delta, rules_.clock());
+    ServerSettings settings = store_.Settings();
+    std::time_t now = rules_.clock();
+    Store::KnownCells known = store_.RecordReport(user.id, settings.mcc, cells, delta, now);
+    rules_.sightings.Note(user.id, settings.mcc, cells, known, now);
 
-    Position position;
-    for (int i = 0; i < 3; ++i) position.cells[i] = cells[i];
     std::optional<Mark> mark = MarkSeenBy(store_, user.id, cells[0]);
-    std::optional<Cell> cell = AddressCell(store_, position);
+    std::optional<Cell> cell = AddressedCell(known);
 
     Reply reply("isee");
     TiXmlElement* root = reply.root();
     Reply::Add(root, "status", 1);
-    Reply::Add(root, "timer", store_.Settings().reportInterval);
+    Reply::Add(root, "timer", settings.reportInterval);
     if (mark || cell) {
         TiXmlElement* sint = Reply::Add(root, "sint", std::string());
         if (mark) {

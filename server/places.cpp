@@ -48,6 +48,13 @@ std::string MarkAddress(const Mark& mark) {
     return text;
 }
 
+std::optional<Cell> AddressedCell(const Store::KnownCells& known) {
+    for (const std::optional<Cell>& cell : known) {
+        if (cell && !cell->address.empty()) return cell;
+    }
+    return std::nullopt;
+}
+
 std::string DescribePlace(const std::optional<Mark>& mark, const std::optional<Cell>& cell) {
     if (mark && !mark->title.empty()) {
         std::string address = MarkAddress(*mark);

@@ -25,6 +25,9 @@ bool IsPrivateHour(std::time_t when);
 // A mark's street address: "ул. Пятницкая, д.41с1"; empty when it has no street or house.
 std::string MarkAddress(const Mark& mark);
 
+// Of a report's cells as the store knows them, front first, the first that has an address line.
+std::optional<Cell> AddressedCell(const Store::KnownCells& known);
+
 // How a place reads in a group list: the mark's title with its street and house, else the cell's
 // address line; empty when neither is known.
 std::string DescribePlace(const std::optional<Mark>& mark, const std::optional<Cell>& cell);

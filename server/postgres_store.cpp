@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <tuple>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -156,6 +158,53 @@ CREATE TABLE login_failures(
     failed_at BIGINT NOT NULL);
 CREATE INDEX login_failures_by_address ON login_failures(address, failed_at);
 CREATE INDEX login_failures_by_client ON login_failures(client, failed_at);
+)sql",
+    // 2: a country (mcc) with every cell, the cells before it taken for Russia's; where each address
+    // came from and the asking for those still missing; cells the phones met that nobody has; the
+    // geocoder's answers by point, its one turn among servers; secrets of the database.
+    R"sql(
+ALTER TABLE cells ADD COLUMN mcc BIGINT NOT NULL DEFAULT 250;
+ALTER TABLE cells ALTER COLUMN mcc DROP DEFAULT;
+ALTER TABLE cells DROP CONSTRAINT cells_pkey;
+ALTER TABLE cells ADD PRIMARY KEY(mcc, mnc, lac, cid);
+ALTER TABLE cells ADD COLUMN address_source INTEGER NOT NULL DEFAULT 0;
+UPDATE cells SET address_source = 1 WHERE address <> '';
+ALTER TABLE cells ADD COLUMN geocode_wanted_at BIGINT;
+ALTER TABLE cells ADD COLUMN geocode_after BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE cells ADD COLUMN geocode_failures INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX cells_wanted ON cells(geocode_wanted_at) WHERE geocode_wanted_at IS NOT NULL;
+CREATE TABLE missing_cells(
+    mcc BIGINT NOT NULL,
+    mnc BIGINT NOT NULL,
+    lac BIGINT NOT NULL,
+    cid BIGINT NOT NULL,
+    first_seen BIGINT NOT NULL,
+    last_seen BIGINT NOT NULL,
+    reports BIGINT NOT NULL,
+    PRIMARY KEY(mcc, mnc, lac, cid));
+CREATE TABLE missing_cell_phones(
+    mcc BIGINT NOT NULL,
+    mnc BIGINT NOT NULL,
+    lac BIGINT NOT NULL,
+    cid BIGINT NOT NULL,
+    phone TEXT NOT NULL,
+    PRIMARY KEY(mcc, mnc, lac, cid, phone),
+    FOREIGN KEY(mcc, mnc, lac, cid) REFERENCES missing_cells(mcc, mnc, lac, cid) ON DELETE CASCADE);
+CREATE TABLE geocoded_places(
+    lat_key BIGINT NOT NULL,
+    lon_key BIGINT NOT NULL,
+    address TEXT NOT NULL,
+    fetched_at BIGINT NOT NULL,
+    PRIMARY KEY(lat_key, lon_key));
+CREATE TABLE geocoder_turn(
+    id INTEGER PRIMARY KEY CHECK(id = 1),
+    holder TEXT NOT NULL,
+    until_ms BIGINT NOT NULL,
+    next_ms BIGINT NOT NULL);
+INSERT INTO geocoder_turn(id, holder, until_ms, next_ms) VALUES(1, '', 0, 0);
+CREATE TABLE secrets(
+    name TEXT PRIMARY KEY,
+    value TEXT NOT NULL);
 )sql",
 };
 
@@ -349,6 +398,40 @@ private:
     std::unique_ptr<PostgresConnection> connection_;
 };
 
+// The columns of cells as arrays in PostgreSQL's text form: {1,2,3}, {"a","b"}.
+struct CellArrays {
+    std::string mcc, mnc, lac, cid, lat, lon, address;
+
+    void Add(const Cell& cell) {
+        Number(mcc, std::to_string(cell.mcc));
+        Number(mnc, std::to_string(cell.key.mnc));
+        Number(lac, std::to_string(cell.key.lac));
+        Number(cid, std::to_string(cell.key.cid));
+        Number(lat, Real(cell.lat));
+        Number(lon, Real(cell.lon));
+        address += address.empty() ? "{\"" : ",\"";
+        for (char c : cell.address) {
+            if (c == '"' || c == '\\') address += '\\';
+            address += c;
+        }
+        address += '"';
+    }
+    void Close() {
+        for (std::string* array : {&mcc, &mnc, &lac, &cid, &lat, &lon, &address}) *array += '}';
+    }
+
+private:
+    static void Number(std::string& array, const std::string& number) {
+        array += array.empty() ? "{" : ",";
+        array += number;
+    }
+    static std::string Real(double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", value);
+        return text;
+    }
+};
+
 std::string PercentDecode(const std::string& text) {
     std::string decoded;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -521,6 +604,40 @@ void PostgresStore::Backup(const std::string& file) {
         throw StoreError("pg_dump failed; nothing was written to " + file);
     }
     std::filesystem::rename(partial, file);
+}
+
+CellImportCounts PostgresStore::ImportCells(const std::vector<Cell>& cells) {
+    constexpr std::size_t kCellsPerStatement = 5000;
+    // A statement may name a cell only once: a cell's second row goes into a later round, so that
+    // every row meets what the row before it left, as one row at a time would.
+    std::vector<std::vector<const Cell*>> rounds;
+    std::map<std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t>, std::size_t> named;
+    for (const Cell& cell : cells) {
+        std::size_t round = named[{cell.mcc, cell.key.mnc, cell.key.lac, cell.key.cid}]++;
+        if (round == rounds.size()) rounds.emplace_back();
+        rounds[round].push_back(&cell);
+    }
+    return Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
+        CellImportCounts counts;
+        for (const std::vector<const Cell*>& round : rounds) {
+            for (std::size_t start = 0; start < round.size(); start += kCellsPerStatement) {
+                std::size_t end = std::min(round.size(), start + kCellsPerStatement);
+                CellArrays arrays;
+                for (std::size_t i = start; i < end; ++i) arrays.Add(*round[i]);
+                arrays.Close();
+                std::int64_t changed = 0;
+                Rows rows = connection.Run(CellArraysStatement(), {arrays.mcc, arrays.mnc, arrays.lac, arrays.cid,
+                                                                   arrays.lat, arrays.lon, arrays.address});
+                while (rows.Next()) {
+                    ++changed;
+                    ++(rows.Int(0) ? counts.added : counts.updated);
+                }
+                counts.unchanged += static_cast<std::int64_t>(end - start) - changed;
+            }
+        }
+        counts.closedMissing = CloseKnownMissing(connection);
+        return counts;
+    });
 }
 
 std::unique_ptr<ExclusiveRole> PostgresStore::TakeRole(RoleName) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "server/accounts.h"
+#include "server/cell_sightings.h"
 #include "server/groups.h"
 #include "server/marks.h"
 #include "server/refusal.h"
@@ -13,7 +14,12 @@ namespace pelmora {
 
 struct Rules {
     Rules(Store& store, Clock clock)
-        : store(store), clock(clock), accounts(store, clock), groups(store, clock), marks(store, clock) {}
+        : store(store),
+          clock(clock),
+          accounts(store, clock),
+          groups(store, clock),
+          marks(store, clock),
+          sightings(store) {}
     Rules(const Rules&) = delete;
     Rules& operator=(const Rules&) = delete;
 
@@ -22,6 +28,7 @@ struct Rules {
     Accounts accounts;
     Groups groups;
     PlaceMarks marks;
+    CellSightings sightings;
 };
 
 }  // namespace pelmora

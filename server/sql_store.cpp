@@ -1,6 +1,7 @@
 #include "server/sql_store.h"
 
 #include "server/places.h"
+#include "server/text.h"
 
 #include <algorithm>
 
@@ -103,11 +104,11 @@ const Statement kCirclePositions{"WITH " PELMORA_CIRCLE_PEOPLE "SELECT " PELMORA
 const Statement kCircleCells{
     "WITH " PELMORA_CIRCLE_PEOPLE
     "SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mnc = p.mnc AND c.lac = p.lac AND c.cid = p.cid "
+    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac AND c.cid = p.cid "
     "UNION SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mnc = p.mnc AND c.lac = p.lac1 AND c.cid = p.cid1 "
+    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac1 AND c.cid = p.cid1 "
     "UNION SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mnc = p.mnc AND c.lac = p.lac2 AND c.cid = p.cid2"};
+    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac2 AND c.cid = p.cid2"};
 const Statement kCircleMarks{"WITH " PELMORA_CIRCLE_FRONT_MARKS "SELECT " PELMORA_MARK_COLUMNS
                              " FROM " PELMORA_MARKS_AT_FRONTS " ORDER BY m.saved_at DESC, m.id DESC"};
 const Statement kCircleMarkOwnerGroups{
@@ -124,14 +125,118 @@ const Statement kClaimInvitation{
     "UPDATE invitations SET used_by = $2, used_at = $3 WHERE code_hash = $1 AND used_at IS NULL AND expires_at > $3 "
     "RETURNING group_id"};
 
-const Statement kPutCell{
-    "INSERT INTO cells(mnc, lac, cid, lat, lon, address) VALUES($1, $2, $3, $4, $5, $6) "
-    "ON CONFLICT(mnc, lac, cid) DO UPDATE SET lat = excluded.lat, lon = excluded.lon, address = excluded.address"};
-const Statement kFindCell{"SELECT lat, lon, address FROM cells WHERE mnc = $1 AND lac = $2 AND cid = $3"};
+#define PELMORA_CELL_KEY "mcc = $1 AND mnc = $2 AND lac = $3 AND cid = $4"
+#define PELMORA_SAME_CELL(a, b) a ".mcc = " b ".mcc AND " a ".mnc = " b ".mnc AND " a ".lac = " b ".lac AND " a ".cid = " b ".cid"
+// What an address's source says (address_source): none yet, the operator's, the geocoder's, or the
+// geocoder knows nothing there.
+#define PELMORA_NO_ADDRESS "0"
+#define PELMORA_GEOCODED "2"
+#define PELMORA_NOTHING_THERE "3"
+// The database's clock in milliseconds: the same clock for every server that shares it.
+#define PELMORA_SQLITE_NOW_MS "CAST((julianday('now') - 2440587.5) * 86400000.0 AS BIGINT)"
+#define PELMORA_POSTGRES_NOW_MS "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)"
+
+// A cell with an address takes it as the operator's; one without keeps its address unless that was
+// the geocoder's and the cell moved: then it is named again. Written over the new values' names.
+#define PELMORA_CELL_MOVED(lat, lon) "(cells.lat <> " lat " OR cells.lon <> " lon ")"
+#define PELMORA_NAMED_AGAIN(lat, lon, address)                                                          \
+    "(" address " = '' AND cells.address_source >= " PELMORA_GEOCODED " AND " PELMORA_CELL_MOVED(lat, lon) \
+    ")"
+#define PELMORA_CELL_UPDATE(lat, lon, address)                                                                       \
+    "lat = " lat ", lon = " lon ", "                                                                                 \
+    "address = CASE WHEN " address " <> '' THEN " address " WHEN " PELMORA_NAMED_AGAIN(lat, lon, address)            \
+    " THEN '' ELSE cells.address END, "                                                                              \
+    "address_source = CASE WHEN " address " <> '' THEN 1 WHEN " PELMORA_NAMED_AGAIN(lat, lon, address)                \
+    " THEN " PELMORA_NO_ADDRESS " ELSE cells.address_source END, "                                                  \
+    "geocode_after = CASE WHEN " PELMORA_NAMED_AGAIN(lat, lon, address) " THEN 0 ELSE cells.geocode_after END, "     \
+    "geocode_failures = CASE WHEN " PELMORA_NAMED_AGAIN(lat, lon, address) " THEN 0 ELSE cells.geocode_failures END, " \
+    "geocode_wanted_at = CASE WHEN " address " <> '' THEN NULL ELSE cells.geocode_wanted_at END"
+// Whether the update changes anything.
+#define PELMORA_CELL_CHANGED(lat, lon, address)                                                        \
+    "(" PELMORA_CELL_MOVED(lat, lon) " OR (" address " <> '' AND (cells.address <> " address          \
+    " OR cells.address_source <> 1)))"
+
+const Statement kInsertCell{
+    "INSERT INTO cells(mcc, mnc, lac, cid, lat, lon, address, address_source) "
+    "VALUES($1, $2, $3, $4, $5, $6, $7, CASE WHEN $7 = '' THEN 0 ELSE 1 END) ON CONFLICT DO NOTHING RETURNING 1"};
+const Statement kUpdateCell{"UPDATE cells SET " PELMORA_CELL_UPDATE("$5", "$6", "$7") " WHERE " PELMORA_CELL_KEY
+                            " AND " PELMORA_CELL_CHANGED("$5", "$6", "$7") " RETURNING 1"};
+// PostgreSQL's: every cell of arrays at once, no cell twice among them; a row for each cell added
+// (true) or changed (false).
+const Statement kImportCellArrays{
+    "", "INSERT INTO cells(mcc, mnc, lac, cid, lat, lon, address, address_source) "
+        "SELECT i.mcc, i.mnc, i.lac, i.cid, i.lat, i.lon, i.address, CASE WHEN i.address = '' THEN 0 ELSE 1 END "
+        "FROM unnest($1::bigint[], $2::bigint[], $3::bigint[], $4::bigint[], $5::float8[], $6::float8[], $7::text[]) "
+        "AS i(mcc, mnc, lac, cid, lat, lon, address) "
+        "ON CONFLICT(mcc, mnc, lac, cid) DO UPDATE SET "
+        PELMORA_CELL_UPDATE("excluded.lat", "excluded.lon", "excluded.address")
+        " WHERE " PELMORA_CELL_CHANGED("excluded.lat", "excluded.lon", "excluded.address")
+        " RETURNING CAST((xmax = 0) AS INTEGER)"};
+const Statement kCloseMissing{
+    "DELETE FROM missing_cells WHERE EXISTS (SELECT 1 FROM cells c WHERE " PELMORA_SAME_CELL("c", "missing_cells")
+    ") RETURNING 1"};
+const Statement kFindCell{"SELECT lat, lon, address FROM cells WHERE " PELMORA_CELL_KEY};
 const Statement kReportCells{
-    "SELECT lac, cid, lat, lon, address FROM cells WHERE mnc = $1 AND "
+    "SELECT lac, cid, lat, lon, address FROM cells WHERE mcc = $8 AND mnc = $1 AND "
     "((lac = $2 AND cid = $3) OR (lac = $4 AND cid = $5) OR (lac = $6 AND cid = $7))"};
 const Statement kCellCount{"SELECT COUNT(*) FROM cells"};
+
+const Statement kRecordMissing{
+    "INSERT INTO missing_cells(mcc, mnc, lac, cid, first_seen, last_seen, reports) "
+    "SELECT CAST($1 AS BIGINT), CAST($2 AS BIGINT), CAST($3 AS BIGINT), CAST($4 AS BIGINT), CAST($5 AS BIGINT), "
+    "CAST($6 AS BIGINT), CAST($7 AS BIGINT) WHERE NOT EXISTS (SELECT 1 FROM cells WHERE " PELMORA_CELL_KEY ") "
+    "ON CONFLICT(mcc, mnc, lac, cid) DO UPDATE SET "
+    "first_seen = CASE WHEN excluded.first_seen < missing_cells.first_seen THEN excluded.first_seen "
+    "ELSE missing_cells.first_seen END, "
+    "last_seen = CASE WHEN excluded.last_seen > missing_cells.last_seen THEN excluded.last_seen "
+    "ELSE missing_cells.last_seen END, "
+    "reports = missing_cells.reports + excluded.reports"};
+const Statement kRecordMissingPhone{
+    "INSERT INTO missing_cell_phones(mcc, mnc, lac, cid, phone) "
+    "SELECT CAST($1 AS BIGINT), CAST($2 AS BIGINT), CAST($3 AS BIGINT), CAST($4 AS BIGINT), CAST($5 AS TEXT) "
+    "WHERE EXISTS (SELECT 1 FROM missing_cells WHERE " PELMORA_CELL_KEY ") ON CONFLICT DO NOTHING"};
+const Statement kWantAddress{
+    "UPDATE cells SET geocode_wanted_at = $5 WHERE " PELMORA_CELL_KEY
+    " AND address_source = " PELMORA_NO_ADDRESS " AND geocode_wanted_at IS NULL"};
+const Statement kMissingCells{
+    "SELECT m.mcc, m.mnc, m.lac, m.cid, m.first_seen, m.last_seen, m.reports, "
+    "(SELECT COUNT(*) FROM missing_cell_phones p WHERE " PELMORA_SAME_CELL("p", "m") ") AS phones "
+    "FROM missing_cells m ORDER BY phones DESC, m.reports DESC, m.last_seen DESC, m.mcc, m.mnc, m.lac, m.cid "
+    "LIMIT $1"};
+
+#define PELMORA_TASK_COLUMNS "mcc, mnc, lac, cid, lat, lon, geocode_failures"
+const Statement kNextWantedCell{
+    "SELECT " PELMORA_TASK_COLUMNS " FROM cells WHERE geocode_wanted_at IS NOT NULL AND mcc = $1 "
+    "AND address_source = " PELMORA_NO_ADDRESS " AND geocode_after <= $2 ORDER BY geocode_wanted_at, mnc, lac, cid "
+    "LIMIT 1"};
+const Statement kNextCellWithoutAddress{
+    "SELECT " PELMORA_TASK_COLUMNS " FROM cells WHERE mcc = $1 AND (mnc, lac, cid) > ($3, $4, $5) "
+    "AND address_source = " PELMORA_NO_ADDRESS " AND geocode_after <= $2 ORDER BY mnc, lac, cid LIMIT 1"};
+const Statement kCachedPlace{"SELECT address FROM geocoded_places WHERE lat_key = $1 AND lon_key = $2"};
+const Statement kCachePlace{
+    "INSERT INTO geocoded_places(lat_key, lon_key, address, fetched_at) VALUES($1, $2, $3, $4) "
+    "ON CONFLICT(lat_key, lon_key) DO UPDATE SET address = excluded.address, fetched_at = excluded.fetched_at"};
+const Statement kPlaceCell{
+    "UPDATE cells SET address = $5, address_source = CASE WHEN $5 = '' THEN " PELMORA_NOTHING_THERE
+    " ELSE " PELMORA_GEOCODED " END, geocode_wanted_at = NULL, geocode_after = 0, geocode_failures = 0 "
+    "WHERE " PELMORA_CELL_KEY " AND address_source = " PELMORA_NO_ADDRESS};
+const Statement kPostponeGeocoding{
+    "UPDATE cells SET geocode_after = $5, geocode_failures = geocode_failures + 1 WHERE " PELMORA_CELL_KEY};
+#define PELMORA_TAKE_TURN(now)                                                                      \
+    "UPDATE geocoder_turn SET holder = $1, until_ms = " now " + $2 WHERE id = 1 AND until_ms <= " now \
+    " AND next_ms <= " now " RETURNING 1"
+const Statement kTakeGeocoderTurn{PELMORA_TAKE_TURN(PELMORA_SQLITE_NOW_MS),
+                                  PELMORA_TAKE_TURN(PELMORA_POSTGRES_NOW_MS)};
+#define PELMORA_TURN_FREE_IN(now) \
+    "SELECT CASE WHEN until_ms > next_ms THEN until_ms ELSE next_ms END - " now " FROM geocoder_turn WHERE id = 1"
+const Statement kGeocoderTurnFreeIn{PELMORA_TURN_FREE_IN(PELMORA_SQLITE_NOW_MS),
+                                    PELMORA_TURN_FREE_IN(PELMORA_POSTGRES_NOW_MS)};
+#define PELMORA_END_TURN(now) \
+    "UPDATE geocoder_turn SET until_ms = 0, next_ms = " now " + $2 WHERE id = 1 AND holder = $1"
+const Statement kEndGeocoderTurn{PELMORA_END_TURN(PELMORA_SQLITE_NOW_MS), PELMORA_END_TURN(PELMORA_POSTGRES_NOW_MS)};
+
+const Statement kAddSecret{"INSERT INTO secrets(name, value) VALUES($1, $2) ON CONFLICT DO NOTHING"};
+const Statement kSecret{"SELECT value FROM secrets WHERE name = $1"};
 
 const Statement kRecordReport{
     "INSERT INTO positions(user_id, mnc, lac, cid, lac1, cid1, lac2, cid2, delta, lat, lon, reported_at) "
@@ -515,7 +620,7 @@ std::vector<std::int64_t> SqlStore::MemberIdsByJoining(std::int64_t groupId) {
     return Numbers(kMemberIdsByJoining, {groupId});
 }
 
-GroupCircle SqlStore::CircleOf(std::int64_t viewerId) {
+GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
     return Transact(TransactionKind::kRead, [&](SqlConnection& connection) {
         GroupCircle circle;
         {
@@ -531,9 +636,9 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId) {
             while (rows.Next()) circle.positions[rows.Int(0)] = ReadPosition(rows);
         }
         {
-            Rows rows = connection.Run(kCircleCells, {viewerId});
+            Rows rows = connection.Run(kCircleCells, {viewerId, mcc});
             while (rows.Next()) {
-                Cell cell{{rows.Int(0), rows.Int(1), rows.Int(2)}, rows.Real(3), rows.Real(4), rows.Text(5)};
+                Cell cell{{rows.Int(0), rows.Int(1), rows.Int(2)}, rows.Real(3), rows.Real(4), rows.Text(5), mcc};
                 circle.cells[cell.key] = cell;
             }
         }
@@ -566,15 +671,11 @@ bool SqlStore::ClaimInvitation(const std::string& codeHash, std::int64_t userId,
     return !Numbers(kClaimInvitation, {codeHash, userId, now}).empty();
 }
 
-void SqlStore::PutCell(const Cell& cell) {
-    Execute(kPutCell, {cell.key.mnc, cell.key.lac, cell.key.cid, cell.lat, cell.lon, cell.address});
-}
-
-std::optional<Cell> SqlStore::FindCell(const CellKey& key) {
+std::optional<Cell> SqlStore::FindCell(std::int64_t mcc, const CellKey& key) {
     return Use([&](SqlConnection& connection) -> std::optional<Cell> {
-        Rows rows = connection.Run(kFindCell, {key.mnc, key.lac, key.cid});
+        Rows rows = connection.Run(kFindCell, {mcc, key.mnc, key.lac, key.cid});
         if (!rows.Next()) return std::nullopt;
-        return Cell{key, rows.Real(0), rows.Real(1), rows.Text(2)};
+        return Cell{key, rows.Real(0), rows.Real(1), rows.Text(2), mcc};
     });
 }
 
@@ -582,14 +683,45 @@ std::int64_t SqlStore::CellCount() {
     return Count(kCellCount, {});
 }
 
-void SqlStore::RecordReport(std::int64_t userId, const CellKey (&cells)[3], std::int64_t delta, std::int64_t now) {
-    Use([&](SqlConnection& connection) {
+const Statement& SqlStore::CellArraysStatement() {
+    return kImportCellArrays;
+}
+
+std::int64_t SqlStore::CloseKnownMissing(SqlConnection& connection) {
+    std::int64_t closed = 0;
+    Rows rows = connection.Run(kCloseMissing, {});
+    while (rows.Next()) ++closed;
+    return closed;
+}
+
+CellImportCounts SqlStore::ImportCells(const std::vector<Cell>& cells) {
+    return Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
+        CellImportCounts counts;
+        for (const Cell& cell : cells) {
+            std::initializer_list<SqlValue> values = {cell.mcc, cell.key.mnc, cell.key.lac, cell.key.cid,
+                                                      cell.lat, cell.lon, cell.address};
+            if (connection.Run(kInsertCell, values).Next()) {
+                ++counts.added;
+            } else if (connection.Run(kUpdateCell, values).Next()) {
+                ++counts.updated;
+            } else {
+                ++counts.unchanged;
+            }
+        }
+        counts.closedMissing = CloseKnownMissing(connection);
+        return counts;
+    });
+}
+
+Store::KnownCells SqlStore::RecordReport(std::int64_t userId, std::int64_t mcc, const CellKey (&cells)[3],
+                                         std::int64_t delta, std::int64_t now) {
+    return Use([&](SqlConnection& connection) {
         std::optional<Cell> known[3];
         {
             Rows rows = connection.Run(kReportCells, {cells[0].mnc, cells[0].lac, cells[0].cid, cells[1].lac,
-                                                      cells[1].cid, cells[2].lac, cells[2].cid});
+                                                      cells[1].cid, cells[2].lac, cells[2].cid, mcc});
             while (rows.Next()) {
-                Cell cell{{cells[0].mnc, rows.Int(0), rows.Int(1)}, rows.Real(2), rows.Real(3), rows.Text(4)};
+                Cell cell{{cells[0].mnc, rows.Int(0), rows.Int(1)}, rows.Real(2), rows.Real(3), rows.Text(4), mcc};
                 for (int i = 0; i < 3; ++i) {
                     if (cells[i].lac == cell.key.lac && cells[i].cid == cell.key.cid) known[i] = cell;
                 }
@@ -604,7 +736,100 @@ void SqlStore::RecordReport(std::int64_t userId, const CellKey (&cells)[3], std:
                        {userId, cells[0].mnc, cells[0].lac, cells[0].cid, cells[1].lac, cells[1].cid, cells[2].lac,
                         cells[2].cid, delta, where ? SqlValue(where->lat) : SqlValue(nullptr),
                         where ? SqlValue(where->lon) : SqlValue(nullptr), now});
+        return KnownCells{known[0], known[1], known[2]};
     });
+}
+
+void SqlStore::RecordSightings(const std::vector<MissingSighting>& missing, const std::vector<AddressWanted>& wanted) {
+    Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
+        for (const MissingSighting& sighting : missing) {
+            const MissingCell& cell = sighting.seen;
+            const CellKey& key = cell.key;
+            connection.Run(kRecordMissing,
+                           {cell.mcc, key.mnc, key.lac, key.cid, cell.firstSeen, cell.lastSeen, cell.reports});
+            for (const std::string& phone : sighting.phones) {
+                connection.Run(kRecordMissingPhone, {cell.mcc, key.mnc, key.lac, key.cid, phone});
+            }
+        }
+        for (const AddressWanted& cell : wanted) {
+            connection.Run(kWantAddress, {cell.mcc, cell.key.mnc, cell.key.lac, cell.key.cid, cell.seen});
+        }
+    });
+}
+
+std::vector<MissingCell> SqlStore::MissingCells(std::int64_t limit) {
+    return Use([&](SqlConnection& connection) {
+        std::vector<MissingCell> cells;
+        Rows rows = connection.Run(kMissingCells, {limit});
+        while (rows.Next()) {
+            cells.push_back({rows.Int(0), {rows.Int(1), rows.Int(2), rows.Int(3)}, rows.Int(4), rows.Int(5),
+                             rows.Int(6), rows.Int(7)});
+        }
+        return cells;
+    });
+}
+
+std::optional<GeocodingTask> SqlStore::OneTask(const Statement& statement, std::initializer_list<SqlValue> values) {
+    return Use([&](SqlConnection& connection) -> std::optional<GeocodingTask> {
+        Rows rows = connection.Run(statement, values);
+        if (!rows.Next()) return std::nullopt;
+        Cell cell{{rows.Int(1), rows.Int(2), rows.Int(3)}, rows.Real(4), rows.Real(5), std::string(), rows.Int(0)};
+        return GeocodingTask{cell, static_cast<int>(rows.Int(6)), &statement == &kNextWantedCell};
+    });
+}
+
+std::optional<GeocodingTask> SqlStore::NextCellToGeocode(std::int64_t mcc, bool wantedOnly, std::int64_t now,
+                                                         const std::optional<CellKey>& after) {
+    if (std::optional<GeocodingTask> wanted = OneTask(kNextWantedCell, {mcc, now})) return wanted;
+    if (wantedOnly) return std::nullopt;
+    CellKey from = after ? *after : CellKey{-1, -1, -1};
+    return OneTask(kNextCellWithoutAddress, {mcc, now, from.mnc, from.lac, from.cid});
+}
+
+std::optional<std::string> SqlStore::CachedPlace(std::int64_t latKey, std::int64_t lonKey) {
+    return Use([&](SqlConnection& connection) -> std::optional<std::string> {
+        Rows rows = connection.Run(kCachedPlace, {latKey, lonKey});
+        if (!rows.Next()) return std::nullopt;
+        return rows.Text(0);
+    });
+}
+
+void SqlStore::SavePlace(const Cell& cell, std::int64_t latKey, std::int64_t lonKey, const std::string& address,
+                         std::int64_t now) {
+    Transact(TransactionKind::kWrite, [&](SqlConnection& connection) {
+        connection.Run(kCachePlace, {latKey, lonKey, address, now});
+        connection.Run(kPlaceCell, {cell.mcc, cell.key.mnc, cell.key.lac, cell.key.cid, address});
+    });
+}
+
+void SqlStore::PostponeGeocoding(const Cell& cell, std::int64_t until) {
+    Execute(kPostponeGeocoding, {cell.mcc, cell.key.mnc, cell.key.lac, cell.key.cid, until});
+}
+
+std::int64_t SqlStore::TakeGeocoderTurn(const std::string& holder, std::int64_t leaseMs) {
+    if (!Numbers(kTakeGeocoderTurn, {holder, leaseMs}).empty()) return 0;
+    return std::max<std::int64_t>(1, Count(kGeocoderTurnFreeIn, {}));
+}
+
+void SqlStore::EndGeocoderTurn(const std::string& holder, std::int64_t pauseMs) {
+    Execute(kEndGeocoderTurn, {holder, pauseMs});
+}
+
+std::string SqlStore::Secret(const std::string& name) {
+    std::vector<std::string> found;
+    auto read = [&] {
+        Use([&](SqlConnection& connection) {
+            Rows rows = connection.Run(kSecret, {name});
+            while (rows.Next()) found.push_back(rows.Text(0));
+        });
+    };
+    read();
+    if (!found.empty()) return found.front();
+    // Two servers making it at once: the first one written is everybody's.
+    std::string made = RandomHex(32);
+    Execute(kAddSecret, {name, made});
+    read();
+    return found.front();
 }
 
 std::optional<Position> SqlStore::PositionOf(std::int64_t userId) {

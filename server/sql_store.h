@@ -152,19 +152,34 @@ public:
     std::vector<std::int64_t> GroupIdsOf(std::int64_t userId) override;
     std::vector<User> MembersOf(std::int64_t groupId) override;
     std::vector<std::int64_t> MemberIdsByJoining(std::int64_t groupId) override;
-    GroupCircle CircleOf(std::int64_t viewerId) override;
+    GroupCircle CircleOf(std::int64_t viewerId, std::int64_t mcc) override;
 
     void AddInvitation(const std::string& codeHash, std::int64_t groupId, std::optional<std::int64_t> createdBy,
                        std::int64_t now, std::int64_t expiresAt) override;
     std::optional<Invitation> FindInvitation(const std::string& codeHash) override;
     bool ClaimInvitation(const std::string& codeHash, std::int64_t userId, std::int64_t now) override;
 
-    void PutCell(const Cell& cell) override;
-    std::optional<Cell> FindCell(const CellKey& key) override;
+    std::optional<Cell> FindCell(std::int64_t mcc, const CellKey& key) override;
     std::int64_t CellCount() override;
+    CellImportCounts ImportCells(const std::vector<Cell>& cells) override;
 
-    void RecordReport(std::int64_t userId, const CellKey (&cells)[3], std::int64_t delta, std::int64_t now) override;
+    KnownCells RecordReport(std::int64_t userId, std::int64_t mcc, const CellKey (&cells)[3], std::int64_t delta,
+                            std::int64_t now) override;
     std::optional<Position> PositionOf(std::int64_t userId) override;
+
+    void RecordSightings(const std::vector<MissingSighting>& missing, const std::vector<AddressWanted>& wanted) override;
+    std::vector<MissingCell> MissingCells(std::int64_t limit) override;
+
+    std::optional<GeocodingTask> NextCellToGeocode(std::int64_t mcc, bool wantedOnly, std::int64_t now,
+                                                   const std::optional<CellKey>& after) override;
+    std::optional<std::string> CachedPlace(std::int64_t latKey, std::int64_t lonKey) override;
+    void SavePlace(const Cell& cell, std::int64_t latKey, std::int64_t lonKey, const std::string& address,
+                   std::int64_t now) override;
+    void PostponeGeocoding(const Cell& cell, std::int64_t until) override;
+    std::int64_t TakeGeocoderTurn(const std::string& holder, std::int64_t leaseMs) override;
+    void EndGeocoderTurn(const std::string& holder, std::int64_t pauseMs) override;
+
+    std::string Secret(const std::string& name) override;
 
     std::int64_t SaveMark(const Mark& mark, std::int64_t now) override;
     bool DeleteMark(std::int64_t userId, std::int64_t markId) override;
@@ -190,6 +205,13 @@ protected:
     // Whether a transaction that failed so may simply run again (it met a concurrent writer).
     virtual bool MayRetry(const DatabaseError& error) const = 0;
 
+    // For an engine that takes arrays (PostgreSQL): the statement adding or updating the cells of
+    // the arrays $1 to $7 (mcc, mnc, lac, cid, lat, lon, address; no cell twice), with a row for each
+    // cell it added (true) or changed (false).
+    static const Statement& CellArraysStatement();
+    // Forgets the missing cells that are known now; how many.
+    std::int64_t CloseKnownMissing(SqlConnection& connection);
+
     // Runs `work(connection)` in this thread's transaction when there is one, otherwise on a
     // connection of its own, without a transaction.
     template <typename Work>
@@ -208,6 +230,7 @@ private:
     std::vector<GroupSummary> Groups(const Statement& statement, std::initializer_list<SqlValue> values);
     std::vector<Mark> Marks(const Statement& statement, std::initializer_list<SqlValue> values);
     std::optional<User> OneUser(const Statement& statement, std::initializer_list<SqlValue> values);
+    std::optional<GeocodingTask> OneTask(const Statement& statement, std::initializer_list<SqlValue> values);
 };
 
 template <typename Work>

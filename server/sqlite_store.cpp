@@ -443,6 +443,62 @@ CREATE INDEX login_failures_by_address ON login_failures(address, failed_at);
 CREATE INDEX login_failures_by_client ON login_failures(client, failed_at);
 )sql",
      HashStoredSecrets},
+    // 3: a country (mcc) with every cell, the cells before it taken for Russia's; where each address
+    // came from and the asking for those still missing; cells the phones met that nobody has; the
+    // geocoder's answers by point, its one turn among servers; secrets of the database.
+    {R"sql(
+CREATE TABLE cells_of_countries(
+    mcc INTEGER NOT NULL,
+    mnc INTEGER NOT NULL,
+    lac INTEGER NOT NULL,
+    cid INTEGER NOT NULL,
+    lat REAL NOT NULL,
+    lon REAL NOT NULL,
+    address TEXT NOT NULL,
+    address_source INTEGER NOT NULL,
+    geocode_wanted_at INTEGER,
+    geocode_after INTEGER NOT NULL DEFAULT 0,
+    geocode_failures INTEGER NOT NULL DEFAULT 0,
+    PRIMARY KEY(mcc, mnc, lac, cid)) WITHOUT ROWID;
+INSERT INTO cells_of_countries(mcc, mnc, lac, cid, lat, lon, address, address_source)
+    SELECT 250, mnc, lac, cid, lat, lon, address, CASE WHEN address = '' THEN 0 ELSE 1 END FROM cells;
+DROP TABLE cells;
+ALTER TABLE cells_of_countries RENAME TO cells;
+CREATE INDEX cells_wanted ON cells(geocode_wanted_at) WHERE geocode_wanted_at IS NOT NULL;
+CREATE TABLE missing_cells(
+    mcc INTEGER NOT NULL,
+    mnc INTEGER NOT NULL,
+    lac INTEGER NOT NULL,
+    cid INTEGER NOT NULL,
+    first_seen INTEGER NOT NULL,
+    last_seen INTEGER NOT NULL,
+    reports INTEGER NOT NULL,
+    PRIMARY KEY(mcc, mnc, lac, cid)) WITHOUT ROWID;
+CREATE TABLE missing_cell_phones(
+    mcc INTEGER NOT NULL,
+    mnc INTEGER NOT NULL,
+    lac INTEGER NOT NULL,
+    cid INTEGER NOT NULL,
+    phone TEXT NOT NULL,
+    PRIMARY KEY(mcc, mnc, lac, cid, phone),
+    FOREIGN KEY(mcc, mnc, lac, cid) REFERENCES missing_cells(mcc, mnc, lac, cid) ON DELETE CASCADE) WITHOUT ROWID;
+CREATE TABLE geocoded_places(
+    lat_key INTEGER NOT NULL,
+    lon_key INTEGER NOT NULL,
+    address TEXT NOT NULL,
+    fetched_at INTEGER NOT NULL,
+    PRIMARY KEY(lat_key, lon_key)) WITHOUT ROWID;
+CREATE TABLE geocoder_turn(
+    id INTEGER PRIMARY KEY CHECK(id = 1),
+    holder TEXT NOT NULL,
+    until_ms INTEGER NOT NULL,
+    next_ms INTEGER NOT NULL);
+INSERT INTO geocoder_turn(id, holder, until_ms, next_ms) VALUES(1, '', 0, 0);
+CREATE TABLE secrets(
+    name TEXT PRIMARY KEY,
+    value TEXT NOT NULL);
+)sql",
+     nullptr},
 };
 
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == SqliteStore::kSchemaVersion,
@@ -615,6 +671,13 @@ void SqliteStore::Backup(const std::string& file) {
         std::filesystem::remove(partial, ignored);
         throw;
     }
+}
+
+CellImportCounts SqliteStore::ImportCells(const std::vector<Cell>& cells) {
+    // Imported cells land all over the table: with SQLite's default 2 MiB of cache every batch reads
+    // most pages again. A connection that imports a batch keeps 64 MiB.
+    if (cells.size() > 1) static_cast<SqliteConnection&>(Acquire()).Script("PRAGMA cache_size=-65536");
+    return SqlStore::ImportCells(cells);
 }
 
 std::unique_ptr<ExclusiveRole> SqliteStore::TakeRole(RoleName) {

@@ -19,7 +19,7 @@ struct SqliteShared;
 class SqliteStore : public SqlStore {
 public:
     // The schema version this server writes; an older file is migrated on opening.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     // How long a writer waits for the file before the request is answered "busy".
     static constexpr std::chrono::milliseconds kWriterWait{10000};
 
@@ -35,6 +35,8 @@ public:
     void Backup(const std::string& file) override;
     // One file, one server: the role is always this process's.
     std::unique_ptr<ExclusiveRole> TakeRole(RoleName role) override;
+    // With a page cache large enough for the parts of the table a batch touches.
+    CellImportCounts ImportCells(const std::vector<Cell>& cells) override;
 
 protected:
     SqlConnection& Acquire() override;

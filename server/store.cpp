@@ -86,6 +86,14 @@ void ApplySetting(ServerSettings& settings, const std::string& key, const std::s
     } else if (key == "site_address") {
         if (!value.empty() && !IsWebAddress(value)) throw StoreError("setting site_address must be an http(s) address");
         settings.siteAddress = value;
+    } else if (key == "mcc") {
+        settings.mcc = SettingNumber(key, value, 1, 999);
+    } else if (key == "geocoder") {
+        if (!value.empty() && !ParseHttpAddress(value)) {
+            throw StoreError("setting geocoder must be empty or the http:// address of a Nominatim server, "
+                             "http://HOST[:PORT][/PATH] (https is not spoken: run it beside the servers)");
+        }
+        settings.geocoder = value;
     } else {
         throw StoreError("no setting named " + key);
     }
@@ -133,6 +141,8 @@ std::vector<std::pair<std::string, std::string>> Store::DescribeSettings(const S
         {"registration", RegistrationName(settings.registration)},
         {"map_tiles", settings.mapTiles},
         {"site_address", settings.siteAddress},
+        {"mcc", std::to_string(settings.mcc)},
+        {"geocoder", settings.geocoder},
     };
 }
 

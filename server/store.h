@@ -4,6 +4,7 @@
 // by the form of the --db target; every operation may be called from any thread at any time.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -67,11 +68,57 @@ inline bool operator==(const CellKey& a, const CellKey& b) {
     return a.mnc == b.mnc && a.lac == b.lac && a.cid == b.cid;
 }
 
+// The country whose cells the service uses unless the setting mcc names another: Russia.
+constexpr std::int64_t kDefaultCountryCode = 250;
+
+// A cell of the table: its country (mcc) and the numbers the phone sends, where it is, and its address
+// line as the phones show it ("Москва, ул. Тверская, 7"; empty while nobody has named the place).
 struct Cell {
     CellKey key;
     double lat = 0;
     double lon = 0;
     std::string address;
+    std::int64_t mcc = kDefaultCountryCode;
+};
+
+// What the store made of a batch of imported cells.
+struct CellImportCounts {
+    std::int64_t added = 0;
+    std::int64_t updated = 0;    // a place or an address that changed
+    std::int64_t unchanged = 0;
+    std::int64_t closedMissing = 0;  // cells the phones had met unknown, known now
+};
+
+// A cell the phones met that the table does not have: when, how often, by how many phones.
+struct MissingCell {
+    std::int64_t mcc = 0;
+    CellKey key;
+    std::int64_t firstSeen = 0;
+    std::int64_t lastSeen = 0;
+    std::int64_t reports = 0;
+    std::int64_t phones = 0;
+};
+
+// What one server saw of an unknown cell since it last told the store, and the phones that met it,
+// told apart by a keyed hash of the account and the cell, never by who they are.
+struct MissingSighting {
+    MissingCell seen;
+    std::vector<std::string> phones;
+};
+
+// A known cell a report met without an address: the geocoder takes these first.
+struct AddressWanted {
+    std::int64_t mcc = 0;
+    CellKey key;
+    std::int64_t seen = 0;
+};
+
+// A cell waiting for its address, how often asking for it has failed so far, and whether a report
+// wanted it.
+struct GeocodingTask {
+    Cell cell;
+    int failures = 0;
+    bool wanted = false;
 };
 
 struct Coordinates {
@@ -161,6 +208,11 @@ struct ServerSettings {
     // The web site's address for the links it hands out (invitations); empty: the address the
     // request came to.
     std::string siteAddress;
+    // The country the service serves: of cells with the same mnc, lac and cid in several countries
+    // (the phone sends no country code), those of this one are used.
+    std::int64_t mcc = kDefaultCountryCode;
+    // A reverse geocoder speaking Nominatim's API (http://HOST[:PORT][/PATH]); empty: none.
+    std::string geocoder;
 };
 
 // A task that only one server of those sharing a database may run at a time (the demo walker).
@@ -238,8 +290,9 @@ public:
     // By name; MemberIdsByJoining in the order they joined.
     virtual std::vector<User> MembersOf(std::int64_t groupId) = 0;
     virtual std::vector<std::int64_t> MemberIdsByJoining(std::int64_t groupId) = 0;
-    // The viewer's groups with their members, places and the marks there (see GroupCircle).
-    virtual GroupCircle CircleOf(std::int64_t viewerId) = 0;
+    // The viewer's groups with their members, places and the marks there (see GroupCircle), the
+    // places among the cells of the country `mcc`.
+    virtual GroupCircle CircleOf(std::int64_t viewerId, std::int64_t mcc) = 0;
 
     // Invitations, found by the SHA-256 of their code.
     virtual void AddInvitation(const std::string& codeHash, std::int64_t groupId,
@@ -248,15 +301,52 @@ public:
     // Marks the invitation used by the user, unless it is used already or expired; false then.
     virtual bool ClaimInvitation(const std::string& codeHash, std::int64_t userId, std::int64_t now) = 0;
 
-    // Cells: a known cell's place and address line.
-    virtual void PutCell(const Cell& cell) = 0;
-    virtual std::optional<Cell> FindCell(const CellKey& key) = 0;
+    // Cells, by country and the numbers the phone sends: a known cell's place and address line.
+    // Adds the cell or updates it (ImportCells of one).
+    void PutCell(const Cell& cell) { ImportCells({cell}); }
+    virtual std::optional<Cell> FindCell(std::int64_t mcc, const CellKey& key) = 0;
     virtual std::int64_t CellCount() = 0;
+    // Adds or updates the cells in one transaction; the missing cells among them are missing no
+    // more. A cell with an address takes it (the operator's word); one without keeps its own, unless
+    // it was the geocoder's and the cell has moved: then the place is named again.
+    virtual CellImportCounts ImportCells(const std::vector<Cell>& cells) = 0;
 
-    // Reports: the user's last three cells; the position is estimated from the cells the store knows.
-    virtual void RecordReport(std::int64_t userId, const CellKey (&cells)[3], std::int64_t delta,
-                              std::int64_t now) = 0;
+    // Reports: the user's last three cells; the position is estimated from the cells of the country
+    // `mcc` that the store knows, which are returned, front first (nothing for an unknown cell).
+    using KnownCells = std::array<std::optional<Cell>, 3>;
+    virtual KnownCells RecordReport(std::int64_t userId, std::int64_t mcc, const CellKey (&cells)[3],
+                                    std::int64_t delta, std::int64_t now) = 0;
     virtual std::optional<Position> PositionOf(std::int64_t userId) = 0;
+
+    // Cells the phones met unknown and known cells they met without an address, gathered by a
+    // server and written at once. Unknown cells that have become known meanwhile are left out.
+    virtual void RecordSightings(const std::vector<MissingSighting>& missing,
+                                 const std::vector<AddressWanted>& wanted) = 0;
+    // The missing cells met by the most phones first, then by the most reports; at most `limit`.
+    virtual std::vector<MissingCell> MissingCells(std::int64_t limit) = 0;
+
+    // Naming places. Of the country's cells without an address that may be asked about at `now`:
+    // the one a report wanted first, or (`wantedOnly` false, when none is wanted) the next after
+    // `after` in the order of their numbers.
+    virtual std::optional<GeocodingTask> NextCellToGeocode(std::int64_t mcc, bool wantedOnly, std::int64_t now,
+                                                           const std::optional<CellKey>& after) = 0;
+    // The geocoder's earlier answer for a point of the grid (GeocodeGrid); empty text: nothing there.
+    virtual std::optional<std::string> CachedPlace(std::int64_t latKey, std::int64_t lonKey) = 0;
+    // The address for a cell (empty: the geocoder knows nothing there), kept for its point of the grid
+    // as well; a cell that got an address meanwhile keeps that.
+    virtual void SavePlace(const Cell& cell, std::int64_t latKey, std::int64_t lonKey, const std::string& address,
+                           std::int64_t now) = 0;
+    // The cell is not asked about again before `until`.
+    virtual void PostponeGeocoding(const Cell& cell, std::int64_t until) = 0;
+    // The geocoder's one turn among every server and command on the database: 0 when `holder` has
+    // it now, for at most `leaseMs` (should it never give it back); otherwise how many milliseconds
+    // until it may be free. Times are the database's own clock, the same for every server.
+    virtual std::int64_t TakeGeocoderTurn(const std::string& holder, std::int64_t leaseMs) = 0;
+    // Gives the turn back; nobody may take it for `pauseMs`.
+    virtual void EndGeocoderTurn(const std::string& holder, std::int64_t pauseMs) = 0;
+
+    // A random secret of this database by its name, made on first use, the same for every server.
+    virtual std::string Secret(const std::string& name) = 0;
 
     // Place marks: one per user and cell; saving again at the same cell replaces the mark, keeping its id.
     virtual std::int64_t SaveMark(const Mark& mark, std::int64_t now) = 0;
@@ -280,7 +370,8 @@ public:
 
     ServerSettings Settings();
     // Validates and stores one setting by its name (report_interval, methods, token_lifetime,
-    // update_url, host, suspended, min_client_version, registration, map_tiles, site_address).
+    // update_url, host, suspended, min_client_version, registration, map_tiles, site_address, mcc,
+    // geocoder).
     void SetSetting(const std::string& key, const std::string& value);
     static std::vector<std::pair<std::string, std::string>> DescribeSettings(const ServerSettings& settings);
 

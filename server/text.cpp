@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <sys/random.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -297,6 +298,59 @@ std::string RandomHex(std::size_t count) {
         filled += static_cast<std::size_t>(got);
     }
     return ToHex(bytes.data(), count);
+}
+
+std::string_view Utf8Prefix(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t end = limit;
+    // Back over continuation bytes to the start of the character that does not fit.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+std::optional<HttpAddress> ParseHttpAddress(std::string_view text) {
+    const std::string_view scheme = "http://";
+    if (text.size() > 512 || text.substr(0, scheme.size()) != scheme) return std::nullopt;
+    text.remove_prefix(scheme.size());
+    std::size_t slash = text.find('/');
+    std::string_view authority = text.substr(0, slash);
+    std::string_view path = slash == std::string_view::npos ? std::string_view() : text.substr(slash);
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    for (char c : path) {
+        bool allowed = std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/-._~%!$&'()*+,;=:@", c);
+        if (!allowed) return std::nullopt;
+    }
+    HttpAddress address;
+    std::optional<std::string_view> port;
+    if (!authority.empty() && authority.front() == '[') {
+        std::size_t close = authority.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        address.host = std::string(authority.substr(1, close - 1));
+        std::string_view rest = authority.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':') return std::nullopt;
+        if (!rest.empty()) port = rest.substr(1);
+        if (address.host.empty() || address.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos) {
+            return std::nullopt;
+        }
+    } else {
+        std::size_t colon = authority.find(':');
+        address.host = std::string(authority.substr(0, colon));
+        if (colon != std::string_view::npos) port = authority.substr(colon + 1);
+        if (address.host.empty() ||
+            address.host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") !=
+                std::string::npos) {
+            return std::nullopt;
+        }
+    }
+    if (port) {
+        std::optional<std::int64_t> number = ParseInteger(*port);
+        if (!number || *number < 1 || *number > 65535 || port->find_first_not_of("0123456789") != std::string::npos) {
+            return std::nullopt;
+        }
+        address.port = std::string(*port);
+    }
+    address.path = std::string(path);
+    return address;
 }
 
 }  // namespace pelmora

@@ -57,4 +57,16 @@ std::string ToHex(const unsigned char* bytes, std::size_t count);
 // `count` bytes from the system's random source, as lower-case hex.
 std::string RandomHex(std::size_t count);
 
+// The longest start of `text` that is at most `limit` bytes and ends on a whole UTF-8 character.
+std::string_view Utf8Prefix(std::string_view text, std::size_t limit);
+
+// A plain http:// address: "http://HOST[:PORT][/PATH]", HOST a name, an IPv4 address or an IPv6
+// address in brackets. The path has no trailing slash, no query and no fragment.
+struct HttpAddress {
+    std::string host;
+    std::string port = "80";
+    std::string path;
+};
+std::optional<HttpAddress> ParseHttpAddress(std::string_view text);
+
 }  // namespace pelmora

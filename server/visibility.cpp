@@ -75,13 +75,6 @@ std::string ShownName(const User& user) {
 
 }  // namespace
 
-std::optional<Cell> AddressCell(Store& store, const Position& position) {
-    for (const CellKey& key : position.cells) {
-        if (std::optional<Cell> cell = store.FindCell(key)) return cell;
-    }
-    return std::nullopt;
-}
-
 std::optional<Mark> MarkSeenBy(Store& store, std::int64_t viewerId, const CellKey& cell) {
     MarksWithOwners marks = store.MarksAt(cell);
     if (marks.marks.empty()) return std::nullopt;
@@ -90,7 +83,7 @@ std::optional<Mark> MarkSeenBy(Store& store, std::int64_t viewerId, const CellKe
 }
 
 std::vector<GroupView> SeeGroups(Store& store, const User& viewer, std::time_t now) {
-    GroupCircle circle = store.CircleOf(viewer.id);
+    GroupCircle circle = store.CircleOf(viewer.id, store.Settings().mcc);
     std::set<std::int64_t> viewerGroups;
     for (const GroupSummary& group : circle.groups) viewerGroups.insert(group.id);
     auto positionOf = [&](std::int64_t userId) -> std::optional<Position> {
@@ -112,16 +105,13 @@ std::vector<GroupView> SeeGroups(Store& store, const User& viewer, std::time_t n
                 std::optional<PersonView::Place> place;
                 std::optional<Position> position = PlaceShown(member, now) ? positionOf(member.id) : std::nullopt;
                 if (position) {
-                    std::optional<Cell> cell;
-                    for (const CellKey& key : position->cells) {
-                        auto known = circle.cells.find(key);
-                        if (known != circle.cells.end()) {
-                            cell = known->second;
-                            break;
-                        }
+                    Store::KnownCells known;
+                    for (int i = 0; i < 3; ++i) {
+                        auto cell = circle.cells.find(position->cells[i]);
+                        if (cell != circle.cells.end()) known[i] = cell->second;
                     }
-                    place = Describe(ChooseMark(circle.marks, viewer.id, viewerGroups, position->cells[0]), cell,
-                                     *position, viewerPosition);
+                    place = Describe(ChooseMark(circle.marks, viewer.id, viewerGroups, position->cells[0]),
+                                     AddressedCell(known), *position, viewerPosition);
                 }
                 found = seen.emplace(member.id, place).first;
             }
@@ -135,8 +125,11 @@ std::vector<GroupView> SeeGroups(Store& store, const User& viewer, std::time_t n
 PersonView SeeSelf(Store& store, const User& viewer) {
     PersonView self{viewer.id, ShownName(viewer), std::nullopt};
     if (std::optional<Position> position = store.PositionOf(viewer.id)) {
-        self.place = Describe(MarkSeenBy(store, viewer.id, position->cells[0]), AddressCell(store, *position),
-                              *position, std::nullopt);
+        std::int64_t mcc = store.Settings().mcc;
+        Store::KnownCells known;
+        for (int i = 0; i < 3; ++i) known[i] = store.FindCell(mcc, position->cells[i]);
+        self.place = Describe(MarkSeenBy(store, viewer.id, position->cells[0]), AddressedCell(known), *position,
+                              std::nullopt);
     }
     return self;
 }

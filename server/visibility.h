@@ -32,7 +32,7 @@ struct GroupView {
 };
 
 // The viewer's groups in the order they were made, each with what the viewer may see of every
-// other member.
+// other member; places among the cells of the service's country (the setting mcc).
 std::vector<GroupView> SeeGroups(Store& store, const User& viewer, std::time_t now);
 
 // The viewer's own place, as the viewer sees it.
@@ -42,7 +42,5 @@ PersonView SeeSelf(Store& store, const User& viewer);
 // narrowest audience to the widest, the latest saved first.
 std::optional<Mark> MarkSeenBy(Store& store, std::int64_t viewerId, const CellKey& cell);
 
-// The first of a position's cells that the store knows, for the address line of a place.
-std::optional<Cell> AddressCell(Store& store, const Position& position);
 
 }  // namespace pelmora

@@ -126,8 +126,9 @@ namespace {
 
 Json MarksDocument(Store& store, const std::vector<Mark>& marks) {
     Json list = Json::array();
+    std::int64_t mcc = store.Settings().mcc;
     for (const Mark& mark : marks) {
-        std::optional<Cell> cell = store.FindCell(mark.cell);
+        std::optional<Cell> cell = store.FindCell(mcc, mark.cell);
         list.push_back({{"id", mark.id},
                         {"title", mark.title},
                         {"street", mark.street},
@@ -136,7 +137,7 @@ Json MarksDocument(Store& store, const std::vector<Mark>& marks) {
                         {"tags", mark.tags},
                         {"scope", mark.scope},
                         {"group_id", mark.groupId ? Json(*mark.groupId) : Json(nullptr)},
-                        {"address", cell ? Json(cell->address) : Json(nullptr)},
+                        {"address", cell && !cell->address.empty() ? Json(cell->address) : Json(nullptr)},
                         {"lat", Optional(cell ? std::optional<double>(cell->lat) : std::nullopt)},
                         {"lon", Optional(cell ? std::optional<double>(cell->lon) : std::nullopt)},
                         {"saved_at", IsoTime(mark.savedAt)}});

@@ -496,13 +496,17 @@ WebAnswer MarksPage(Visit& visit, int status, const std::string& error) {
                           "<p class=\"hint\">Метка — имя, которое вы дали месту. Её ставят в программе на телефоне, "
                           "там, где вы находитесь; здесь их можно посмотреть и удалить.</p>";
     if (marks.empty()) content += "<p class=\"hint\">Меток пока нет.</p>";
+    std::int64_t mcc = visit.rules.store.Settings().mcc;
     for (const Mark& mark : marks) {
-        std::optional<Cell> cell = visit.rules.store.FindCell(mark.cell);
+        std::optional<Cell> cell = visit.rules.store.FindCell(mcc, mark.cell);
+        std::string cellAddress = !cell                  ? "неизвестная сота"
+                                  : cell->address.empty() ? "адрес пока не известен"
+                                                          : cell->address;
         std::string address = MarkAddress(mark);
         content += "<section class=\"card mark\"><h2>" + Escape(mark.title.empty() ? "Без названия" : mark.title) +
                    "</h2><dl><dt>Адрес</dt><dd>" +
                    Escape(address.empty() ? "—" : address) +
-                   "</dd><dt>Сота</dt><dd>" + Escape(cell ? cell->address : std::string("неизвестная сота")) +
+                   "</dd><dt>Сота</dt><dd>" + Escape(cellAddress) +
                    "</dd><dt>Кто видит</dt><dd>" + Escape(Audience(visit.rules.store, mark)) + "</dd>" +
                    (mark.tags.empty() ? std::string() : "<dt>Слова</dt><dd>" + Escape(mark.tags) + "</dd>") +
                    "<dt>Сохранена</dt><dd>" + Escape(Ago(mark.savedAt, visit.rules.clock())) + "</dd></dl>" +

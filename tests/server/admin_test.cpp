@@ -23,17 +23,7 @@ namespace {
 
 class AdminTest : public testing::EngineTest {
 protected:
-    std::string Run(const std::vector<std::string>& words) {
-        std::ostringstream out;
-        RunAdminCommand(*rules_, words, out);
-        return out.str();
-    }
-
-    std::filesystem::path WriteFile(const std::string& name, const std::string& content) {
-        std::filesystem::path path = directory_ / name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
+    std::string Run(const std::vector<std::string>& words) { return Command(words); }
 };
 
 TEST_P(AdminTest, CellsCsvTakesQuotedAndBareAddressesAndSkipsCommentsAndHeader) {
@@ -152,10 +142,10 @@ TEST_P(AdminTest, AccountsGroupsAndSettingsOfTheWebAreRunFromTheCommandLine) {
 TEST_P(AdminTest, CellImportIsAllOrNothing) {
     auto good = WriteFile("good.csv", "1,7701,10101,55.7558,37.6136,\"Москва, Манежная площадь, 1\"\n"
                                       "1,7701,10102,55.7579,37.6112,\"Москва, ул. Тверская, 7\"\n");
-    EXPECT_EQ(Run({"cell", "import", good.string()}), "2 cells imported\n");
-    EXPECT_EQ(store_->FindCell({1, 7701, 10102})->address, "Москва, ул. Тверская, 7");
+    EXPECT_EQ(Run({"cell", "import", good}), "2 cells imported\n");
+    EXPECT_EQ(store_->FindCell(kDefaultCountryCode, {1, 7701, 10102})->address, "Москва, ул. Тверская, 7");
     auto bad = WriteFile("bad.csv", "1,7701,10103,55.7,37.6,fine\n1,7701,10104,x,37.6,broken\n");
-    EXPECT_THROW(Run({"cell", "import", bad.string()}), StoreError);
+    EXPECT_THROW(Run({"cell", "import", bad}), StoreError);
     EXPECT_EQ(store_->CellCount(), 2);
     EXPECT_THROW(Run({"cell", "import", (directory_ / "absent.csv").string()}), StoreError);
 }

@@ -54,6 +54,7 @@ INSERT INTO user_groups(id, title) VALUES (1, 'Семья');
 INSERT INTO group_members(group_id, user_id) VALUES (1, 1), (1, 2);
 INSERT INTO marks(user_id, mnc, lac, cid, scope, group_id, title, street, number, build, tags, saved_at)
     VALUES (2, 1, 7701, 1, 3, 1, 'Дача', '', '', '', '', 0);
+INSERT INTO cells(mnc, lac, cid, lat, lon, address) VALUES (1, 7701, 1, 55.7579, 37.6112, 'Москва, ул. Тверская, 7');
 PRAGMA user_version=1;
 )sql";
 
@@ -146,6 +147,12 @@ TEST_F(SecretsTest, AnOldDatabaseIsUpgradedInPlaceAndItsUsersStillLogIn) {
     EXPECT_EQ(TextAt(groups.get(), "ineed/groups/group/count"), "2") << "memberships survive the rebuilt table";
     EXPECT_EQ(store_->MarkCount(), 1) << "so do the marks of the group";
     EXPECT_FALSE(store_->GetGroup(1)->ownerId.has_value()) << "old groups are the administrator's";
+    std::optional<Cell> cell = store_->FindCell(250, {1, 7701, 1});
+    ASSERT_TRUE(cell.has_value()) << "the cells of before are Russia's";
+    EXPECT_EQ(cell->address, "Москва, ул. Тверская, 7");
+    store_->PutCell(Cell{{1, 7701, 1}, 55.8, 37.6, "", 250});
+    EXPECT_EQ(store_->FindCell(250, {1, 7701, 1})->address, "Москва, ул. Тверская, 7")
+        << "their addresses are the operator's, kept when the open databases move the cell";
 
     CloseStore();
     std::string bytes = FileBytes();

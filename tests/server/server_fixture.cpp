@@ -2,6 +2,7 @@
 
 #include "postgres_cluster.h"
 
+#include "server/admin.h"
 #include "server/passwords.h"
 #include "server/text.h"
 
@@ -14,6 +15,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <zlib.h>
 
 namespace pelmora::testing {
 
@@ -291,6 +296,24 @@ std::string ServerTest::HandStatus(const std::string& email, const std::string& 
 HttpReply ServerTest::WebLogIn(const std::string& email, const std::string& password, const char* source) {
     return Web("POST", "/api/v1/sessions", R"({"email": ")" + email + R"(", "password": ")" + password + "\"}",
                std::string(), std::string(), source);
+}
+
+std::string ServerTest::Command(const std::vector<std::string>& words) {
+    std::ostringstream out;
+    RunAdminCommand(*rules_, words, out);
+    return out.str();
+}
+
+std::string ServerTest::WriteFile(const std::string& name, const std::string& content, bool gzip) {
+    std::string path = (directory_ / name).string();
+    if (gzip) {
+        gzFile file = gzopen(path.c_str(), "wb");
+        gzwrite(file, content.data(), static_cast<unsigned>(content.size()));
+        gzclose(file);
+    } else {
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    return path;
 }
 
 std::vector<std::string> ServerTest::LogLines() {

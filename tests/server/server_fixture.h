@@ -91,6 +91,11 @@ protected:
 
     std::vector<std::string> LogLines();
 
+    // An administration command as pelmora-server runs it (RunAdminCommand); what it wrote.
+    std::string Command(const std::vector<std::string>& words);
+    // A file in the test's directory holding `content`, gzip-compressed when asked; its path.
+    std::string WriteFile(const std::string& name, const std::string& content, bool gzip = false);
+
     // A web request: METHOD PATH with `body` (JSON for the API), the bearer `token` when not empty,
     // and further header lines ("Cookie: …\r\n"), from the loopback address `source`.
     HttpReply Web(const std::string& method, const std::string& path, const std::string& body = std::string(),

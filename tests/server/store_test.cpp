@@ -109,7 +109,7 @@ TEST_P(StoreTest, ReportsKeepTheThreeCellsAndTheEstimatedPosition) {
     std::int64_t id = AddUser("anna@example.org", "x", "Анна");
     AddCell(10, 1, 55.0, 37.0, "a");
     CellKey cells[3] = {{1, 10, 1}, {1, 10, 2}, {1, 11, 3}};
-    store_->RecordReport(id, cells, -7, 5000);
+    store_->RecordReport(id, kDefaultCountryCode, cells, -7, 5000);
     std::optional<Position> position = store_->PositionOf(id);
     ASSERT_TRUE(position.has_value());
     EXPECT_EQ(position->cells[1].cid, 2);

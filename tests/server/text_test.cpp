@@ -126,5 +126,49 @@ TEST(PlacesTest, PlaceDescriptionPrefersTheMarkTitle) {
     EXPECT_EQ(DescribePlace(std::nullopt, std::nullopt), "");
 }
 
+TEST(PlacesTest, TheAddressLineIsTheFirstKnownCellWithOne) {
+    Cell unnamed{{1, 1, 1}, 55, 37, ""};
+    Cell named{{1, 1, 2}, 55, 37, "Москва, ул. Арбат, 1"};
+    Cell other{{1, 1, 3}, 55, 37, "Москва, ул. Тверская, 7"};
+    EXPECT_EQ(AddressedCell({unnamed, named, other})->key.cid, 2);
+    EXPECT_EQ(AddressedCell({std::nullopt, other, named})->key.cid, 3);
+    EXPECT_FALSE(AddressedCell({unnamed, std::nullopt, unnamed}).has_value());
+}
+
+TEST(TextTest, HttpAddressesAreTakenApartOrRefused) {
+    struct Case {
+        const char* text;
+        const char* parts;  // host|port|path; empty: refused
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:8088/nominatim", "127.0.0.1|8088|/nominatim"},
+        {"http://nominatim.internal", "nominatim.internal|80|"},
+        {"http://nominatim.internal/", "nominatim.internal|80|"},
+        {"http://[::1]:7070/a/b/", "::1|7070|/a/b"},
+        {"http://Host-1.example.org:65535/x", "Host-1.example.org|65535|/x"},
+        {"https://nominatim.openstreetmap.org", ""},
+        {"http://", ""},
+        {"http://host:0", ""},
+        {"http://host:65536", ""},
+        {"http://host:+80", ""},
+        {"http://host:", ""},
+        {"http://user@host", ""},
+        {"http://host/reverse?format=json", ""},
+        {"http://host/a#b", ""},
+        {"http://host/a b", ""},
+        {"http://[::1", ""},
+        {"http://[x]", ""},
+        {"ftp://host", ""},
+    };
+    for (const Case& c : cases) {
+        std::optional<HttpAddress> address = ParseHttpAddress(c.text);
+        std::string parts = address ? address->host + "|" + address->port + "|" + address->path : "";
+        EXPECT_EQ(parts, c.parts) << c.text;
+    }
+    EXPECT_EQ(Utf8Prefix("Мосва", 5), "Мо");
+    EXPECT_EQ(Utf8Prefix("Мосва", 4), "Мо");
+    EXPECT_EQ(Utf8Prefix("abc", 5), "abc");
+}
+
 }  // namespace
 }  // namespace pelmora

@@ -46,7 +46,7 @@ protected:
 
     void Place(const std::string& name, std::int64_t cid) {
         CellKey cells[3] = {{1, kLac, cid}, {1, kLac, cid}, {1, kLac, cid}};
-        store_->RecordReport(id_[name], cells, 0, now_);
+        store_->RecordReport(id_[name], kDefaultCountryCode, cells, 0, now_);
     }
 
     std::string Token(const std::string& name) { return Login(name + "@example.org", "secret"); }

@@ -124,7 +124,7 @@ TEST_P(WebPagesTest, EveryPageShowsItsOwnThingsInRussian) {
     std::string boris = LogIn("boris%40example.org", "secret");
     std::string family = std::to_string(store_->FindGroups("Семья")[0].id);
     CellKey cells[3] = {{1, 7701, 1}, {1, 7701, 1}, {1, 7701, 1}};
-    store_->RecordReport(store_->FindUser("boris@example.org")->id, cells, 0, now_);
+    store_->RecordReport(store_->FindUser("boris@example.org")->id, kDefaultCountryCode, cells, 0, now_);
     std::string code = rules_->groups.Invite(std::nullopt, std::stoll(family));
     struct Case {
         std::string path;

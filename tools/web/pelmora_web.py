@@ -24,14 +24,30 @@ CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
 
 
+def end_process(process, seconds=10):
+    """Asks a program we started to end, and kills it when it has not after `seconds`."""
+    if process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 class Server:
     """pelmora-server with the demo's cells and people standing still, on a free loopback port."""
 
-    def __init__(self, program, folder, demo=True):
+    def __init__(self, program, folder, demo=True, options=()):
+        """`options`: further command-line options of the server, such as ["--threads", "4"]."""
         self.folder = folder
+        self.database = os.path.join(folder, "web.db")
         ready = os.path.join(folder, "port")
-        arguments = [program, "--listen", "127.0.0.1:0", "--db", os.path.join(folder, "web.db"),
-                     "--ready-file", ready]
+        if os.path.exists(ready):
+            os.remove(ready)
+        arguments = [program, "--listen", "127.0.0.1:0", "--db", self.database, "--ready-file", ready]
+        arguments += list(options)
         if demo:
             arguments += ["--demo", "--walk-step", "0"]
         self.log = open(os.path.join(folder, "server.log"), "w")
@@ -46,12 +62,7 @@ class Server:
         self.address = "http://127.0.0.1:%d" % self.port
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        end_process(self.process)
         self.log.close()
 
     def api(self, method, path, body=None, token=None):

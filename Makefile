@@ -4,14 +4,17 @@
 #   make run     start Pelmora in a phone-sized Wine desktop
 #   make screenshots  every screen at both phone sizes into docs/screens/
 #   make web-screenshots  every page of the web site at 1280 and 360 px into docs/web/
+#   make fuzz    a campaign of hostile replies: make fuzz INPUTS=1000000 SEED=7 (tools/reply-campaign)
 #   make bench   build what is missing, run the benchmarks, print the table and write docs/performance.md
 #   make clean   remove the build trees
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_BUILD := build/win
 NATIVE_BUILD := build/native
+INPUTS ?= 100000
+SEED ?= 1
 
-.PHONY: all build deps test run screenshots web-screenshots bench clean
+.PHONY: all build deps test run screenshots web-screenshots fuzz bench clean
 
 all: build
 
@@ -45,6 +48,14 @@ screenshots: build
 
 web-screenshots: build
 	@tools/web-screenshots
+
+# Inputs that crash, hang or trip a checker are saved in build/win/reply-campaign/ for --replay.
+fuzz: build
+	@tools/wine-run --prepare
+	@status=0; \
+	tools/wine-run $(WIN_BUILD)/pelmora-reply-campaign.exe --inputs $(INPUTS) --seed $(SEED) || status=$$?; \
+	tools/wine-run --stop; \
+	exit $$status
 
 # Not part of test: it takes a quarter of an hour and its figures depend on the machine's load.
 bench: build

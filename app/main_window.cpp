@@ -38,6 +38,8 @@ HFONT CreateTahoma(int height, int weight, bool italic, bool underline) {
                        CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Tahoma");
 }
 
+}  // namespace
+
 void CreateFonts(AppContext& context) {
     const int s = context.scale;
     context.fontHeading = CreateTahoma(16 * s, FW_BOLD, false, false);
@@ -48,6 +50,8 @@ void CreateFonts(AppContext& context) {
     context.fontLogo = CreateTahoma(20 * s, FW_BOLD, true, false);
     context.nullPen = CreatePen(PS_NULL, 0, 0);
 }
+
+namespace {
 
 // The panes fill the space between the header and the status line; the login window covers
 // everything above the status line.
@@ -105,7 +109,8 @@ void FetchGroupsIntoPanes(AppContext& context) {
     }
 }
 
-// A request that failed without a message of its own must not leave "Передача данных..." behind.
+// A request that failed without a message of its own must not leave "Передача данных..." behind; one
+// that failed with a message (a failed groups fetch after a good report) leaves it for its 5 seconds.
 void RestoreIdleUnlessReported(const AppContext& context) {
     if (context.statusText == kTextTransfer) ShowIdleStatus();
 }
@@ -289,7 +294,7 @@ void EnterRunningPhase() {
     if (!context.inPrivateHours && context.accountMode == 0) {
         ShowTransferStatus();
         FetchGroupsIntoPanes(context);
-        ShowIdleStatus();
+        RestoreIdleUnlessReported(context);
     }
     StartCellSampler(context.cellMonitor);
     SetTimer(context.mainWindow, TIMER_PRIVATE_HOURS, kPrivateHoursCheckMs, nullptr);
@@ -355,12 +360,12 @@ unsigned ReportTimerIntervalMs(const AppContext& context) {
     if (context.rateMode != 0 || context.cellMonitor == nullptr || context.cellMonitor->enabled == 0) {
         return kPeriodicReportMs;
     }
-    const int seconds =
-        context.reportInterval < kMinimumReportIntervalSeconds ? kMinimumReportIntervalSeconds : context.reportInterval;
-    // A server's interval beyond what a timer holds waits as long as a timer can, rather than wrapping
-    // round to a few milliseconds.
-    const unsigned long long milliseconds = static_cast<unsigned long long>(seconds) * 1000u;
-    return milliseconds > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : static_cast<unsigned>(milliseconds);
+    // A server's interval beyond what a timer holds waits as long as a timer can, in whole seconds,
+    // rather than wrapping round to a few milliseconds.
+    int seconds = context.reportInterval;
+    if (seconds < kMinimumReportIntervalSeconds) seconds = kMinimumReportIntervalSeconds;
+    if (seconds > kMaximumReportIntervalSeconds) seconds = kMaximumReportIntervalSeconds;
+    return static_cast<unsigned>(seconds) * 1000u;
 }
 
 void RunReportCycle() {
@@ -379,7 +384,7 @@ void RunReportCycle() {
     SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
     ShowPlaceLine(context);
     if (!context.inPrivateHours && context.accountMode == 0) FetchGroupsIntoPanes(context);
-    ShowIdleStatus();
+    RestoreIdleUnlessReported(context);
 }
 
 void ClearShownGroups() {

@@ -20,10 +20,16 @@ inline constexpr unsigned kPrivateHoursCheckMs = 60000;
 // The shortest report interval taken from the server: a "timer" of 0 or less (or a few seconds)
 // would otherwise make the phone report without pause and drain its battery.
 inline constexpr int kMinimumReportIntervalSeconds = 30;
+// The longest: the most whole seconds a timer holds (USER_TIMER_MAXIMUM milliseconds). A larger
+// "timer" would overflow the milliseconds and could come out as an interval of a few seconds.
+inline constexpr int kMaximumReportIntervalSeconds = 0x7FFFFFFF / 1000;
 
 // The start sequence after a successful initialisation: main window, log-in, panes, main loop.
 // Returns when the main loop ends; the caller shuts down.
 void RunMainWindow();
+
+// The six Tahoma fonts and the null pen of AppContext, for the context's `scale`.
+void CreateFonts(AppContext& context);
 
 // Registers the class and creates the main window with its login window; null on failure.
 HWND CreateMainWindow();

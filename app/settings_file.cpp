@@ -7,6 +7,7 @@
 
 #include "app/app_context.h"
 #include "app/text_conversion.h"
+#include "protocol/xml_document.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ bool SaveDocument(const TiXmlDocument& document, const std::string& path) {
 }  // namespace
 
 bool LoadSettings(AppContext& context) {
-    if (!context.settingsDocument.LoadFile(context.settingsPath.c_str(), TIXML_ENCODING_UNKNOWN)) return false;
+    if (!LoadXmlFile(context.settingsPath, TIXML_ENCODING_UNKNOWN, &context.settingsDocument)) return false;
     return ReadSettings(context);
 }
 

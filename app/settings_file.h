@@ -6,7 +6,7 @@
 struct AppContext;
 
 // Loads the file at settingsPath into settingsDocument and reads it; false when the file is missing,
-// not well-formed, or has no "Settings" element.
+// nested or attributed beyond the bounds of LoadXmlFile, not well-formed, or has no "Settings" element.
 bool LoadSettings(AppContext& context);
 
 // Reads the loaded settingsDocument into the context; false when it has no "Settings" element.

@@ -47,7 +47,10 @@ bool SendLocationReport(AppContext& context, PlaceMark& placeMark) {
         .Add("db", 0);
 
     TiXmlDocument document;
-    const TiXmlElement* isee = ExchangeRequest(context, "isee", body.Text(), &document);
+    return ReadLocationReply(ExchangeRequest(context, "isee", body.Text(), &document), context, placeMark);
+}
+
+bool ReadLocationReply(const TiXmlElement* isee, AppContext& context, PlaceMark& placeMark) {
     int status = 0;
     if (isee == nullptr || !ReadChildNumber(isee, "status", &status)) return false;
     context.reportStatus = status;

@@ -39,15 +39,21 @@ bool SendPlaceMark(AppContext& context, const PlaceMark& placeMark) {
     AddTextIfAny(&body, "sint_tags", placeMark.tags);
 
     TiXmlDocument document;
-    const TiXmlElement* itake = ExchangeRequest(context, "itake", body.Text(), &document);
-    int id = 0;
-    return itake != nullptr && ReadChildNumber(itake, "id", &id) && id != 0;
+    return ReadPlaceMarkReply(ExchangeRequest(context, "itake", body.Text(), &document));
 }
 
 bool DeletePlaceMark(AppContext& context, const PlaceMark& placeMark) {
     TiXmlDocument document;
-    const TiXmlElement* cancel = ExchangeRequest(
-        context, "cancel", FormBody().Add("token", context.token).Add("sint_id", placeMark.id).Text(), &document);
+    return ReadCancelReply(ExchangeRequest(
+        context, "cancel", FormBody().Add("token", context.token).Add("sint_id", placeMark.id).Text(), &document));
+}
+
+bool ReadPlaceMarkReply(const TiXmlElement* itake) {
+    int id = 0;
+    return itake != nullptr && ReadChildNumber(itake, "id", &id) && id != 0;
+}
+
+bool ReadCancelReply(const TiXmlElement* cancel) {
     int status = 0;
     return cancel != nullptr && ReadChildNumber(cancel, "status", &status) && status != kCancelRefused;
 }

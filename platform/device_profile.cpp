@@ -7,6 +7,8 @@
 
 #include <tinyxml.h>
 
+#include "protocol/xml_document.h"
+
 namespace {
 
 std::mutex& ProfileMutex() {
@@ -53,8 +55,7 @@ std::string DefaultProfilePath() {
 bool ParseDeviceProfile(const std::string& text, DeviceProfile* profile) {
     *profile = DeviceProfile();
     TiXmlDocument document;
-    document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-    if (document.Error()) return false;
+    if (!ParseXmlText(text, TIXML_ENCODING_UTF8, &document) || document.Error()) return false;
     const TiXmlElement* root = document.FirstChildElement("Device");
     if (root == nullptr) return false;
 

@@ -14,37 +14,28 @@ namespace {
 
 constexpr const char* kKind = "config";
 
-enum class Verdict {
-    NoReply,   // no "config" element: the exchange failed and has said so, or the server sent something else
-    Accepted,  // "status" 0
-    Refused,   // a non-zero "status", a "status" without text, or no "status"
-};
-
-// The server's answer to a change: "status" decides; "bad" counts only where "status" is missing.
-// A refusal with a non-zero status or with "bad" is reported on the status line.
-Verdict SendChange(AppContext& context, const std::string& body) {
+ChangeVerdict SendChange(AppContext& context, const std::string& body) {
     TiXmlDocument document;
-    const TiXmlElement* config = ExchangeRequest(context, kKind, body, &document);
-    if (config == nullptr) return Verdict::NoReply;
-    const TiXmlElement* status = FindChild(config, "status");
-    if (status != nullptr) {
-        int number = 0;
-        if (!ReadChildNumber(config, "status", &number)) return Verdict::Refused;
-        if (number == 0) return Verdict::Accepted;
-    } else if (FindChild(config, "bad") == nullptr) {
-        return Verdict::Refused;
-    }
-    ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
-    return Verdict::Refused;
+    return ConcludeChange(ExchangeRequest(context, kKind, body, &document));
 }
 
 }  // namespace
 
-bool GetConfiguration(AppContext& context) {
-    TiXmlDocument document;
-    const TiXmlElement* config =
-        ExchangeRequest(context, kKind, FormBody().Add("token", context.token).Add("config_get", 0).Text(), &document);
-    if (config == nullptr) return false;
+ChangeVerdict ConcludeChange(const TiXmlElement* config) {
+    if (config == nullptr) return ChangeVerdict::NoReply;
+    const TiXmlElement* status = FindChild(config, "status");
+    if (status != nullptr) {
+        int number = 0;
+        if (!ReadChildNumber(config, "status", &number)) return ChangeVerdict::Refused;
+        if (number == 0) return ChangeVerdict::Accepted;
+    } else if (FindChild(config, "bad") == nullptr) {
+        return ChangeVerdict::Refused;
+    }
+    ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
+    return ChangeVerdict::Refused;
+}
+
+void ReadConfigurationReply(const TiXmlElement* config, AppContext& context) {
     struct Setting {
         const char* name;
         int* member;
@@ -59,6 +50,20 @@ bool GetConfiguration(AppContext& context) {
         *setting.member = setting.fallback;
         ReadChildNumber(config, setting.name, setting.member);
     }
+}
+
+bool ReadMethodReportReply(const TiXmlElement* config) {
+    if (config == nullptr) return false;
+    int status = 0;
+    return !ReadChildNumber(config, "status", &status) || status == 0;
+}
+
+bool GetConfiguration(AppContext& context) {
+    TiXmlDocument document;
+    const TiXmlElement* config =
+        ExchangeRequest(context, kKind, FormBody().Add("token", context.token).Add("config_get", 0).Text(), &document);
+    if (config == nullptr) return false;
+    ReadConfigurationReply(config, context);
     return true;
 }
 
@@ -69,9 +74,9 @@ void SaveConfiguration(AppContext& context, int previousPrivateTime) {
         .Add("config_privatetime", context.privateTime == 1 ? 1 : 0);
     if (!context.subName.empty()) body.Add("user_name", context.subName);
 
-    const Verdict verdict = SendChange(context, body.Text());
-    if (verdict == Verdict::NoReply) return;
-    if (verdict == Verdict::Refused) {
+    const ChangeVerdict verdict = SendChange(context, body.Text());
+    if (verdict == ChangeVerdict::NoReply) return;
+    if (verdict == ChangeVerdict::Refused) {
         ShowPane(kPaneGroups, true);
         return;
     }
@@ -88,16 +93,13 @@ void SaveConfiguration(AppContext& context, int previousPrivateTime) {
 
 void SendVisibility(AppContext& context, int state) {
     const std::string body = FormBody().Add("token", context.token).Add("config_visibilily", state).Text();
-    if (SendChange(context, body) == Verdict::Refused) ShowIdleStatus();
+    if (SendChange(context, body) == ChangeVerdict::Refused) ShowIdleStatus();
 }
 
 bool ReportMethodInUse(AppContext& context) {
     const CellMonitor* monitor = context.cellMonitor;
     if (monitor == nullptr || monitor->enabled == 0 || monitor->probed == 0) return true;
     TiXmlDocument document;
-    const TiXmlElement* config = ExchangeRequest(
-        context, kKind, FormBody().Add("token", context.token).Add("method_use", monitor->method).Text(), &document);
-    if (config == nullptr) return false;
-    int status = 0;
-    return !ReadChildNumber(config, "status", &status) || status == 0;
+    return ReadMethodReportReply(ExchangeRequest(
+        context, kKind, FormBody().Add("token", context.token).Add("method_use", monitor->method).Text(), &document));
 }

@@ -1,10 +1,28 @@
 // The "config" request in its four forms: get, settings, visibility and the method report.
 #pragma once
 
+#include <tinyxml.h>
+
 struct AppContext;
+
+// The server's answer to a settings or visibility change.
+enum class ChangeVerdict {
+    NoReply,   // no "config" element: the exchange failed and has said so, or the server sent something else
+    Accepted,  // "status" 0
+    Refused,   // a non-zero "status", a "status" without text, or no "status"
+};
 
 bool GetConfiguration(AppContext& context);
 // Sends the settings; `previousPrivateTime` is the value before the configuration tab changed it.
 void SaveConfiguration(AppContext& context, int previousPrivateTime);
 void SendVisibility(AppContext& context, int state);
 bool ReportMethodInUse(AppContext& context);
+
+// The readers of the replies' "config" root element (null when the exchange failed).
+// The get form: the five settings, each its default when missing or without text.
+void ReadConfigurationReply(const TiXmlElement* config, AppContext& context);
+// A change: "status" decides; "bad" counts only where "status" is missing. A refusal with a non-zero
+// status or with "bad" is shown as "Ошибка передачи данных".
+ChangeVerdict ConcludeChange(const TiXmlElement* config);
+// The method report: accepted unless "status" carries a non-zero number.
+bool ReadMethodReportReply(const TiXmlElement* config);

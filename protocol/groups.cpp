@@ -40,16 +40,20 @@ Group ReadGroup(const TiXmlElement* element) {
 
 }  // namespace
 
+void ReadGroupsReply(const TiXmlElement* ineed, GroupList* groups) {
+    // Every sibling after the first "group" counts as a group, whatever its name.
+    for (const TiXmlElement* group = FindChild(FindChild(ineed, "groups"), "group"); group != nullptr;
+         group = group->NextSiblingElement()) {
+        groups->push_back(ReadGroup(group));
+    }
+}
+
 void FetchGroups(AppContext& context) {
     ClearGroups(context);
     TiXmlDocument document;
     const TiXmlElement* ineed =
         ExchangeRequest(context, "ineed", FormBody().Add("token", context.token).Add("group_list", 1).Text(), &document);
-    // Every sibling after the first "group" counts as a group, whatever its name.
-    for (const TiXmlElement* group = FindChild(FindChild(ineed, "groups"), "group"); group != nullptr;
-         group = group->NextSiblingElement()) {
-        context.groups.push_back(ReadGroup(group));
-    }
+    ReadGroupsReply(ineed, &context.groups);
 }
 
 void ClearGroups(AppContext& context) { GroupList().swap(context.groups); }

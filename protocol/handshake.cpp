@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -24,6 +24,12 @@ namespace {
 constexpr int kClientType = 2;
 constexpr int kClientVersion = 1;
 constexpr int kOperatingSystem = 2;
+
+// Method numbers that end the walk of the method list: no location, and "find out by probing" (as
+// is every number above the last source).
+constexpr int kMethodNone = -1;
+constexpr int kMethodProbe = 0;
+constexpr int kMethodLastSource = 3;
 
 // Handshake statuses.
 constexpr int kAccepted = 0;
@@ -116,26 +122,14 @@ void ReportRefusal(const AppContext& context, int status, const char* updateUrl)
     }
 }
 
-// The four numbers of a dotted IPv4 address, each taken modulo 256; false without three dots.
-bool ReadDottedAddress(const char* text, in_addr* address) {
-    unsigned char bytes[4];
-    const char* part = text;
-    for (int index = 0; index < 4; ++index) {
-        if (index > 0) {
-            part = std::strchr(part, '.');
-            if (part == nullptr) return false;
-            ++part;
-        }
-        bytes[index] = static_cast<unsigned char>(std::atoi(part));
-    }
-    std::memcpy(address, bytes, sizeof(bytes));
-    return true;
-}
-
 // The server the reply names: an address replaces only the address, a name replaces the host and is
 // resolved. False when a name cannot be resolved.
-bool UseNamedServer(AppContext& context, const char* host) {
-    if (std::atoi(host) % 256 != 0 && ReadDottedAddress(host, &context.serverAddress.sin_addr)) return true;
+bool UseNamedServer(AppContext& context, const std::string& host) {
+    in_addr address;
+    if (ReadServerAddress(host.c_str(), &address)) {
+        context.serverAddress.sin_addr = address;
+        return true;
+    }
     context.serverHost = host;
     return ResolveServerHost(context, context.serverHost);
 }
@@ -195,6 +189,22 @@ bool GatherTerminalInfo(TerminalInfo* info) {
 
 void OpenUpdateUrl(const std::string& address) { OpenInBrowser(AnsiToWide(address).c_str()); }
 
+bool ReadServerAddress(const char* host, in_addr* address) {
+    if (ReadDecimal(host) % 256 == 0) return false;
+    unsigned char bytes[4];
+    const char* part = host;
+    for (int index = 0; index < 4; ++index) {
+        if (index > 0) {
+            part = std::strchr(part, '.');
+            if (part == nullptr) return false;
+            ++part;
+        }
+        bytes[index] = static_cast<unsigned char>(ReadDecimal(part));
+    }
+    std::memcpy(address, bytes, sizeof(bytes));
+    return true;
+}
+
 std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* handshake) {
     std::vector<std::optional<std::string>> methods;
     for (const TiXmlElement* method = FindChild(handshake, "method"); method != nullptr;
@@ -203,6 +213,43 @@ std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* hands
         methods.push_back(text != nullptr ? std::optional<std::string>(text) : std::nullopt);
     }
     return methods;
+}
+
+std::vector<std::optional<std::string>> MethodsWorthTrying(const std::vector<std::optional<std::string>>& methods) {
+    std::vector<std::optional<std::string>> worth;
+    std::vector<int> tried;
+    const std::optional<std::string>* lastTried = nullptr;
+    for (const std::optional<std::string>& text : methods) {
+        if (!text) continue;
+        const int method = ReadDecimal(text->c_str());
+        if (method == kMethodNone || method == kMethodProbe || method > kMethodLastSource) {
+            // The walk ends here.
+            worth.push_back(text);
+            return worth;
+        }
+        lastTried = &text;
+        if (std::find(tried.begin(), tried.end(), method) != tried.end()) continue;
+        tried.push_back(method);
+        worth.push_back(text);
+    }
+    // A walk that runs out leaves the last method it tried as the one in use.
+    if (lastTried != nullptr && ReadDecimal(worth.back()->c_str()) != ReadDecimal((*lastTried)->c_str())) {
+        worth.push_back(*lastTried);
+    }
+    return worth;
+}
+
+HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake) {
+    HandshakeReply reply;
+    int status = 0;
+    if (ReadChildNumber(handshake, "status", &status)) reply.status = status;
+    if (const char* updateUrl = ChildText(handshake, "updateurl")) reply.updateUrl = updateUrl;
+    if (const char* token = ChildText(handshake, "token")) reply.token = token;
+    ReadChildNumber(handshake, "mode", &reply.accountMode);
+    if (const char* host = ChildText(handshake, "host")) reply.host = host;
+    reply.userName = ChildWideText(handshake, "userName");
+    reply.methods = ReadMethodList(handshake);
+    return reply;
 }
 
 bool FinishMethodChoice(AppContext& context, MethodChoice choice) {
@@ -221,30 +268,26 @@ bool Handshake(AppContext& context) {
     }
 
     TiXmlDocument document;
-    const TiXmlElement* reply = ExchangeRequest(context, "hand", BuildHandshakeBody(context, terminal), &document);
-    int status = 0;
-    if (reply == nullptr || !ReadChildNumber(reply, "status", &status)) return false;
-    const char* updateUrl = ChildText(reply, "updateurl");
-    if (status != kAccepted) {
-        ReportRefusal(context, status, updateUrl);
+    const TiXmlElement* root = ExchangeRequest(context, "hand", BuildHandshakeBody(context, terminal), &document);
+    if (root == nullptr) return false;
+    const HandshakeReply reply = ReadHandshakeReply(root);
+    if (!reply.status) return false;
+    if (*reply.status != kAccepted) {
+        ReportRefusal(context, *reply.status, reply.updateUrl ? reply.updateUrl->c_str() : nullptr);
         return false;
     }
 
-    if (updateUrl != nullptr && ShowMessageBox(context.mainWindow, kTextNewVersionOffer, kTextNewVersionCaption,
-                                               MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
-        OpenUpdateUrl(updateUrl);
+    if (reply.updateUrl && ShowMessageBox(context.mainWindow, kTextNewVersionOffer, kTextNewVersionCaption,
+                                          MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
+        OpenUpdateUrl(*reply.updateUrl);
     }
-    const char* token = ChildText(reply, "token");
-    if (token == nullptr) return false;
-    context.token = token;
-    context.accountMode = 0;
-    ReadChildNumber(reply, "mode", &context.accountMode);
-    if (const char* host = ChildText(reply, "host")) {
-        if (!UseNamedServer(context, host)) return false;
-    }
-    context.userName = ChildWideText(reply, "userName");
+    if (!reply.token) return false;
+    context.token = *reply.token;
+    context.accountMode = reply.accountMode;
+    if (reply.host && !UseNamedServer(context, *reply.host)) return false;
+    context.userName = reply.userName;
 
-    const std::vector<std::optional<std::string>> methods = ReadMethodList(reply);
+    const std::vector<std::optional<std::string>> methods = MethodsWorthTrying(reply.methods);
     if (methods.empty() || context.cellMonitor == nullptr) return true;
     const MethodChoice choice = ChooseCellMethod(
         context.cellMonitor, methods,

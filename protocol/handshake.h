@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <winsock2.h>
+
 #include <tinyxml.h>
 
 #include "location/cell_source.h"
@@ -32,9 +34,30 @@ bool GatherTerminalInfo(TerminalInfo* info);
 // Opens an update address (ANSI code page) in the browser.
 void OpenUpdateUrl(const std::string& address);
 
+// What a "handshake" reply says, read by the conventions of every reply.
+struct HandshakeReply {
+    std::optional<int> status;  // none without "status" or without its text
+    std::optional<std::string> updateUrl;
+    std::optional<std::string> token;
+    int accountMode = 0;  // 0 when "mode" is missing or has no text
+    std::optional<std::string> host;
+    std::wstring userName;
+    std::vector<std::optional<std::string>> methods;  // as ReadMethodList reads them
+};
+HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake);
+
+// True when the "host" text names an address rather than a host name: its first number, taken modulo
+// 256, is not 0 and three dots follow. The four numbers after the start and the dots, each modulo 256,
+// are then the address.
+bool ReadServerAddress(const char* host, in_addr* address);
+
 // The texts of the reply's first "method" element and of every sibling element after it, whatever
 // its name, in document order; an element without text gives no value. Empty without "method".
 std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* handshake);
+// The method list without the tries that cannot change the outcome: a method number the walk has
+// tried already (a source that failed fails again, and the radio layer's failure is a message box
+// each time) is left out, except that a walk that runs out still ends on the method it tried last.
+std::vector<std::optional<std::string>> MethodsWorthTrying(const std::vector<std::optional<std::string>>& methods);
 // The end of the handshake once the cell sources have walked the method list: the method report
 // after a probe that found a source, the error box after one that found none. 1 when the log-in may go on.
 bool FinishMethodChoice(AppContext& context, MethodChoice choice);

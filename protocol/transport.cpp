@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "app/app_context.h"
 #include "app/durations.h"
@@ -14,6 +15,7 @@
 #include "deployment.h"
 #include "platform/connection_manager.h"
 #include "protocol/wire_format.h"
+#include "protocol/xml_document.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 
@@ -23,6 +25,9 @@ constexpr unsigned short kDefaultServicePort = 80;
 constexpr int kReceiveChunk = 512;
 // The status text shown for a refused reply is kept within this many bytes, terminating zero included.
 constexpr std::size_t kStatusTextBuffer = 256;
+// The server's own error text is kept within as many characters: the status line shows a few dozen,
+// and every repaint of the main window measures the whole text.
+constexpr std::size_t kMaxServerErrorText = kStatusTextBuffer - 1;
 
 // One request under way, shared by the user-interface thread and the request's watchdog. Whichever
 // of them ends the request first (interlocked `ended`) closes the socket; the other leaves it alone,
@@ -134,6 +139,16 @@ std::string BuildRequest(const std::string& host, const char* kind, const std::s
     return request;
 }
 
+// Each send and receive of a connected socket: a server that goes silent is reported as a time-out
+// before the watchdog abandons the request, as long as the request's limit leaves that much time after
+// the connection was made; a server that keeps sending, however slowly, is bounded by the watchdog alone.
+// The connection itself is made without blocking and bounded by the request's limit, not by these.
+void SetSocketTimeouts(SOCKET connection) {
+    const DWORD timeout = GetDurations().requestSocketTimeoutMs;
+    setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+}
+
 int FailureOfLastCall() { return WSAGetLastError() == WSAETIMEDOUT ? kTransferTimedOut : kTransferFailed; }
 
 int SendAll(PendingRequest* request, const std::string& bytes) {
@@ -227,6 +242,7 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
         connection = ConnectBefore(context.serverAddress, deadline);
     }
     if (connection == INVALID_SOCKET) return kTransferFailed;
+    SetSocketTimeouts(connection);
 
     HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (finished == nullptr) {
@@ -259,7 +275,7 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
 
 bool CheckHttpStatus(const std::string& reply) {
     if (reply.size() < 9 || reply.compare(0, 5, "HTTP/") != 0) return false;
-    if (std::atoi(reply.c_str() + 9) == 200) return true;
+    if (ReadDecimal(reply.c_str() + 9) == 200) return true;
 
     std::size_t end = reply.find('\n', 9);
     if (end == std::string::npos) end = reply.size();
@@ -299,12 +315,18 @@ int CheckErrorReply(AppContext& context, const TiXmlDocument& document) {
     int number = 0;
     if (const char* text = code->GetText()) {
         codeText = Utf8ToWide(text);
-        number = _wtoi(codeText.c_str());
+        number = ReadDecimal(text);
     }
     const TiXmlElement* description = FindChild(error, "description");
     if (description == nullptr) return 0;
     if (const char* text = description->GetText()) {
-        const std::wstring message = codeText + L": " + Utf8ToWide(text);
+        std::wstring message = codeText + L": " + Utf8ToWide(text);
+        if (message.size() > kMaxServerErrorText) {
+            // Cut before a character, never between the two halves of a surrogate pair.
+            std::size_t length = kMaxServerErrorText;
+            if (IS_HIGH_SURROGATE(message[length - 1])) --length;
+            message.resize(length);
+        }
         ShowStatusMessage(message.c_str(), GetDurations().statusMessageMs);
     }
     if (number == 401 && !context.renewingLogIn && context.mainWindow != nullptr) {
@@ -320,11 +342,21 @@ const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const
     if (transfer == kTransferFailed) ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
     if (transfer == kTransferTimedOut) ShowStatusMessage(kTextTimeout, GetDurations().statusMessageMs);
     if (transfer != kTransferComplete) return nullptr;
+    return ReadReply(context, kind, reply, document);
+}
+
+const TiXmlElement* ReadReply(AppContext& context, const char* kind, const std::string& reply,
+                              TiXmlDocument* document) {
+    document->Clear();
     if (!CheckHttpStatus(reply)) return nullptr;
     const std::size_t start = FindXmlDocument(reply);
     if (start == std::string::npos) return nullptr;
-    // Whatever part of the tree parses is used: a damaged document shows up as missing elements.
-    document->Parse(reply.c_str() + start, nullptr, TIXML_ENCODING_UNKNOWN);
+    // Whatever part of the tree parses is used: a damaged document shows up as missing elements. A
+    // document the parser cannot take safely is a transfer that went wrong.
+    if (!ParseXmlText(reply.substr(start), TIXML_ENCODING_UNKNOWN, document)) {
+        ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
+        return nullptr;
+    }
     if (CheckErrorReply(context, *document) != 0) return nullptr;
     return FindChild(document, RootElementName(kind));
 }

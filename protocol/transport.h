@@ -3,7 +3,8 @@
 // Requests are made on the user-interface thread, one at a time, and block it until the outcome is
 // known. A request lasts at most GetDurations().requestWatchdogMs from its start: the connection to
 // the server is given no more than that, and a watchdog thread abandons the request when its reply
-// has not ended by then.
+// has not ended by then. Once connected, a send or receive that waits requestSocketTimeoutMs without
+// a byte moving fails as a time-out, when the request's limit leaves that much time.
 //
 // Log-in renewal: an error reply with code 401 makes CheckErrorReply send WM_PELMORA_RENEW_LOGIN
 // (resources/resource_ids.h) to AppContext::mainWindow and wait for the handler. The handler renews
@@ -57,13 +58,20 @@ bool CheckHttpStatus(const std::string& reply);
 std::size_t FindXmlDocument(const std::string& reply);
 
 // The code of an "error" document (non-zero when the document is an error reply), 0 otherwise. Shows
-// "CODE: DESCRIPTION" itself; code 401 renews the log-in (see above) before it returns.
+// "CODE: DESCRIPTION" itself (its first 255 characters); code 401 renews the log-in (see above) before it returns.
 int CheckErrorReply(AppContext& context, const TiXmlDocument& document);
 
-// The exchange every request makes: sends `body` as `kind` to AppContext::serverHost, checks the
-// reply, parses it into `document` and returns the reply's root element for the kind ("handshake"
-// for "hand", the kind's own name otherwise). Returns null after any failure, having shown what the
-// user is to see: "Ошибка передачи данных" or the time-out text for a failed transfer, the status
-// text of a refused reply, the error of an error reply; a missing root element shows nothing.
+// The exchange every request makes: sends `body` as `kind` to AppContext::serverHost and reads the
+// reply with ReadReply. Returns null after any failure, having shown what the user is to see:
+// "Ошибка передачи данных" or the time-out text for a failed transfer, and what ReadReply shows.
 const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const std::string& body,
                                     TiXmlDocument* document);
+
+// The reply half of ExchangeRequest, over the reply's bytes (status line and headers included):
+// checks the status line, finds the XML document, parses it into `document`, handles an error reply
+// and returns the root element for the kind ("handshake" for "hand", the kind's own name otherwise).
+// Returns null after any failure, having shown the status text of a refused reply, the error of an
+// error reply (at most 255 characters of it), or "Ошибка передачи данных" for a document nested
+// too deep to parse safely (xml_document.h); a missing root element shows nothing.
+const TiXmlElement* ReadReply(AppContext& context, const char* kind, const std::string& reply,
+                              TiXmlDocument* document);

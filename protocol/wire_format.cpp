@@ -1,6 +1,7 @@
 #include "protocol/wire_format.h"
 
-#include <cstdlib>
+#include <cctype>
+#include <climits>
 
 #include "app/text_conversion.h"
 
@@ -28,6 +29,19 @@ FormBody& FormBody::Add(const char* key, const std::string& value) {
 
 FormBody& FormBody::Add(const char* key, int value) { return Add(key, std::to_string(value)); }
 
+int ReadDecimal(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    // Gathered as a negative number, whose range reaches one further than the positive one.
+    long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (value > LLONG_MIN / 20) value = value * 10 - (*text - '0');
+    }
+    if (negative) return value < INT_MIN ? INT_MIN : static_cast<int>(value);
+    return value < -static_cast<long long>(INT_MAX) ? INT_MAX : static_cast<int>(-value);
+}
+
 const TiXmlElement* FindChild(const TiXmlNode* parent, const char* name) {
     if (parent == nullptr) return nullptr;
     const TiXmlNode* child = parent->FirstChild(name);
@@ -42,7 +56,7 @@ const char* ChildText(const TiXmlNode* parent, const char* name) {
 bool ReadChildNumber(const TiXmlNode* parent, const char* name, int* value) {
     const char* text = ChildText(parent, name);
     if (text == nullptr) return false;
-    *value = std::atoi(text);
+    *value = ReadDecimal(text);
     return true;
 }
 

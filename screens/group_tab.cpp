@@ -59,12 +59,7 @@ void OnSize(HWND window) {
     for (int index : ShownGroupIndexes(context.groups, context.groupSelection.shownGroup)) {
         Group& group = context.groups[index];
         entries += static_cast<int>(group.people.size());
-        for (Person& person : group.people) {
-            person.nameWidth = MeasureWidth(dc, person.name, -1);
-            AddressParts parts = SplitAddressLine(dc, person.address, client.right - person.nameWidth - 20);
-            person.addressFirstPart = std::move(parts.first);
-            person.addressSecondPart = std::move(parts.second);
-        }
+        for (Person& person : group.people) LayOutEntry(dc, person, client.right);
     }
     SelectObject(dc, oldFont);
     ReleaseDC(window, dc);
@@ -292,6 +287,13 @@ LRESULT CALLBACK GroupTabProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 HWND CreateGroupTab(HWND parent) {
     const AppContext& context = *GetAppContext();
     return CreatePaneWindow(context, kClassName, GroupTabProc, parent, WS_VSCROLL);
+}
+
+void LayOutEntry(HDC dc, Person& person, int width) {
+    person.nameWidth = MeasureWidth(dc, person.name, -1);
+    AddressParts parts = SplitAddressLine(dc, person.address, width - person.nameWidth - 20);
+    person.addressFirstPart = std::move(parts.first);
+    person.addressSecondPart = std::move(parts.second);
 }
 
 AddressParts SplitAddressLine(HDC dc, const std::wstring& address, int available) {

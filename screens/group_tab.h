@@ -5,7 +5,13 @@
 
 #include <string>
 
+#include "protocol/groups_model.h"
+
 HWND CreateGroupTab(HWND parent);
+
+// Lays out one entry of a tab `width` pixels wide, measuring with the font selected into `dc`: the
+// name's width, and the address split around the name (SplitAddressLine).
+void LayOutEntry(HDC dc, Person& person, int width);
 
 struct AddressParts {
     std::wstring first;   // goes on the name's line

@@ -248,6 +248,12 @@ TEST_F(MainWindow, TheReportIntervalFollowsTheServerWithinLimits) {
     EXPECT_EQ(30000u, ReportTimerIntervalMs(context()));
     context().reportInterval = 29;
     EXPECT_EQ(30000u, ReportTimerIntervalMs(context()));
+    context().reportInterval = 2147483;
+    EXPECT_EQ(2147483000u, ReportTimerIntervalMs(context()));
+    context().reportInterval = 4294968;
+    EXPECT_EQ(2147483000u, ReportTimerIntervalMs(context())) << "4294968000 ms would wrap to 704 ms";
+    context().reportInterval = 2147483647;
+    EXPECT_EQ(2147483000u, ReportTimerIntervalMs(context()));
 
     context().reportInterval = 45;
     context().rateMode = 1;
@@ -347,6 +353,7 @@ TEST_F(MainWindow, ALogInRenewalThatFailsSaysSoAndEndsTheRenewal) {
 
 TEST_F(MainWindow, NoRenewalStartsInsideARenewalOrDuringTheLogIn) {
     CreateRunningMain();
+    ShowIdleStatus();
     context().renewingLogIn = true;
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);

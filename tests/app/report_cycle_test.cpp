@@ -78,6 +78,19 @@ TEST_F(Running, ATransferErrorStaysOnTheStatusLine) {
     EXPECT_EQ(1, context().reportFailures);
 }
 
+TEST_F(Running, AFailedGroupsFetchAfterAGoodReportLeavesItsErrorForFiveSeconds) {
+    std::string tooDeep = "<ineed>";
+    for (int level = 0; level < 10000; ++level) tooDeep += "<a>";
+    Reply(kReportAccepted);
+    Reply(tooDeep);
+    RunReportCycle();
+    EXPECT_EQ((std::vector<std::string>{"ineed", "isee", "ineed"}), RequestKinds());
+    EXPECT_TRUE(context().groups.empty());
+    EXPECT_EQ(std::wstring(kTextTransferError), context().statusText);
+    EXPECT_TRUE(TakeTimer(TIMER_STATUS_MESSAGE)) << "the idle text comes back with timer 202";
+    EXPECT_TRUE(TakeTimer(TIMER_REPORT)) << "the next cycle is armed";
+}
+
 TEST_F(Running, TimerTwoHundredRunsTheReportCycle) {
     Reply(kReportAccepted);
     Reply(kOneGroup);

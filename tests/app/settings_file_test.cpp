@@ -10,6 +10,7 @@
 #include "app/app_context.h"
 #include "app/settings_file.h"
 #include "app/text_conversion.h"
+#include "protocol/xml_document.h"
 #include "tests/support/msxml_reader.h"
 
 namespace {
@@ -249,6 +250,42 @@ TEST_F(SettingsFile, FilesOfEarlierVersionsReadAsBefore) {
         const pelmora_test::MsxmlReading other = pelmora_test::ReadWithMsxml(AnsiToWide(path_));
         EXPECT_TRUE(other.accepted) << test.name << " saved again: " << WideToUtf8(other.error);
         EXPECT_EQ(test.userId, Reload().userId) << test.name << " saved again";
+    }
+}
+
+// The file is measured before TinyXML parses it: one nested or attributed beyond the parser's bounds
+// fails to load like a damaged file, while one within them is read with the address conversion.
+TEST_F(SettingsFile, AFileBeyondTheParsersBoundsFailsToLoad) {
+    const auto nested = [](int levels) {
+        std::string elements;
+        for (int level = 0; level < levels; ++level) elements += "<a>";
+        for (int level = 0; level < levels; ++level) elements += "</a>";
+        return elements;
+    };
+    const auto attributed = [](int count) {
+        std::string element = "<Extra";
+        for (int index = 0; index < count; ++index) element += " a" + std::to_string(index) + "=\"1\"";
+        return element + "/>";
+    };
+    struct Case {
+        const char* name;
+        std::string inside;  // after the address, inside "Settings"
+        bool loaded;
+    };
+    // "Settings" itself is the first level.
+    const Case cases[] = {
+        {"nested to the bound", nested(kMaxXmlNesting - 1), true},
+        {"nested one level beyond", nested(kMaxXmlNesting), false},
+        {"attributes to the bound", attributed(kMaxXmlAttributes), true},
+        {"one attribute beyond", attributed(kMaxXmlAttributes + 1), false},
+    };
+    for (const Case& test : cases) {
+        WriteFile("<Settings><UserID>\xE8\xE2\xE0\xED@mail.ru</UserID>" + test.inside + "</Settings>");
+        AppContext loaded;
+        loaded.settingsPath = path_;
+        EXPECT_EQ(test.loaded, LoadSettings(loaded)) << test.name;
+        EXPECT_EQ(test.loaded ? "\xE8\xE2\xE0\xED@mail.ru" : "", loaded.userId) << test.name;
+        EXPECT_EQ(test.loaded, loaded.settingsRoot != nullptr) << test.name;
     }
 }
 

@@ -90,7 +90,7 @@ TEST_F(TimerIntervals, ASuccessfulReportArmsTheReportByTheRateTheLocationAndTheS
         {1, true, "300", 900000},          // "При смене соты": every 15 minutes
         {0, false, nullptr, 900000},       // no location, no request: every 15 minutes
         {0, true, "2147483", 2147483000},
-        {0, true, "4294968", USER_TIMER_MAXIMUM},  // beyond what a timer holds, not wrapped round
+        {0, true, "4294968", kMaximumReportIntervalSeconds * 1000LL},  // beyond what a timer holds, not wrapped round
     };
     for (const Case& test : cases) {
         context().rateMode = test.rateMode;

@@ -1,23 +1,34 @@
-// Pelmora itself against the demo server: the program copied into a folder of its own with the demo
-// account's settings and a phone simulator walking the demo cells as its modem. It logs in by itself,
-// shows its place on the Me tab, and ends when the configuration tab's "Закрыть программу совсем"
-// is pressed.
+// Pelmora itself, copied into a folder of its own with the demo account's settings and a phone
+// simulator walking the demo cells as its modem. Against the demo server it logs in by itself, shows
+// its place on the Me tab, and ends when the configuration tab's "Закрыть программу совсем" is
+// pressed; started from the Startup folder it stays hidden only while it logs in by itself; an
+// account made on the web site logs in. Against a hostile service it outlives group lists nested
+// far too deep.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/app_context.h"
+#include "app/durations.h"
+#include "app/main_window.h"
+#include "app/status_line.h"
+#include "app/tab_header.h"
 #include "native_process.h"
 #include "phonesim_process.h"
+#include "platform/screen_metrics.h"
 #include "resources/resource_ids.h"
+#include "resources/texts.h"
 #include "server_process.h"
 #include "tests/support/fake_server.h"
+#include "tests/support/picture.h"
 
 namespace {
 
@@ -117,10 +128,11 @@ std::string WebRequest(unsigned short port, const std::string& method, const std
     return answer;
 }
 
-class ProgramRun : public ::testing::Test {
+// A copy of the program in a scratch folder of its own, with the demo account's settings for an
+// automatic log-in and the phone simulator walking the demo cells as its modem.
+class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(server.Start());
         folder = UniqueScratchPath("program");
         ASSERT_TRUE(CreateDirectoryA(WindowsPath(folder).c_str(), nullptr));
         WriteFile(WindowsPath(folder + "/route.txt"), kRoute);
@@ -147,10 +159,13 @@ protected:
         RemoveDirectoryA(WindowsPath(folder).c_str());
     }
 
-    // Starts the copied program with `arguments`, told where the server is (the demo server unless
-    // another port is given).
+    // The port on this machine where the fixture's service listens.
+    virtual unsigned short ServicePort() const = 0;
+
+    // Starts the copied program with `arguments`, told where the service is (the fixture's own
+    // unless another port is given).
     bool StartProgram(const std::wstring& arguments = L"", unsigned short port = 0) {
-        return Start(arguments, port != 0 ? port : server.Port(), &program);
+        return Start(arguments, port != 0 ? port : ServicePort(), &program);
     }
 
     bool Start(const std::wstring& arguments, unsigned short port, PROCESS_INFORMATION* started) {
@@ -174,8 +189,8 @@ protected:
     };
     LoginScreen FindLoginScreen() const {
         LoginScreen screen;
+        screen.main = MainWindow();
         for (HWND window : WindowsOf(program.dwProcessId)) {
-            if (ClassOf(window) == L"PelMainWnd") screen.main = window;
             // Only the login window's strip exists before the log-in.
             if (ClassOf(window) == L"PelMenuBarWnd") screen.softKeys = window;
         }
@@ -215,15 +230,38 @@ protected:
 
     bool HasEnded() const { return WaitForSingleObject(program.hProcess, 0) == WAIT_OBJECT_0; }
 
+    // The program's main window and its Me tab, once they are shown (null until then).
+    HWND MainWindow() const {
+        for (HWND window : WindowsOf(program.dwProcessId)) {
+            if (ClassOf(window) == L"PelMainWnd") return window;
+        }
+        return nullptr;
+    }
+    HWND MeTab() const {
+        const HWND main = MainWindow();
+        return main != nullptr ? FindWindowExW(main, nullptr, L"PelAITabWnd", nullptr) : nullptr;
+    }
+
+    PhoneSim phone;
+    std::string folder;  // as Linux names it
+    PROCESS_INFORMATION program = {};
+};
+
+class ProgramRun : public ProgramTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Start());
+        ProgramTest::SetUp();
+    }
+
+    unsigned short ServicePort() const override { return server.Port(); }
+
     bool ServerGot(const std::string& request) const {
         const std::vector<std::string> requests = server.Requests();
         return std::find(requests.begin(), requests.end(), request) != requests.end();
     }
 
     DemoServer server;
-    PhoneSim phone;
-    std::string folder;  // as Linux names it
-    PROCESS_INFORMATION program = {};
 };
 
 TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) {
@@ -232,10 +270,8 @@ TEST_F(ProgramRun, LogsInByItselfShowsItsPlaceAndClosesFromTheConfigurationTab) 
     HWND main = nullptr;
     HWND meTab = nullptr;
     const bool shown = WaitFor(kLogInTimeoutMs, [&] {
-        for (HWND window : WindowsOf(program.dwProcessId)) {
-            if (ClassOf(window) == L"PelMainWnd") main = window;
-        }
-        meTab = main != nullptr ? FindWindowExW(main, nullptr, L"PelAITabWnd", nullptr) : nullptr;
+        main = MainWindow();
+        meTab = MeTab();
         return HasEnded() ||
                (meTab != nullptr && IsWindowVisible(meTab) && !TextOf(GetDlgItem(meTab, IDC_PLACE_LINE)).empty());
     });
@@ -330,8 +366,6 @@ TEST_F(ProgramRun, ASecondStartShowsAHiddenCopy) {
     ExitFromLoginWindow(screen);
 }
 
-}  // namespace
-
 // An account made on the web site logs in from the program with the password typed in its log-in
 // window: the site keeps what the phone sends, the MD5 of the Windows-1251 password.
 TEST_F(ProgramRun, AnAccountMadeOnTheWebLogsInWithTheSamePassword) {
@@ -361,3 +395,146 @@ TEST_F(ProgramRun, AnAccountMadeOnTheWebLogsInWithTheSamePassword) {
         << server.AccessLog() << ShownWindows();
     EXPECT_TRUE(ServerGot("hand vera.web@example.org ok")) << server.AccessLog();
 }
+
+void ShowTransferError() { ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs); }
+
+std::string NestedGroupList(int levels) {
+    std::string elements = "<ineed>";
+    for (int level = 1; level < levels; ++level) elements += "<a>";
+    for (int level = 1; level < levels; ++level) elements += "</a>";
+    return elements + "</ineed>";
+}
+
+// The service's answers by the kind in the Host header: a session, the settings (no private hours, so
+// that the groups are asked for at any hour), a place numbered by the report, and group lists that
+// follow `groupLists`, the last of them from then on.
+class HostileService : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        server.AnswerWith([this](const std::string& request) { return Answer(request); });
+        ASSERT_TRUE(CreateAppContext());
+        AppContext& context = *GetAppContext();
+        context.scale = GetScreenScale();
+        context.loginPhase = true;  // only the status line is painted
+        CreateFonts(context);
+    }
+    void TearDown() override {
+        ProgramTest::TearDown();
+        DestroyAppContext();
+    }
+
+    pelmora_test::FakeReply Answer(const std::string& request) {
+        const std::size_t host = request.find("\r\nHost: ");
+        const std::string kind =
+            host == std::string::npos ? std::string() : request.substr(host + 8, request.find('.', host) - host - 8);
+        if (kind == "hand") {
+            return pelmora_test::XmlReply(
+                "<handshake><status>0</status><token>T0K</token><mode>0</mode><method>2</method></handshake>");
+        }
+        if (kind == "config") {
+            return pelmora_test::XmlReply(
+                "<config><config_rate>0</config_rate><config_privatetime>0</config_privatetime></config>");
+        }
+        if (kind == "isee") {
+            const std::string number = std::to_string(++reports);
+            return pelmora_test::XmlReply("<isee><status>1</status><timer>30</timer><sint><sint_id>" + number +
+                                          "</sint_id><sint_title>\xD0\x9C\xD0\xB5\xD1\x81\xD1\x82\xD0\xBE " +
+                                          number + "</sint_title><address_street>Tverskaya</address_street>"
+                                                   "</sint></isee>");
+        }
+        if (kind == "ineed") {
+            const std::size_t fetch = static_cast<std::size_t>(groupFetches++);
+            return pelmora_test::XmlReply(groupLists[std::min(fetch, groupLists.size() - 1)]);
+        }
+        return pelmora_test::DroppedConnection();
+    }
+
+    // The status line of the running program, and as PaintMainWindow paints it in a main window of
+    // the same size once `show` (a function of the status line, here without a window: it sets the
+    // text and its colour) has set it: the same pixels when the program shows that status. Only the
+    // inside of the line's frame is compared: at 480x640 the program draws the frame's top a pixel lower.
+    RECT StatusLine(HWND main) const {
+        RECT client;
+        GetClientRect(main, &client);
+        const int s = GetAppContext()->scale;
+        GetAppContext()->contentRect = {0, 5 * s, client.right, client.bottom - 15 * s};
+        return {0, client.bottom - 16 * s, client.right, client.bottom};
+    }
+    static RECT InsideFrame(const RECT& line) { return {line.left + 1, line.top + 2, line.right - 1, line.bottom - 2}; }
+    std::vector<COLORREF> ShownStatus(HWND main) const {
+        const RECT line = StatusLine(main);
+        POINT origin = {0, 0};
+        ClientToScreen(main, &origin);
+        pelmora_test::Picture picture(line.right, line.bottom - line.top);
+        picture.TakeScreen(origin.x, origin.y + line.top);
+        return picture.Colours(InsideFrame({0, 0, line.right, line.bottom - line.top}));
+    }
+    std::vector<COLORREF> PaintedStatus(HWND main, void (*show)()) const {
+        const RECT line = StatusLine(main);
+        show();
+        pelmora_test::Picture picture(line.right, line.bottom);
+        PaintMainWindow(picture.dc());
+        return picture.Colours(InsideFrame(line));
+    }
+
+    // Whether the group tab shows anyone: their names are drawn in blue.
+    bool PeopleShown(HWND main) const {
+        const HWND groupTab = FindWindowExW(main, nullptr, L"PelGroupTabWnd", nullptr);
+        RECT area;
+        GetWindowRect(groupTab, &area);
+        pelmora_test::Picture picture(area.right - area.left, area.bottom - area.top);
+        picture.TakeScreen(area.left, area.top);
+        return picture.AnyIn({0, 0, area.right - area.left, area.bottom - area.top}, [](COLORREF colour) {
+            return GetBValue(colour) > 200 && GetRValue(colour) < 120 && GetGValue(colour) < 120;
+        });
+    }
+
+    unsigned short ServicePort() const override { return server.Port(); }
+
+    std::atomic<int> reports{0};
+    std::atomic<int> groupFetches{0};
+    std::vector<std::string> groupLists;
+    pelmora_test::FakeServer server;
+};
+
+constexpr DWORD kReportCycleTimeoutMs = 70000;
+constexpr DWORD kStatusTimeoutMs = 15000;
+
+// 10,000 levels overflow the parser's stack; 1,000,000 (7 MB) come close to the reply limit. Each is
+// refused as a failed transfer, the program lives on, and the next report cycle comes 30 seconds
+// later as the server asked: its report is read and its group list shown.
+TEST_F(HostileService, AGroupListNestedTooDeepIsATransferErrorAndTheNextCycleWorks) {
+    groupLists = {NestedGroupList(10000), NestedGroupList(1000000),
+                  "<ineed><groups><group><title>T</title><group_id>1</group_id><users><user><user_id>2</user_id>"
+                  "<name>Nina</name><address>Home</address></user></users></group></groups></ineed>"};
+    ASSERT_TRUE(StartProgram());
+    const struct {
+        int fetch;
+        void (*showStatus)();
+        const wchar_t* place;
+        bool peopleShown;
+    } stages[] = {
+        {1, ShowTransferError, L"Место 1 Tverskaya", false},
+        {2, ShowTransferError, L"Место 2 Tverskaya", false},
+        {3, ShowIdleStatus, L"Место 3 Tverskaya", true},
+    };
+    for (const auto& stage : stages) {
+        ASSERT_TRUE(WaitFor(kReportCycleTimeoutMs, [&] { return HasEnded() || groupFetches >= stage.fetch; }))
+            << "group list " << stage.fetch << " never asked for; the program shows:\n" << ShownWindows();
+        ASSERT_FALSE(HasEnded()) << "the program ended at group list " << stage.fetch;
+        const HWND main = MainWindow();
+        ASSERT_NE(nullptr, main);
+        if (stage.fetch == 1) PostMessageW(main, WM_KEYDOWN, VK_RIGHT, 0);  // on to the group tab
+        const std::vector<COLORREF> expected = PaintedStatus(main, stage.showStatus);
+        EXPECT_TRUE(WaitFor(kStatusTimeoutMs, [&] { return HasEnded() || ShownStatus(main) == expected; }))
+            << "group list " << stage.fetch << ": the status line never showed the expected text";
+        ASSERT_FALSE(HasEnded()) << "the program ended after group list " << stage.fetch;
+        EXPECT_EQ(stage.place, TextOf(GetDlgItem(MeTab(), IDC_PLACE_LINE))) << "the report of the cycle was read";
+        EXPECT_EQ(stage.fetch, reports.load()) << "one report per cycle";
+        EXPECT_EQ(stage.peopleShown, WaitFor(2000, [&] { return PeopleShown(main); }))
+            << "group list " << stage.fetch;
+    }
+}
+
+}  // namespace

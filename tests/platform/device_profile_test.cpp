@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <string>
 
 #include "platform/device_profile.h"
 
@@ -52,6 +53,11 @@ TEST(DeviceProfile, MalformedTextGivesAnEmptyProfile) {
     EXPECT_TRUE(profile.ports.empty());
     EXPECT_TRUE(profile.handset.model.empty());
     EXPECT_FALSE(ParseDeviceProfile("<Phone/>", &profile));
+    // Nested beyond what the parser's stack takes: refused before parsing, not a crash.
+    std::string deep = "<Device><Radio mode=\"modem\" modem=\"h:1\"/>";
+    for (int level = 0; level < 10000; ++level) deep += "<Port>";
+    EXPECT_FALSE(ParseDeviceProfile(deep, &profile));
+    EXPECT_EQ(RadioMode::None, profile.radioMode);
 }
 
 TEST(DeviceProfile, LoadsFromAFileAndTreatsAMissingOneAsNoHardware) {

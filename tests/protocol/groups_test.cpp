@@ -84,4 +84,35 @@ TEST_F(GroupsTest, AnyFailureLeavesTheModelEmpty) {
     EXPECT_TRUE(context->groups.empty());
 }
 
+// A reply nested far deeper than any real one would overflow the parser's stack: it is refused as a
+// failed transfer, whatever its size under the reply limit, and the next reply is read as usual.
+TEST_F(GroupsTest, ADeeplyNestedReplyFailsAsATransferErrorAndTheNextOneIsRead) {
+    const struct {
+        std::size_t levels;
+        bool refused;
+    } cases[] = {{10000, true}, {1000000, true}, {257, true}, {255, false}};
+    const std::string normal = "<ineed><groups><group><group_id>4</group_id></group></groups></ineed>";
+    for (const auto& testCase : cases) {
+        std::string deep = "<ineed><groups><group><group_id>7</group_id></group></groups>";
+        for (std::size_t level = 0; level < testCase.levels - 1; ++level) deep += "<a>";
+        for (std::size_t level = 0; level < testCase.levels - 1; ++level) deep += "</a>";
+        deep += "</ineed>";
+        server.Push(XmlReply(deep));
+        server.Push(XmlReply(normal));
+        context->statusText.clear();
+        FetchGroups(*context);
+        if (testCase.refused) {
+            EXPECT_TRUE(context->groups.empty()) << testCase.levels;
+            EXPECT_EQ(kTextTransferError, context->statusText) << testCase.levels;
+        } else {
+            ASSERT_EQ(1u, context->groups.size()) << testCase.levels;
+            EXPECT_EQ(7, context->groups[0].id);
+            EXPECT_EQ(L"", context->statusText);
+        }
+        FetchGroups(*context);
+        ASSERT_EQ(1u, context->groups.size()) << testCase.levels;
+        EXPECT_EQ(4, context->groups[0].id);
+    }
+}
+
 }  // namespace

@@ -336,6 +336,26 @@ TEST_F(MethodWalkTest, ZeroWarnsThenProbesAndReportsAFailedProbe) {
     EXPECT_EQ(1u, server.RequestCount()) << "nothing found, nothing reported";
 }
 
+// A reply naming the radio layer a thousand times must not ask the user a thousand times.
+TEST_F(MethodWalkTest, ARepeatedSourceIsTriedOnceAndTheWalkEndsOnTheLastOneTried) {
+    const struct {
+        int radioRepeats;
+        const char* after;
+        std::size_t boxes;
+        int method;
+    } cases[] = {{1000, "<method>3</method>", 1, 3}, {1000, "<method>2</method><method>1</method>", 2, 1}};
+    for (const auto& testCase : cases) {
+        UseDevice("none");
+        boxes.clear();
+        std::string methods;
+        for (int repeat = 0; repeat < testCase.radioRepeats; ++repeat) methods += "<method>1</method>";
+        EXPECT_TRUE(HandshakeWithMethods(methods + testCase.after));
+        EXPECT_EQ(testCase.boxes, boxes.size()) << testCase.after;
+        for (const ShownBox& box : boxes) EXPECT_EQ(kTextCantInitializeRadio, box.text);
+        EXPECT_EQ(testCase.method, context->cellMonitor->method) << testCase.after;
+    }
+}
+
 TEST_F(MethodWalkTest, AStrayElementAfterTheMethodsReadsAsZero) {
     UseDevice("none");
     EXPECT_TRUE(HandshakeWithMethods("<method>3</method><note>later</note>"));

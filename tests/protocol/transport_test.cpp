@@ -208,6 +208,29 @@ TEST_F(Transport, WatchdogAbandonsASilentServerAndTheNextRequestWorks) {
     EXPECT_EQ(2u, server.RequestCount());
 }
 
+// The socket's own time-out reports a server gone silent, before the watchdog would abandon it; one
+// that keeps sending, however slowly, is not cut by it.
+TEST_F(Transport, ASilentServerTimesOutOnTheSocketBeforeTheWatchdog) {
+    GetDurations().requestSocketTimeoutMs = 1000;
+    GetDurations().requestWatchdogMs = 30000;
+    FakeReply silentAfterHeaders = pelmora_test::SilentReply();
+    silentAfterHeaders.bytes = "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n";
+    server.Push(pelmora_test::SilentReply());
+    server.Push(silentAfterHeaders);
+    FakeReply trickle = XmlReply("<config/>");
+    trickle.chunkSize = 4;
+    trickle.chunkPauseMs = 100;
+    server.Push(trickle);
+
+    std::string reply;
+    EXPECT_EQ(kTransferTimedOut, PostRequest(*context, "localhost", "config", "", &reply));
+    EXPECT_FALSE(context->requestActive);
+    EXPECT_FALSE(Exchange());
+    EXPECT_EQ(kTextTimeout, context->statusText);
+    EXPECT_TRUE(Exchange()) << "a reply slower in total than the time-out, never silent that long";
+    EXPECT_EQ(3u, server.RequestCount());
+}
+
 TEST_F(Transport, AWatchdogLeavesLaterRequestsAlone) {
     // The first request ends at once; its watchdog period would run out in the middle of the second.
     GetDurations().requestWatchdogMs = 300;

@@ -103,6 +103,11 @@ void FakeServer::Push(FakeReply reply) {
     script_.push_back(std::move(reply));
 }
 
+void FakeServer::AnswerWith(std::function<FakeReply(const std::string& request)> answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer_ = std::move(answer);
+}
+
 std::vector<std::string> FakeServer::Requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
@@ -155,8 +160,12 @@ void FakeServer::Serve(SOCKET connection) {
     bool scripted = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (answer_) {
+            reply = answer_(request);
+            scripted = true;
+        }
         requests_.push_back(std::move(request));
-        if (!script_.empty()) {
+        if (!scripted && !script_.empty()) {
             reply = std::move(script_.front());
             script_.pop_front();
             scripted = true;

@@ -25,6 +25,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -79,6 +80,10 @@ public:
 
     // Appends a reply to the script; each accepted connection takes the first reply left.
     void Push(FakeReply reply);
+    // Answers every request from now on with what `answer` makes of its bytes, instead of the script:
+    // for a program that makes its requests in an order of its own. `answer` runs on the server's thread
+    // with the server locked: it must not call the server.
+    void AnswerWith(std::function<FakeReply(const std::string& request)> answer);
 
     // The raw bytes of every request received so far, in order of arrival.
     std::vector<std::string> Requests() const;
@@ -109,6 +114,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
     std::deque<FakeReply> script_;
+    std::function<FakeReply(const std::string&)> answer_;
     std::vector<std::string> requests_;
 
     std::thread thread_;

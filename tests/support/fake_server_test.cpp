@@ -69,6 +69,19 @@ TEST(FakeServer, RecordsRequestBytesAndAnswersInScriptOrder) {
     EXPECT_EQ(kRequest + "extra", requests[2]) << "an empty script closes the connection unanswered";
 }
 
+TEST(FakeServer, AnswersEachRequestByWhatItSaysInsteadOfTheScript) {
+    SocketLibrary library;
+    FakeServer server;
+    server.Push(HttpReply("HTTP/1.0 500 Scripted", "", ""));
+    server.AnswerWith([](const std::string& request) {
+        return request.find("Host: k.h") != std::string::npos ? HttpReply("HTTP/1.0 200 K", "", "k")
+                                                                : DroppedConnection();
+    });
+    EXPECT_EQ("HTTP/1.0 200 K\r\n\r\nk", Exchange(server.Port(), kRequest));
+    EXPECT_EQ("", Exchange(server.Port(), "nothing"));
+    EXPECT_EQ(2u, server.RequestCount());
+}
+
 TEST(FakeServer, DropsResetsAndRefuses) {
     SocketLibrary library;
     FakeServer server;

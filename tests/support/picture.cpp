@@ -1,5 +1,7 @@
 #include "tests/support/picture.h"
 
+#include <algorithm>
+
 namespace pelmora_test {
 
 Picture::Picture(int width, int height) : width_(width), height_(height) {
@@ -52,6 +54,22 @@ double Picture::InkIn(const RECT& area) const {
         }
     }
     return ink / 255.0;
+}
+
+std::vector<COLORREF> Picture::Colours(const RECT& area) const {
+    std::vector<COLORREF> colours;
+    for (int y = std::max(0, static_cast<int>(area.top)); y < std::min(height_, static_cast<int>(area.bottom)); ++y) {
+        for (int x = std::max(0, static_cast<int>(area.left)); x < std::min(width_, static_cast<int>(area.right)); ++x) {
+            colours.push_back(At(x, y));
+        }
+    }
+    return colours;
+}
+
+void Picture::TakeScreen(int left, int top) {
+    HDC screen = GetDC(nullptr);
+    BitBlt(dc_, 0, 0, width_, height_, screen, left, top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
 }
 
 void CaptureClientArea(HWND window, Picture& picture) {

@@ -1,8 +1,10 @@
-// A 32-bit picture in memory for tests of what windows draw: a window's client area captured from
-// the screen, or the drawing a test expects, made with the same fonts, colours and rectangles.
+// A 32-bit picture in memory for tests of what windows draw: a window's client area or a part of
+// the screen captured, or the drawing a test expects, made with the same fonts, colours and rectangles.
 #pragma once
 
 #include <windows.h>
+
+#include <vector>
 
 namespace pelmora_test {
 
@@ -37,6 +39,11 @@ public:
     // How much darker than white `area` is: the sum over its pixels of 255 minus the mean of the
     // three channels, in units of one fully black pixel.
     double InkIn(const RECT& area) const;
+    // The colours of `area` (within the picture), row by row.
+    std::vector<COLORREF> Colours(const RECT& area) const;
+    // Copies the screen from (left, top) into the whole picture: what is on screen there now,
+    // whichever windows show it.
+    void TakeScreen(int left, int top);
 
 private:
     int width_;

@@ -4,10 +4,10 @@
 #include <new>
 
 #include "app/settings_file.h"
-#include "app/text_conversion.h"
 #include "location/cell_monitor.h"
 #include "platform/aygshell.h"
 #include "platform/screen_metrics.h"
+#include "platform/text_conversion.h"
 #include "resources/texts.h"
 
 namespace {

@@ -4,11 +4,13 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include <tinyxml.h>
 
 #include "location/place_mark.h"
+#include "protocol/frontend.h"
 #include "protocol/groups_model.h"
 
 struct CellMonitor;
@@ -79,6 +81,9 @@ struct AppContext {
     int borderX = 0;
     int borderY = 0;
     int scale = 0;
+
+    // What the layers below the windows tell the user through; the main window puts it in place.
+    std::unique_ptr<Frontend> frontend;
 
     // Transport.
     WSADATA socketData = {};

@@ -3,10 +3,10 @@
 #include <windowsx.h>
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/login_window.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
+#include "app/shell_frontend.h"
 #include "app/status_line.h"
 #include "app/tab_header.h"
 #include "app/visibility_chooser.h"
@@ -14,7 +14,7 @@
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/location_report.h"
-#include "location/place_editor.h"
+#include "platform/durations.h"
 #include "platform/screen_metrics.h"
 #include "protocol/configuration.h"
 #include "protocol/groups.h"
@@ -25,6 +25,7 @@
 #include "screens/group_list_tab.h"
 #include "screens/group_tab.h"
 #include "screens/me_tab.h"
+#include "screens/place_editor.h"
 
 namespace {
 
@@ -271,6 +272,8 @@ void SwitchPane(AppContext& context, int index) {
 
 HWND CreateMainWindow() {
     AppContext& context = *GetAppContext();
+    // From here on the layers below report to the windows.
+    context.frontend = std::make_unique<ShellFrontend>(context);
     if (!RegisterShellWindowClass(context.instance, kMainWindowClass, MainWindowProc)) return nullptr;
     // On the phone a top-level window of default size covers the screen without a caption; the
     // desktop gives such a window only to pop-ups of an explicit size.

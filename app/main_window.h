@@ -31,7 +31,8 @@ void RunMainWindow();
 // The six Tahoma fonts and the null pen of AppContext, for the context's `scale`.
 void CreateFonts(AppContext& context);
 
-// Registers the class and creates the main window with its login window; null on failure.
+// Puts the windows' frontend in place for the layers below, registers the class and creates the main
+// window with its login window; null on failure.
 HWND CreateMainWindow();
 
 // What follows a successful log-in: the panes, the Me tab on screen, the first groups, the timers

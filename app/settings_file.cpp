@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/app_context.h"
-#include "app/text_conversion.h"
-#include "protocol/xml_document.h"
+#include "platform/text_conversion.h"
+#include "platform/xml_document.h"
 
 namespace {
 

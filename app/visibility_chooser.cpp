@@ -155,5 +155,9 @@ void SetVisibility(int state) {
         return;
     }
     if (state == kVisibilityInvisible) ClearShownGroups();
-    SendVisibility(context, state);
+    ActOnVisibilityVerdict(SendVisibility(context, state));
+}
+
+void ActOnVisibilityVerdict(ChangeVerdict verdict) {
+    if (verdict == ChangeVerdict::Refused) ShowIdleStatus();
 }

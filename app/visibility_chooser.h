@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "protocol/configuration.h"
+
 struct AppContext;
 
 // Values of AppContext::visibility.
@@ -17,3 +19,5 @@ void LoadVisibilityStates(AppContext& context);
 HWND CreateStateWindow(HWND parent);
 // Switches to state 0..3: tells the server, or for "Отключен" stops all location work locally.
 void SetVisibility(int state);
+// The server's verdict on a visibility change: a refusal puts the idle text back on the status line.
+void ActOnVisibilityVerdict(ChangeVerdict verdict);

@@ -4,8 +4,8 @@
 #include <map>
 #include <mutex>
 
-#include "app/durations.h"
 #include "location/cell_source.h"
+#include "platform/durations.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/durations.h"
 #include "location/cell_monitor.h"
 #include "platform/creg_reply.h"
+#include "platform/durations.h"
 #include "platform/ril.h"
 #include "platform/serial_port.h"
 

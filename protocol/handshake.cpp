@@ -8,13 +8,11 @@
 #include <memory>
 
 #include "app/app_context.h"
-#include "app/durations.h"
-#include "app/message_box.h"
-#include "app/status_line.h"
-#include "app/text_conversion.h"
-#include "app/web_link.h"
 #include "platform/tapi.h"
+#include "platform/text_conversion.h"
+#include "platform/web_link.h"
 #include "protocol/configuration.h"
+#include "protocol/frontend.h"
 #include "protocol/transport.h"
 #include "protocol/wire_format.h"
 #include "resources/texts.h"
@@ -105,17 +103,13 @@ std::string BuildHandshakeBody(const AppContext& context, const TerminalInfo& te
 void ReportRefusal(const AppContext& context, int status, const char* updateUrl) {
     switch (status) {
     case kUnknownUser:
-        ShowMessageBox(context.mainWindow, kTextUnknownUser, kTextErrorCaptionRussian, MB_OK | MB_ICONERROR);
+        context.frontend->Ask(Question::UnknownUser);
         break;
     case kClientOutdated:
-        if (ShowMessageBox(context.mainWindow, kTextClientOutdated, kTextErrorCaptionRussian,
-                           MB_OKCANCEL | MB_ICONERROR) == IDOK &&
-            updateUrl != nullptr) {
-            OpenUpdateUrl(updateUrl);
-        }
+        if (context.frontend->Ask(Question::ClientOutdated) && updateUrl != nullptr) OpenUpdateUrl(updateUrl);
         break;
     case kServiceSuspended:
-        ShowStatusMessage(kTextServiceSuspended, GetDurations().statusMessageMs);
+        context.frontend->ShowStatusMessage(kTextServiceSuspended);
         break;
     default:
         break;
@@ -254,9 +248,7 @@ HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake) {
 
 bool FinishMethodChoice(AppContext& context, MethodChoice choice) {
     if (choice == MethodChoice::ProbeFound) return ReportMethodInUse(context);
-    if (choice == MethodChoice::ProbeFailed) {
-        ShowMessageBox(context.loginWindow, kTextNoCellLocation, kTextErrorCaptionRussian, MB_OK | MB_ICONERROR);
-    }
+    if (choice == MethodChoice::ProbeFailed) context.frontend->Ask(Question::NoCellLocation);
     return true;
 }
 
@@ -277,10 +269,7 @@ bool Handshake(AppContext& context) {
         return false;
     }
 
-    if (reply.updateUrl && ShowMessageBox(context.mainWindow, kTextNewVersionOffer, kTextNewVersionCaption,
-                                          MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
-        OpenUpdateUrl(*reply.updateUrl);
-    }
+    if (reply.updateUrl && context.frontend->Ask(Question::NewVersion)) OpenUpdateUrl(*reply.updateUrl);
     if (!reply.token) return false;
     context.token = *reply.token;
     context.accountMode = reply.accountMode;
@@ -289,11 +278,9 @@ bool Handshake(AppContext& context) {
 
     const std::vector<std::optional<std::string>> methods = MethodsWorthTrying(reply.methods);
     if (methods.empty() || context.cellMonitor == nullptr) return true;
+    Frontend& frontend = *context.frontend;
     const MethodChoice choice = ChooseCellMethod(
-        context.cellMonitor, methods,
-        [&context] {
-            ShowMessageBox(context.loginWindow, kTextProbeWarning, kTextAttentionCaption, MB_OK | MB_ICONWARNING);
-        },
-        [] { ShowMessageBox(nullptr, kTextCantInitializeRadio, nullptr, MB_OK); });
+        context.cellMonitor, methods, [&frontend] { frontend.Ask(Question::ProbeWarning); },
+        [&frontend] { frontend.ReportRadioRefused(); });
     return FinishMethodChoice(context, choice);
 }

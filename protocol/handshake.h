@@ -24,7 +24,7 @@ struct TerminalInfo {
     std::string networkCode;  // the rest of it
 };
 
-// 1 when the log-in may go on; shows its own message boxes and status texts.
+// 1 when the log-in may go on. Its refusals, offers and warnings go to the frontend.
 bool Handshake(AppContext& context);
 // MD5 of the password's bytes as 32 lower-case hexadecimal digits; false when hashing fails.
 bool HashPassword(const std::string& password, std::string* digits);
@@ -59,5 +59,6 @@ std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* hands
 // each time) is left out, except that a walk that runs out still ends on the method it tried last.
 std::vector<std::optional<std::string>> MethodsWorthTrying(const std::vector<std::optional<std::string>>& methods);
 // The end of the handshake once the cell sources have walked the method list: the method report
-// after a probe that found a source, the error box after one that found none. 1 when the log-in may go on.
+// after a probe that found a source, the notice that nothing works after one that found none. 1 when
+// the log-in may go on.
 bool FinishMethodChoice(AppContext& context, MethodChoice choice);

@@ -9,14 +9,13 @@
 #include <string_view>
 
 #include "app/app_context.h"
-#include "app/durations.h"
-#include "app/status_line.h"
-#include "app/text_conversion.h"
 #include "deployment.h"
 #include "platform/connection_manager.h"
+#include "platform/durations.h"
+#include "platform/text_conversion.h"
+#include "platform/xml_document.h"
+#include "protocol/frontend.h"
 #include "protocol/wire_format.h"
-#include "protocol/xml_document.h"
-#include "resources/resource_ids.h"
 #include "resources/texts.h"
 
 namespace {
@@ -273,7 +272,7 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
     return result;
 }
 
-bool CheckHttpStatus(const std::string& reply) {
+bool CheckHttpStatus(AppContext& context, const std::string& reply) {
     if (reply.size() < 9 || reply.compare(0, 5, "HTTP/") != 0) return false;
     if (ReadDecimal(reply.c_str() + 9) == 200) return true;
 
@@ -282,7 +281,7 @@ bool CheckHttpStatus(const std::string& reply) {
     if (end > 9 && reply[end - 1] == '\r') --end;
     std::string status = reply.substr(9, end - 9);
     if (status.size() > kStatusTextBuffer - 1) status.resize(kStatusTextBuffer - 1);
-    ShowStatusMessage(AnsiToWide(status).c_str(), GetDurations().statusMessageMs);
+    context.frontend->ShowStatusMessage(AnsiToWide(status).c_str());
     return false;
 }
 
@@ -327,11 +326,9 @@ int CheckErrorReply(AppContext& context, const TiXmlDocument& document) {
             if (IS_HIGH_SURROGATE(message[length - 1])) --length;
             message.resize(length);
         }
-        ShowStatusMessage(message.c_str(), GetDurations().statusMessageMs);
+        context.frontend->ShowStatusMessage(message.c_str());
     }
-    if (number == 401 && !context.renewingLogIn && context.mainWindow != nullptr) {
-        SendMessageW(context.mainWindow, WM_PELMORA_RENEW_LOGIN, 0, 0);
-    }
+    if (number == 401 && !context.renewingLogIn) context.frontend->RenewLogIn();
     return number;
 }
 
@@ -339,8 +336,8 @@ const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const
                                     TiXmlDocument* document) {
     std::string reply;
     const int transfer = PostRequest(context, context.serverHost, kind, body, &reply);
-    if (transfer == kTransferFailed) ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
-    if (transfer == kTransferTimedOut) ShowStatusMessage(kTextTimeout, GetDurations().statusMessageMs);
+    if (transfer == kTransferFailed) context.frontend->ShowStatusMessage(kTextTransferError);
+    if (transfer == kTransferTimedOut) context.frontend->ShowStatusMessage(kTextTimeout);
     if (transfer != kTransferComplete) return nullptr;
     return ReadReply(context, kind, reply, document);
 }
@@ -348,13 +345,13 @@ const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const
 const TiXmlElement* ReadReply(AppContext& context, const char* kind, const std::string& reply,
                               TiXmlDocument* document) {
     document->Clear();
-    if (!CheckHttpStatus(reply)) return nullptr;
+    if (!CheckHttpStatus(context, reply)) return nullptr;
     const std::size_t start = FindXmlDocument(reply);
     if (start == std::string::npos) return nullptr;
     // Whatever part of the tree parses is used: a damaged document shows up as missing elements. A
     // document the parser cannot take safely is a transfer that went wrong.
     if (!ParseXmlText(reply.substr(start), TIXML_ENCODING_UNKNOWN, document)) {
-        ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
+        context.frontend->ShowStatusMessage(kTextTransferError);
         return nullptr;
     }
     if (CheckErrorReply(context, *document) != 0) return nullptr;

@@ -5,11 +5,13 @@
 #include "app/app_context.h"
 #include "app/autostart.h"
 #include "app/main_window.h"
+#include "app/private_hours.h"
 #include "app/settings_file.h"
 #include "app/status_line.h"
-#include "app/text_conversion.h"
-#include "app/web_link.h"
 #include "deployment.h"
+#include "platform/durations.h"
+#include "platform/text_conversion.h"
+#include "platform/web_link.h"
 #include "protocol/configuration.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
@@ -277,7 +279,25 @@ void SaveConfigurationTab() {
     if (IsChecked(window, IDC_CONFIG_RATE_CELL_CHANGE)) context.rateMode = 1;
     const int previousPrivateTime = context.privateTime;
     context.privateTime = IsChecked(window, IDC_CONFIG_PRIVATE_TIME) ? 1 : 0;
-    SaveConfiguration(context, previousPrivateTime);
+    ActOnSaveVerdict(SaveConfiguration(context), previousPrivateTime);
+}
+
+void ActOnSaveVerdict(ChangeVerdict verdict, int previousPrivateTime) {
+    AppContext& context = *GetAppContext();
+    if (verdict == ChangeVerdict::NoReply) return;
+    if (verdict == ChangeVerdict::Refused) {
+        ShowPane(kPaneGroups, true);
+        return;
+    }
+    ShowStatusMessage(kTextSettingsSaved, GetDurations().statusMessageMs);
+    context.settingsDirty = false;
+    if (context.privateTime != previousPrivateTime) {
+        if (context.privateTime == 1 && IsPrivateTime(GetLocalClock())) SetPrivateHours(true);
+        if (context.privateTime == 0) SetPrivateHours(false);
+    }
+    // Only the two modes the service defines name a pane to go to; any other stays where it is.
+    if (context.accountMode == 0) ShowPane(kPaneGroups, true);
+    if (context.accountMode == 1) ShowPane(kPaneMe, true);
 }
 
 void RevertConfigurationTab() {

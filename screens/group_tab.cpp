@@ -1,9 +1,9 @@
 #include "screens/group_tab.h"
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
+#include "platform/durations.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/detail_window.h"

@@ -1,14 +1,14 @@
 #include "screens/me_tab.h"
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
 #include "location/cell_monitor.h"
-#include "location/place_editor.h"
+#include "platform/durations.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/pane_window.h"
+#include "screens/place_editor.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "app/app_context.h"
 #include "app/autostart.h"
 #include "app/main_window.h"
-#include "app/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
 #include "tests/app/shell_fixture.h"

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/app_context.h"
-#include "app/text_conversion.h"
 #include "location/cell_monitor.h"
+#include "platform/text_conversion.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "app/login_window.h"
 #include "app/main_window.h"
 #include "app/private_hours.h"
-#include "app/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "tests/app/shell_fixture.h"

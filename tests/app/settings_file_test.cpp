@@ -9,8 +9,8 @@
 
 #include "app/app_context.h"
 #include "app/settings_file.h"
-#include "app/text_conversion.h"
-#include "protocol/xml_document.h"
+#include "platform/text_conversion.h"
+#include "platform/xml_document.h"
 #include "tests/support/msxml_reader.h"
 
 namespace {

@@ -1,15 +1,16 @@
 #include "tests/app/shell_fixture.h"
 
-#include "app/durations.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
 #include "app/settings_file.h"
+#include "app/shell_frontend.h"
 #include "app/tab_header.h"
-#include "app/web_link.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
+#include "platform/durations.h"
 #include "platform/screen_metrics.h"
+#include "platform/web_link.h"
 #include "protocol/transport.h"
 
 void ShellTest::SetUp() {
@@ -35,6 +36,7 @@ void ShellTest::TearDown() {
 
 void ShellTest::BeginProgram() {
     ASSERT_TRUE(CreateAppContext());
+    context().frontend = std::make_unique<ShellFrontend>(context());
     context().instance = GetModuleHandleW(nullptr);
     context().scale = GetScreenScale();
     ASSERT_TRUE(CreateCellMonitor());

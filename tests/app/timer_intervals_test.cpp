@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/durations.h"
 #include "app/main_window.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
+#include "platform/durations.h"
 #include "resources/resource_ids.h"
 #include "tests/app/shell_fixture.h"
 #include "tests/support/import_patch.h"

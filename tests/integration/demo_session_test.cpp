@@ -10,20 +10,22 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
+#include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/location_report.h"
 #include "location/place_mark.h"
 #include "location/place_mark_requests.h"
 #include "phonesim_process.h"
+#include "platform/durations.h"
 #include "protocol/configuration.h"
 #include "protocol/groups.h"
 #include "protocol/handshake.h"
 #include "protocol/transport.h"
 #include "resources/texts.h"
+#include "screens/configuration_tab.h"
 #include "server_process.h"
 
 namespace {
@@ -94,6 +96,7 @@ protected:
         ASSERT_NE(nullptr, mainWindow);
         ASSERT_TRUE(CreateAppContext());
         context = GetAppContext();
+        context->frontend = std::make_unique<ShellFrontend>(*context);
         context->mainWindow = mainWindow;
         context->loginWindow = mainWindow;
         ASSERT_TRUE(CreateCellMonitor());
@@ -285,7 +288,7 @@ TEST_F(DemoSession, VisibilityAndSettingsReachTheServer) {
     context->rateMode = 1;
     context->privateTime = 1;
     context->subName = "Лёша";
-    SaveConfiguration(*context, 0);
+    ActOnSaveVerdict(SaveConfiguration(*context), 0);
     EXPECT_EQ(kTextSettingsSaved, context->statusText);
 
     // The next log-in brings the settings back, and the name the phone gave.

@@ -4,9 +4,11 @@
 
 #include "app/main_window.h"
 #include "app/private_hours.h"
+#include "app/visibility_chooser.h"
 #include "location/cell_monitor.h"
 #include "protocol/configuration.h"
 #include "resources/texts.h"
+#include "screens/configuration_tab.h"
 #include "tests/protocol/exchange_fixture.h"
 
 namespace {
@@ -81,7 +83,7 @@ TEST_F(ConfigurationTest, SettingsBodySendsOnlyOneAsOneAndTheOwnNameWhenThereIsO
         context->rateMode = testCase.rate;
         context->privateTime = testCase.privateTime;
         context->subName = testCase.subName;
-        SaveConfiguration(*context, testCase.privateTime);
+        SaveConfiguration(*context);
     }
     const auto requests = server.Requests();
     ASSERT_EQ(3u, requests.size());
@@ -112,7 +114,7 @@ TEST_F(ConfigurationTest, SaveReportsTheVerdictAndSwitchesPanes) {
         context->settingsDirty = true;
         // Any pane but the configuration tab, whose leaving would ask about the unsaved settings.
         context->currentPane = context->selectedTab = kPaneGroupList;
-        SaveConfiguration(*context, context->privateTime);
+        ActOnSaveVerdict(SaveConfiguration(*context), context->privateTime);
         EXPECT_EQ(std::wstring(testCase.shown), context->statusText) << testCase.reply;
         EXPECT_EQ(!testCase.saved, context->settingsDirty) << testCase.reply;
         EXPECT_EQ(testCase.pane, context->currentPane) << testCase.reply;
@@ -131,14 +133,14 @@ TEST_F(ConfigurationTest, SavingAChangedPrivateTimeEntersOrLeavesThePrivateHours
 
     server.Push(Config("<status>0</status>"));
     context->privateTime = 1;
-    SaveConfiguration(*context, 0);
+    ActOnSaveVerdict(SaveConfiguration(*context), 0);
     EXPECT_TRUE(context->inPrivateHours);
 
     // Leaving the private hours refreshes the groups, which the script answers as well.
     server.Push(Config("<status>0</status>"));
     server.Push(XmlReply("<ineed><groups/></ineed>"));
     context->privateTime = 0;
-    SaveConfiguration(*context, 1);
+    ActOnSaveVerdict(SaveConfiguration(*context), 1);
     EXPECT_FALSE(context->inPrivateHours);
     EXPECT_EQ(kTextSettingsSaved, context->statusText);
 
@@ -148,7 +150,7 @@ TEST_F(ConfigurationTest, SavingAChangedPrivateTimeEntersOrLeavesThePrivateHours
     SetLocalClockForTesting(&mondayNoon);
     server.Push(Config("<status>0</status>"));
     context->privateTime = 1;
-    SaveConfiguration(*context, 0);
+    ActOnSaveVerdict(SaveConfiguration(*context), 0);
     EXPECT_FALSE(context->inPrivateHours) << "outside the private hours nothing is entered";
 }
 
@@ -167,7 +169,7 @@ TEST_F(ConfigurationTest, VisibilityIsSentAndARefusalRestoresTheIdleText) {
     for (const auto& testCase : cases) {
         context->statusText = kUntouched;
         context->visibility = 2;
-        SendVisibility(*context, 2);
+        ActOnVisibilityVerdict(SendVisibility(*context, 2));
         EXPECT_EQ(std::wstring(testCase.shown), context->statusText) << testCase.reply;
         EXPECT_EQ(2, context->visibility) << "the local choice stays";
     }

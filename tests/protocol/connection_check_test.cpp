@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/durations.h"
+#include "platform/durations.h"
 #include "protocol/transport.h"
 #include "tests/protocol/exchange_fixture.h"
 #include "tests/support/import_patch.h"

@@ -1,9 +1,10 @@
 #include "tests/protocol/exchange_fixture.h"
 
-#include "app/durations.h"
 #include "app/message_box.h"
-#include "app/web_link.h"
+#include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
+#include "platform/durations.h"
+#include "platform/web_link.h"
 #include "protocol/transport.h"
 #include "resources/resource_ids.h"
 
@@ -41,6 +42,7 @@ void ExchangeTest::SetUp() {
 
     ASSERT_TRUE(CreateAppContext());
     context = GetAppContext();
+    context->frontend = std::make_unique<ShellFrontend>(*context);
     context->mainWindow = mainWindow;
     context->loginWindow = loginWindow;
     ASSERT_TRUE(CreateCellMonitor());

@@ -8,12 +8,12 @@
 #include <atomic>
 #include <thread>
 
-#include "app/durations.h"
 #include "app/message_box.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/cell_source.h"
 #include "phonesim_process.h"
+#include "platform/durations.h"
 #include "protocol/handshake.h"
 #include "resources/texts.h"
 #include "tests/protocol/exchange_fixture.h"

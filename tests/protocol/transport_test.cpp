@@ -2,8 +2,8 @@
 // renewal, transfer failures and the watchdog, the socket library's lifetime.
 #include <gtest/gtest.h>
 
-#include "app/durations.h"
 #include "deployment.h"
+#include "platform/durations.h"
 #include "protocol/transport.h"
 #include "protocol/wire_format.h"
 #include "resources/texts.h"

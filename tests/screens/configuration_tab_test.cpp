@@ -11,8 +11,8 @@
 
 #include "app/main_window.h"
 #include "app/private_hours.h"
-#include "app/web_link.h"
 #include "deployment.h"
+#include "platform/web_link.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
 #include "tests/support/shell_link_reader.h"

@@ -3,9 +3,9 @@
 #include "tests/screens/screen_fixture.h"
 
 #include "app/main_window.h"
-#include "location/place_editor.h"
 #include "resources/resource_ids.h"
 #include "screens/me_tab.h"
+#include "screens/place_editor.h"
 
 namespace {
 

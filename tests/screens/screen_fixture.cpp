@@ -3,14 +3,15 @@
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
-#include "app/web_link.h"
+#include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
+#include "platform/web_link.h"
 #include "protocol/transport.h"
-#include "location/place_editor.h"
 #include "screens/configuration_tab.h"
 #include "screens/group_list_tab.h"
 #include "screens/group_tab.h"
 #include "screens/me_tab.h"
+#include "screens/place_editor.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ void ScreenTest::SetUp() {
     ASSERT_TRUE(CreateAppContext());
     ASSERT_TRUE(CreateCellMonitor());
     AppContext& c = context();
+    c.frontend = std::make_unique<ShellFrontend>(c);
     c.instance = GetModuleHandleW(nullptr);
     c.cellMonitor = GetCellMonitor();
     c.borderX = GetSystemMetrics(SM_CXBORDER);

@@ -15,13 +15,13 @@
 #include "app/main_window.h"
 #include "location/cell_monitor.h"
 #include "location/location_report.h"
-#include "location/place_editor.h"
 #include "platform/aygshell.h"
 #include "platform/screen_metrics.h"
 #include "protocol/transport.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
 #include "screens/me_tab.h"
+#include "screens/place_editor.h"
 #include "tests/support/fake_server.h"
 
 namespace {

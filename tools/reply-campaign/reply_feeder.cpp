@@ -8,16 +8,17 @@
 
 #include "app/app_context.h"
 #include "app/main_window.h"
+#include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
 #include "location/location_report.h"
 #include "location/place_mark.h"
 #include "location/place_mark_requests.h"
 #include "platform/creg_reply.h"
+#include "platform/xml_document.h"
 #include "protocol/configuration.h"
 #include "protocol/groups.h"
 #include "protocol/handshake.h"
 #include "protocol/transport.h"
-#include "protocol/xml_document.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"
@@ -186,6 +187,7 @@ std::string TextFault(const std::wstring& text, std::size_t longest) {
 bool ReplyFeeder::Start() {
     if (!CreateAppContext() || !CreateCellMonitor()) return false;
     AppContext& context = *GetAppContext();
+    context.frontend = std::make_unique<ShellFrontend>(context);
     context.instance = GetModuleHandleW(nullptr);
     context.scale = 1;
     context.serverHost = "localhost";
@@ -280,7 +282,7 @@ std::vector<std::string> ReplyFeeder::FeedReply(const CampaignInput& input, Feed
         if (root != nullptr) ReadConfigurationReply(root, context);
         break;
     case Reader::ConfigurationChange:
-        checks.Expect((ConcludeChange(root) == ChangeVerdict::NoReply) == (root == nullptr),
+        checks.Expect((ConcludeChange(context, root) == ChangeVerdict::NoReply) == (root == nullptr),
                       "a change judged without its reply, or a reply left unjudged");
         break;
     case Reader::MethodReport:

@@ -1,13 +1,13 @@
-#include "location/place_editor.h"
+#include "screens/place_editor.h"
 
 #include <string>
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
 #include "location/place_mark_requests.h"
+#include "platform/durations.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"

@@ -7,8 +7,7 @@
 #include <memory>
 #include <string>
 
-#include <tinyxml.h>
-
+#include "app/settings_file.h"
 #include "location/place_mark.h"
 #include "protocol/frontend.h"
 #include "protocol/groups_model.h"
@@ -43,10 +42,12 @@ inline constexpr int kPaneCount = 6;
 inline constexpr int kVisibilityStateCount = 4;
 
 struct AppContext {
+    AppContext() = default;
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
     // Settings file.
-    TiXmlDocument settingsDocument;
-    TiXmlElement* settingsRoot = nullptr;
-    std::string settingsPath;  // ANSI code page
+    SettingsFile settingsFile;
     bool settingsDirty = false;
 
     // Start and log-in.
@@ -132,6 +133,22 @@ AppContext* GetAppContext();
 // Creates the object unless it exists; false only when memory is exhausted.
 bool CreateAppContext();
 void DestroyAppContext();
+
+// Loads settings.xml (settingsFile.path) and reads it into the context; false when the file is missing,
+// beyond the bounds of LoadXmlFile, not well-formed, or has no "Settings" element.
+bool LoadSettings(AppContext& context);
+
+// Reads the loaded settings document into the context: autoLogIn and autoRun go off first, and the
+// values come from the "Settings" element; false, the other values untouched, without one.
+bool ReadSettings(AppContext& context);
+
+enum class SettingsWriter {
+    LogIn,          // variant A: the display name is always written
+    Configuration,  // variant B: the display name only in account mode 1, otherwise empty
+};
+
+// Rebuilds settings.xml from the context. The old file stays when the new one cannot be written.
+void WriteSettings(AppContext& context, SettingsWriter writer);
 
 inline constexpr int kInitialiseReady = 1;
 inline constexpr int kInitialiseFailed = 0;

@@ -11,6 +11,7 @@
 #include "app/status_line.h"
 #include "app/window_class.h"
 #include "deployment.h"
+#include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/location_report.h"
 #include "platform/durations.h"

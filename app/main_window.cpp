@@ -4,8 +4,7 @@
 
 #include "app/app_context.h"
 #include "app/login_window.h"
-#include "app/message_box.h"
-#include "app/private_hours.h"
+#include "app/report_cycle.h"
 #include "app/shell_frontend.h"
 #include "app/status_line.h"
 #include "app/tab_header.h"
@@ -13,26 +12,24 @@
 #include "app/window_class.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
-#include "location/location_report.h"
 #include "platform/durations.h"
 #include "platform/screen_metrics.h"
 #include "protocol/configuration.h"
-#include "protocol/groups.h"
 #include "protocol/handshake.h"
+#include "protocol/session_states.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/configuration_tab.h"
 #include "screens/group_list_tab.h"
 #include "screens/group_tab.h"
 #include "screens/me_tab.h"
+#include "screens/pane_window.h"
 #include "screens/place_editor.h"
+#include "screens/place_line.h"
 
 namespace {
 
 constexpr wchar_t kMainWindowClass[] = L"PelMainWnd";
-
-// After this many failed reports in a row the user counts as switched off.
-constexpr int kReportFailuresBeforeSwitchOff = 3;
 
 HFONT CreateTahoma(int height, int weight, bool italic, bool underline) {
     return CreateFontW(height, 0, 0, 0, weight, italic, underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -96,38 +93,6 @@ void OnPaint(HWND window) {
     HDC dc = BeginPaint(window, &paint);
     PaintMainWindow(dc);
     EndPaint(window, &paint);
-}
-
-void ShowPlaceLine(const AppContext& context) { SetPlaceLine(context, ComposePlaceLine(context)); }
-
-// Group panes re-measure on a size message with zero arguments; their lists start at the top again.
-void FetchGroupsIntoPanes(AppContext& context) {
-    FetchGroups(context);
-    for (int index : {kPaneGroups, kPaneGroupList}) {
-        HWND pane = context.panes[index].window;
-        SetScrollPos(pane, SB_VERT, 0, TRUE);
-        SendMessageW(pane, WM_SIZE, 0, 0);
-    }
-}
-
-// A request that failed without a message of its own must not leave "Передача данных..." behind; one
-// that failed with a message (a failed groups fetch after a good report) leaves it for its 5 seconds.
-void RestoreIdleUnlessReported(const AppContext& context) {
-    if (context.statusText == kTextTransfer) ShowIdleStatus();
-}
-
-void CheckPrivateHours(const AppContext& context) {
-    if (context.privateTime == 0) return;
-    const bool privateNow = IsPrivateTime(GetLocalClock());
-    if (privateNow == context.inPrivateHours) return;
-    if (privateNow) {
-        SetPrivateHours(true);
-        return;
-    }
-    // Leaving them fetches the groups: a request like any other, announced on the status line.
-    ShowTransferStatus();
-    SetPrivateHours(false);
-    RestoreIdleUnlessReported(context);
 }
 
 void OnTimer(WPARAM id) {
@@ -257,17 +222,6 @@ void CreatePanes(AppContext& context) {
     LayOutChildren(context, client.right, client.bottom);
 }
 
-// Hides the pane on screen with its menu bar and shows pane `index` with its own.
-void SwitchPane(AppContext& context, int index) {
-    const Pane& current = context.panes[context.currentPane];
-    if (current.window != nullptr) ShowWindow(current.window, SW_HIDE);
-    if (current.menuBar != nullptr) ShowWindow(current.menuBar, SW_HIDE);
-    context.currentPane = index;
-    const Pane& next = context.panes[index];
-    if (next.window != nullptr) ShowWindow(next.window, SW_SHOW);
-    if (next.menuBar != nullptr) ShowWindow(next.menuBar, SW_SHOW);
-}
-
 }  // namespace
 
 HWND CreateMainWindow() {
@@ -334,75 +288,4 @@ int RunMessageLoop() {
         DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
-}
-
-void ShowPane(int index, bool select) {
-    AppContext& context = *GetAppContext();
-    if (context.currentPane == kPaneConfiguration && context.settingsDirty) {
-        const int answer = ShowMessageBox(context.mainWindow, kTextUnsavedSettings, kTextAttentionCaption,
-                                          MB_YESNO | MB_ICONEXCLAMATION);
-        if (answer == IDYES) {
-            SaveConfigurationTab();
-        } else {
-            RevertConfigurationTab();
-        }
-        context.settingsDirty = false;
-    }
-    SwitchPane(context, index);
-    InvalidateRect(context.mainWindow, &context.contentRect, TRUE);
-    SetFocus(context.mainWindow);
-    if (select) context.selectedTab = context.currentPane;
-}
-
-void ReturnToSelectedTab() {
-    AppContext& context = *GetAppContext();
-    SwitchPane(context, context.selectedTab);
-}
-
-unsigned ReportTimerIntervalMs(const AppContext& context) {
-    if (context.rateMode != 0 || context.cellMonitor == nullptr || context.cellMonitor->enabled == 0) {
-        return kPeriodicReportMs;
-    }
-    // A server's interval beyond what a timer holds waits as long as a timer can, in whole seconds,
-    // rather than wrapping round to a few milliseconds.
-    int seconds = context.reportInterval;
-    if (seconds < kMinimumReportIntervalSeconds) seconds = kMinimumReportIntervalSeconds;
-    if (seconds > kMaximumReportIntervalSeconds) seconds = kMaximumReportIntervalSeconds;
-    return static_cast<unsigned>(seconds) * 1000u;
-}
-
-void RunReportCycle() {
-    AppContext& context = *GetAppContext();
-    ShowTransferStatus();
-    KillTimer(context.mainWindow, TIMER_REPORT);
-    if (!SendLocationReport(context, context.placeMark)) {
-        // Only the third failure in a row switches off: a user who switched on again while the
-        // reports still fail has decided, and the fourth and later failures leave that alone.
-        ++context.reportFailures;
-        if (context.reportFailures == kReportFailuresBeforeSwitchOff) context.visibility = kVisibilitySwitchedOff;
-        RestoreIdleUnlessReported(context);
-        return;
-    }
-    context.reportFailures = 0;
-    SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
-    ShowPlaceLine(context);
-    if (!context.inPrivateHours && context.accountMode == 0) FetchGroupsIntoPanes(context);
-    RestoreIdleUnlessReported(context);
-}
-
-void ClearShownGroups() {
-    AppContext& context = *GetAppContext();
-    ClearGroups(context);
-    SendMessageW(context.panes[kPaneGroups].window, WM_SIZE, 0, 0);
-    SendMessageW(context.panes[kPaneGroupList].window, WM_SIZE, 0, 0);
-}
-
-void SetPrivateHours(bool on) {
-    AppContext& context = *GetAppContext();
-    context.inPrivateHours = on;
-    if (on) {
-        ClearShownGroups();
-        return;
-    }
-    FetchGroupsIntoPanes(context);
 }

@@ -1,7 +1,7 @@
 #include "app/tab_header.h"
 
 #include "app/app_context.h"
-#include "app/main_window.h"
+#include "screens/pane_window.h"
 
 namespace {
 

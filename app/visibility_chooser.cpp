@@ -3,14 +3,16 @@
 #include <windowsx.h>
 
 #include "app/app_context.h"
-#include "app/main_window.h"
+#include "app/report_cycle.h"
 #include "app/status_line.h"
+#include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "protocol/configuration.h"
+#include "protocol/session_states.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "screens/me_tab.h"
 #include "screens/pane_window.h"
+#include "screens/place_line.h"
 
 namespace {
 

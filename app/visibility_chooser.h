@@ -4,14 +4,9 @@
 #include <windows.h>
 
 #include "protocol/configuration.h"
+#include "protocol/session_states.h"
 
 struct AppContext;
-
-// Values of AppContext::visibility.
-inline constexpr int kVisibilityVisible = 0;
-inline constexpr int kVisibilityVisibleToGroups = 1;
-inline constexpr int kVisibilityInvisible = 2;
-inline constexpr int kVisibilitySwitchedOff = 3;
 
 // Fills AppContext::visibilityStates: the icon, title and description of each state.
 void LoadVisibilityStates(AppContext& context);

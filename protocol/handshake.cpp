@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/app_context.h"
+#include "location/cell_monitor.h"
 #include "platform/tapi.h"
 #include "platform/text_conversion.h"
 #include "platform/web_link.h"

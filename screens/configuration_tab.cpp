@@ -4,8 +4,9 @@
 
 #include "app/app_context.h"
 #include "app/autostart.h"
-#include "app/main_window.h"
+#include "app/message_box.h"
 #include "app/private_hours.h"
+#include "app/report_cycle.h"
 #include "app/settings_file.h"
 #include "app/status_line.h"
 #include "deployment.h"
@@ -215,6 +216,20 @@ bool OnControl(HWND window, int id, int notification) {
     }
 }
 
+// The tab goes off screen while it holds changes not saved: the user decides whether they are saved.
+void OnLeaving() {
+    AppContext& context = *GetAppContext();
+    if (!context.settingsDirty) return;
+    const int answer = ShowMessageBox(context.mainWindow, kTextUnsavedSettings, kTextAttentionCaption,
+                                      MB_YESNO | MB_ICONEXCLAMATION);
+    if (answer == IDYES) {
+        SaveConfigurationTab();
+    } else {
+        RevertConfigurationTab();
+    }
+    context.settingsDirty = false;
+}
+
 LRESULT CALLBACK ConfigurationTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
@@ -231,6 +246,9 @@ LRESULT CALLBACK ConfigurationTabProc(HWND window, UINT message, WPARAM wParam, 
         return 0;
     case WM_CTLCOLORSTATIC:
         return ColourControlOnWhite(wParam);
+    case WM_PELMORA_PANE_LEAVING:
+        OnLeaving();
+        return 0;
     case WM_VSCROLL:
         HandlePaneScrollRequest(window, g_configurationScroll, wParam, GetAppContext()->scale);
         return 0;

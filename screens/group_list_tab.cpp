@@ -1,7 +1,6 @@
 #include "screens/group_list_tab.h"
 
 #include "app/app_context.h"
-#include "app/main_window.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"

@@ -1,7 +1,6 @@
 #include "screens/group_tab.h"
 
 #include "app/app_context.h"
-#include "app/main_window.h"
 #include "app/status_line.h"
 #include "platform/durations.h"
 #include "resources/resource_ids.h"

@@ -1,7 +1,6 @@
 #include "screens/me_tab.h"
 
 #include "app/app_context.h"
-#include "app/main_window.h"
 #include "app/status_line.h"
 #include "location/cell_monitor.h"
 #include "platform/durations.h"
@@ -9,14 +8,11 @@
 #include "resources/texts.h"
 #include "screens/pane_window.h"
 #include "screens/place_editor.h"
+#include "screens/place_line.h"
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"PelAITabWnd";
-
-bool LocationDetermined(const AppContext& context) {
-    return context.cellMonitor != nullptr && context.cellMonitor->enabled != 0;
-}
 
 void OnCreate(HWND window) {
     AppContext& context = *GetAppContext();
@@ -127,21 +123,4 @@ LRESULT CALLBACK MeTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 HWND CreateMeTab(HWND parent) {
     const AppContext& context = *GetAppContext();
     return CreatePaneWindow(context, kClassName, MeTabProc, parent, 0);
-}
-
-std::wstring ComposePlaceLine(const AppContext& context) {
-    if (!LocationDetermined(context)) return kTextPlaceUndetermined;
-    const PlaceMark& mark = context.placeMark;
-    if (!mark.title.empty()) {
-        std::wstring line = mark.title + L" " + mark.street;
-        if (!mark.house.empty() && mark.house != L"0") line += kTextHousePrefix + mark.house + mark.building;
-        return line;
-    }
-    if (!mark.address.empty()) return mark.address;
-    return kTextPlaceUnnamed;
-}
-
-void SetPlaceLine(const AppContext& context, const std::wstring& text) {
-    HWND pane = context.panes[kPaneMe].window;
-    if (pane != nullptr) SetDlgItemTextW(pane, IDC_PLACE_LINE, text.c_str());
 }

@@ -4,16 +4,15 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/main_window.h"
 #include "app/status_line.h"
 #include "location/place_mark_requests.h"
 #include "platform/durations.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"
-#include "screens/me_tab.h"
 #include "screens/pane_scroll.h"
 #include "screens/pane_window.h"
+#include "screens/place_line.h"
 
 namespace {
 

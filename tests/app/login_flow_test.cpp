@@ -16,6 +16,7 @@
 #include "platform/text_conversion.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 #include "tests/support/msxml_reader.h"
 

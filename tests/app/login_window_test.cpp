@@ -7,7 +7,6 @@
 #include <string>
 
 #include "app/login_window.h"
-#include "app/main_window.h"
 #include "deployment.h"
 #include "platform/web_link.h"
 #include "resources/resource_ids.h"

@@ -2,13 +2,15 @@
 // cycle and its timer, the private hours, and the log-in renewal.
 #include <windows.h>
 
-#include "app/main_window.h"
 #include "app/private_hours.h"
+#include "app/report_cycle.h"
 #include "app/status_line.h"
 #include "app/visibility_chooser.h"
 #include "location/cell_monitor.h"
+#include "protocol/session_states.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {

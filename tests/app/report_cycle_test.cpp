@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
 #include "app/private_hours.h"
+#include "app/report_cycle.h"
 #include "app/visibility_chooser.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
+#include "protocol/session_states.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {

@@ -41,7 +41,7 @@ void ShellTest::BeginProgram() {
     context().scale = GetScreenScale();
     ASSERT_TRUE(CreateCellMonitor());
     context().cellMonitor = GetCellMonitor();
-    context().settingsPath = settingsPath_;
+    context().settingsFile.path = settingsPath_;
 }
 
 void ShellTest::EndProgram() {

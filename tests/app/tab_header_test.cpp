@@ -2,10 +2,10 @@
 // and the log-in, the status line's colour, and whether the texts fit their places.
 #include <windows.h>
 
-#include "app/main_window.h"
 #include "app/status_line.h"
 #include "app/tab_header.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/report_cycle.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "platform/durations.h"

@@ -4,10 +4,11 @@
 
 #include <algorithm>
 
-#include "app/main_window.h"
 #include "app/visibility_chooser.h"
+#include "protocol/session_states.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {

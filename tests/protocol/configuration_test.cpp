@@ -2,13 +2,13 @@
 // every verdict of the server, and the report of a probed cell-reading method.
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
 #include "app/private_hours.h"
 #include "app/visibility_chooser.h"
 #include "location/cell_monitor.h"
 #include "protocol/configuration.h"
 #include "resources/texts.h"
 #include "screens/configuration_tab.h"
+#include "screens/pane_window.h"
 #include "tests/protocol/exchange_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/main_window.h"
+#include "app/report_cycle.h"
 #include "location/location_report.h"
 #include "location/place_mark.h"
 #include "location/place_mark_requests.h"

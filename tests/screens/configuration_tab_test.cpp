@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
 #include "app/private_hours.h"
 #include "deployment.h"
 #include "platform/web_link.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
+#include "screens/pane_window.h"
 #include "tests/support/shell_link_reader.h"
 #include "tests/support/thumb_drag.h"
 
@@ -42,7 +42,7 @@ protected:
         wchar_t temporary[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temporary);
         settingsPath_ = std::wstring(temporary) + L"pelmora-screens-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
-        context().settingsPath = std::string(settingsPath_.begin(), settingsPath_.end());
+        context().settingsFile.path = std::string(settingsPath_.begin(), settingsPath_.end());
         context().userId = "ivan@example.ru";
         context().passHash = "0123456789abcdef0123456789abcdef";
         DeleteFileW(ShortcutPath().c_str());

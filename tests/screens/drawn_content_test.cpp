@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/main_window.h"
 #include "resources/resource_ids.h"
+#include "screens/pane_window.h"
 #include "tests/support/picture.h"
 
 namespace {

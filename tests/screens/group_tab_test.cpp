@@ -2,9 +2,9 @@
 // that replace the list, and scrolling.
 #include "tests/screens/screen_fixture.h"
 
-#include "app/main_window.h"
 #include "resources/resource_ids.h"
 #include "screens/group_tab.h"
+#include "screens/pane_window.h"
 #include "tests/support/picture.h"
 #include "tests/support/thumb_drag.h"
 

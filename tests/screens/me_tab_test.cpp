@@ -1,11 +1,11 @@
 // The Me tab: the place line and what a tap on it or the menu does.
 #include "tests/screens/screen_fixture.h"
 
-#include "app/main_window.h"
 #include "location/cell_monitor.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "screens/me_tab.h"
+#include "screens/pane_window.h"
+#include "screens/place_line.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
 #include "tests/screens/screen_fixture.h"
 
-#include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
 #include "app/shell_frontend.h"
@@ -11,6 +10,7 @@
 #include "screens/group_list_tab.h"
 #include "screens/group_tab.h"
 #include "screens/me_tab.h"
+#include "screens/pane_window.h"
 #include "screens/place_editor.h"
 
 namespace {

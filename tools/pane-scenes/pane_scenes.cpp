@@ -13,6 +13,7 @@
 
 #include "app/app_context.h"
 #include "app/main_window.h"
+#include "app/report_cycle.h"
 #include "location/cell_monitor.h"
 #include "location/location_report.h"
 #include "platform/aygshell.h"
@@ -20,7 +21,7 @@
 #include "protocol/transport.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
-#include "screens/me_tab.h"
+#include "screens/pane_window.h"
 #include "screens/place_editor.h"
 #include "tests/support/fake_server.h"
 

@@ -8,6 +8,7 @@
 
 #include "app/app_context.h"
 #include "app/main_window.h"
+#include "app/report_cycle.h"
 #include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
 #include "location/location_report.h"
@@ -23,7 +24,7 @@
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"
 #include "screens/group_tab.h"
-#include "screens/me_tab.h"
+#include "screens/place_line.h"
 
 namespace {
 

@@ -84,7 +84,7 @@ bool ReadSettings(AppContext& context) {
 
 void WriteSettings(AppContext& context, SettingsWriter writer) {
     StoredSettings settings = StoredSettingsOf(context);
-    if (writer == SettingsWriter::Configuration && context.accountMode != 1) settings.subName.clear();
+    if (writer == SettingsWriter::Configuration && context.accountMode != AccountMode::OwnName) settings.subName.clear();
     WriteSettingsFile(context.settingsFile, settings);
 }
 

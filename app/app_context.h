@@ -11,10 +11,12 @@
 #include "location/place_mark.h"
 #include "protocol/frontend.h"
 #include "protocol/groups_model.h"
+#include "protocol/session_states.h"
 
 struct CellMonitor;
 
 struct VisibilityState {
+    Visibility state = Visibility::Visible;
     HICON icon = nullptr;
     const wchar_t* title = nullptr;
     const wchar_t* description = nullptr;
@@ -59,14 +61,14 @@ struct AppContext {
     std::string subName;   // UTF-8
 
     // Session and server-side configuration.
-    int visibility = 0;
+    Visibility visibility = Visibility::Visible;
     std::wstring userName;
-    int rateMode = 0;
+    RateMode rateMode = RateMode::Optimal;
     int privateTime = 1;
     int forceGps = 0;
     int levelGps = 0;
     bool inPrivateHours = false;
-    int accountMode = 0;
+    AccountMode accountMode = AccountMode::Normal;
 
     // Windows and layout.
     HINSTANCE instance = nullptr;

@@ -378,9 +378,9 @@ bool RunLoginSequence() {
     WriteSettings(context, SettingsWriter::LogIn);
     SetProgress(context, 1);
     TakeFirstReading(context.cellMonitor);
-    if (context.accountMode != 0) {
+    if (context.accountMode != AccountMode::Normal) {
         // Accounts without groups have no configuration of their own and report every 15 minutes.
-        context.rateMode = 1;
+        context.rateMode = RateMode::CellChange;
     } else if (!GetConfiguration(context)) {
         return FailLogIn(kTextTransferError);
     }

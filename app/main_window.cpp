@@ -83,7 +83,7 @@ bool OnCreate(HWND window) {
     context.loginWindow = CreateLoginWindow(window);
     if (context.loginWindow == nullptr) return false;
 
-    context.visibility = kVisibilityVisible;
+    context.visibility = Visibility::Visible;
     ShowIdleStatus();
     return true;
 }
@@ -248,7 +248,7 @@ void EnterRunningPhase() {
     UpdateWindow(context.mainWindow);
     SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
     ShowPlaceLine(context);
-    if (!context.inPrivateHours && context.accountMode == 0) {
+    if (!context.inPrivateHours && context.accountMode == AccountMode::Normal) {
         ShowTransferStatus();
         FetchGroupsIntoPanes(context);
         RestoreIdleUnlessReported(context);

@@ -50,7 +50,7 @@ void CheckPrivateHours(const AppContext& context) {
 }
 
 unsigned ReportTimerIntervalMs(const AppContext& context) {
-    if (context.rateMode != 0 || context.cellMonitor == nullptr || context.cellMonitor->enabled == 0) {
+    if (context.rateMode != RateMode::Optimal || context.cellMonitor == nullptr || context.cellMonitor->enabled == 0) {
         return kPeriodicReportMs;
     }
     // A server's interval beyond what a timer holds waits as long as a timer can, in whole seconds,
@@ -69,14 +69,14 @@ void RunReportCycle() {
         // Only the third failure in a row switches off: a user who switched on again while the
         // reports still fail has decided, and the fourth and later failures leave that alone.
         ++context.reportFailures;
-        if (context.reportFailures == kReportFailuresBeforeSwitchOff) context.visibility = kVisibilitySwitchedOff;
+        if (context.reportFailures == kReportFailuresBeforeSwitchOff) context.visibility = Visibility::SwitchedOff;
         RestoreIdleUnlessReported(context);
         return;
     }
     context.reportFailures = 0;
     SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
     ShowPlaceLine(context);
-    if (!context.inPrivateHours && context.accountMode == 0) FetchGroupsIntoPanes(context);
+    if (!context.inPrivateHours && context.accountMode == AccountMode::Normal) FetchGroupsIntoPanes(context);
     RestoreIdleUnlessReported(context);
 }
 

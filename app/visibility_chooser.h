@@ -8,11 +8,17 @@
 
 struct AppContext;
 
-// Fills AppContext::visibilityStates: the icon, title and description of each state.
+struct VisibilityState;
+
+// Fills AppContext::visibilityStates, in the chooser's order: the state, its icon, title and description.
 void LoadVisibilityStates(AppContext& context);
 
+// The entry of `state` among AppContext::visibilityStates, or null for a state the server named
+// outside the four.
+const VisibilityState* FindVisibilityState(const AppContext& context, Visibility state);
+
 HWND CreateStateWindow(HWND parent);
-// Switches to state 0..3: tells the server, or for "Отключен" stops all location work locally.
-void SetVisibility(int state);
+// Switches to `state`: tells the server, or for "Отключен" stops all location work locally.
+void SetVisibility(Visibility state);
 // The server's verdict on a visibility change: a refusal puts the idle text back on the status line.
 void ActOnVisibilityVerdict(ChangeVerdict verdict);

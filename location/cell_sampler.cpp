@@ -32,12 +32,12 @@ bool PauseWorker(CellSampler* sampler, DWORD milliseconds) {
 // modem reading.
 bool TakeReading(CellSampler* sampler, const std::function<bool()>& pause, HANDLE stop) {
     switch (sampler->method) {
-    case 1: {
+    case CellMethod::Radio: {
         const RadioTicket ticket = RequestRadioCell(sampler);
         return ticket && AwaitRadioAnswer(sampler, ticket, pause);
     }
-    case 2:
-    case 3:
+    case CellMethod::Com2:
+    case CellMethod::Com9:
         return ReadCellFromModem(sampler, stop);
     default:
         return true;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -25,9 +24,9 @@ constexpr BYTE kModemControlInput[] = {0x84, 0x00};
 
 struct ModemPortChoice {
     const wchar_t* name;
-    int method;
+    CellMethod method;
 };
-constexpr ModemPortChoice kModemPorts[] = {{L"COM2:", 2}, {L"COM9:", 3}};
+constexpr ModemPortChoice kModemPorts[] = {{L"COM2:", CellMethod::Com2}, {L"COM9:", CellMethod::Com9}};
 
 // The record must reach at least as far as the cell identity to be read.
 constexpr DWORD kSmallestCellRecord = offsetof(RILCELLTOWERINFO, dwCellID) + sizeof(DWORD);
@@ -249,17 +248,17 @@ bool ReadCellFromModemLocked(CellSource* source, HANDLE stop) {
     return true;
 }
 
-SourceResult OpenCellSourceLocked(CellSource* source, int method) {
+SourceResult OpenCellSourceLocked(CellSource* source, CellMethod method) {
     source->method = method;
     SourceResult result;
     switch (method) {
-    case 1:
+    case CellMethod::Radio:
         result = RadioOpened(OpenRadioLocked(source));
         break;
-    case 2:
+    case CellMethod::Com2:
         result.opened = OpenModemPortLocked(source, kModemPorts[0].name);
         break;
-    case 3:
+    case CellMethod::Com9:
         result.opened = OpenModemPortLocked(source, kModemPorts[1].name);
         break;
     default:
@@ -341,7 +340,7 @@ SourceResult ProbeCellSource(CellSource* source) {
                 Sleep(GetDurations().radioPollMs);
                 return true;
             })) {
-            source->method = 1;
+            source->method = CellMethod::Radio;
             result.opened = true;
             return result;
         }
@@ -355,13 +354,13 @@ SourceResult ProbeCellSource(CellSource* source) {
         }
         ClosePort(source);
     }
-    source->method = -1;
+    source->method = CellMethod::Off;
     source->enabled = 0;
     return result;
 }
 
-SourceResult OpenCellSource(CellSource* source, int method) {
-    if (method == -1 || method == 0) return {};
+SourceResult OpenCellSource(CellSource* source, CellMethod method) {
+    if (method == CellMethod::Off || method == CellMethod::Probe) return {};
     std::lock_guard<std::mutex> lock(source->sourceLock);
     return OpenCellSourceLocked(source, method);
 }
@@ -372,25 +371,24 @@ void CloseCellSources(CellSource* source) {
     ClosePort(source);
 }
 
-MethodChoice ChooseCellMethod(CellSource* source, const std::vector<std::optional<std::string>>& methods,
+MethodChoice ChooseCellMethod(CellSource* source, const std::vector<std::optional<CellMethod>>& methods,
                               const std::function<void()>& beforeProbe, const std::function<void()>& radioRefused) {
     // Each try has returned, and let go of the source's locks, before the user is told of it.
     const auto tell = [&radioRefused](const SourceResult& result) {
         if (result.radioRefused && radioRefused) radioRefused();
         return result.opened;
     };
-    for (const std::optional<std::string>& text : methods) {
-        if (!text) continue;
-        const long method = std::strtol(text->c_str(), nullptr, 10);
-        if (method == -1) {
+    for (const std::optional<CellMethod>& method : methods) {
+        if (!method) continue;
+        if (*method == CellMethod::Off) {
             source->enabled = 0;
             return MethodChoice::SwitchedOff;
         }
-        if (method == 0 || method > 3) {
+        if (*method == CellMethod::Probe || *method > CellMethod::Com9) {
             if (beforeProbe) beforeProbe();
             return tell(ProbeCellSource(source)) ? MethodChoice::ProbeFound : MethodChoice::ProbeFailed;
         }
-        if (tell(OpenCellSource(source, static_cast<int>(method)))) return MethodChoice::Opened;
+        if (tell(OpenCellSource(source, *method))) return MethodChoice::Opened;
     }
     return MethodChoice::Exhausted;
 }

@@ -10,13 +10,22 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <vector>
 
 struct CellIdentity {
     std::uint16_t cid = 0;
     std::uint16_t lac = 0;
     std::int64_t changedAt = 0;  // seconds since 1970-01-01 00:00 UTC when it became the dominant cell
+};
+
+// Which source reads the serving cell. The handshake's "method" elements and the "method_use" report
+// carry these as numbers; a number beyond the named ones is kept as it came.
+enum class CellMethod : std::int32_t {
+    Off = -1,   // no source works on this phone, or the server switched location off
+    Probe = 0,  // from the server: find a source by trial; in the monitor: none chosen yet
+    Radio = 1,  // the radio layer
+    Com2 = 2,   // AT commands on "COM2:"
+    Com9 = 3,   // AT commands on "COM9:"
 };
 
 // The size of the modem reply buffer: the bytes both AT commands of one reading bring back.
@@ -35,7 +44,7 @@ struct RadioRequest {
 struct CellSource {
     std::atomic<std::uint8_t> enabled{1};  // the location can be determined
     std::uint8_t probed = 0;  // found by probing, to be reported to the server; the user-interface thread's only
-    std::atomic<std::int32_t> method{0};
+    std::atomic<CellMethod> method{CellMethod::Probe};
     CellIdentity current;               // under `cellLock`
     volatile LONG pendingAnswers = 0;   // radio requests still without an answer; interlocked changes only
     HANDLE radio = nullptr;             // under `sourceLock`
@@ -68,11 +77,11 @@ struct SourceResult {
 };
 
 // Finds a working source by trial: the radio layer, then the modem on "COM2:", then on "COM9:".
-// Sets `probed`; when nothing works, `method` -1 and `enabled` 0.
+// Sets `probed`; when nothing works, `method` Off and `enabled` 0.
 SourceResult ProbeCellSource(CellSource* source);
-// Opens the source that `method` names (1 radio, 2 "COM2:", 3 "COM9:") without reading; -1 and 0 fail
-// and change nothing, any other value is stored in `method` first.
-SourceResult OpenCellSource(CellSource* source, int method);
+// Opens the source that `method` names without reading; Off and Probe fail and change nothing, any
+// other value is stored in `method` first (one beyond the named sources then fails).
+SourceResult OpenCellSource(CellSource* source, CellMethod method);
 // Connects to the radio layer.
 SourceResult OpenRadio(CellSource* source);
 // Opens and sets up one serial port into `port`; a port open before is closed first.
@@ -118,9 +127,10 @@ enum class MethodChoice {
     ProbeFailed,  // the server asked for a probe and nothing works
 };
 
-// Walks the texts of the handshake's "method" elements in order (no value: an element without text).
-// `beforeProbe` runs just before a probe, so the caller can warn the user; `radioRefused` runs after
-// each try whose radio layer refused, with no lock held, so the caller can tell the user.
-MethodChoice ChooseCellMethod(CellSource* source, const std::vector<std::optional<std::string>>& methods,
+// Walks the server's methods in order (no value: an element without text): Off switches location off,
+// Probe or a number beyond the sources probes, any other opens its source and ends the walk when that
+// works. `beforeProbe` runs just before a probe, so the caller can warn the user; `radioRefused` runs
+// after each try whose radio layer refused, with no lock held, so the caller can tell the user.
+MethodChoice ChooseCellMethod(CellSource* source, const std::vector<std::optional<CellMethod>>& methods,
                               const std::function<void()>& beforeProbe, const std::function<void()>& radioRefused);
 

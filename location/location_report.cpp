@@ -57,7 +57,7 @@ bool ReadLocationReply(const TiXmlElement* isee, AppContext& context, PlaceMark&
     if (status != kReportAccepted) return false;
 
     if (FindChild(isee, "timer") == nullptr) {
-        context.rateMode = 1;
+        context.rateMode = RateMode::CellChange;
     } else {
         ReadChildNumber(isee, "timer", &context.reportInterval);
     }

@@ -33,20 +33,16 @@ ChangeVerdict ConcludeChange(AppContext& context, const TiXmlElement* config) {
 }
 
 void ReadConfigurationReply(const TiXmlElement* config, AppContext& context) {
-    struct Setting {
-        const char* name;
-        int* member;
-        int fallback;
+    const auto read = [config](const char* name, int fallback) {
+        int value = fallback;
+        ReadChildNumber(config, name, &value);
+        return value;
     };
-    const Setting settings[] = {
-        {"config_rate", &context.rateMode, 0},       {"config_visibilily", &context.visibility, 0},
-        {"config_privatetime", &context.privateTime, 1}, {"config_forcegps", &context.forceGps, 0},
-        {"config_levelgps", &context.levelGps, 0},
-    };
-    for (const Setting& setting : settings) {
-        *setting.member = setting.fallback;
-        ReadChildNumber(config, setting.name, setting.member);
-    }
+    context.rateMode = static_cast<RateMode>(read("config_rate", 0));
+    context.visibility = static_cast<Visibility>(read("config_visibilily", 0));
+    context.privateTime = read("config_privatetime", 1);
+    context.forceGps = read("config_forcegps", 0);
+    context.levelGps = read("config_levelgps", 0);
 }
 
 bool ReadMethodReportReply(const TiXmlElement* config) {
@@ -67,20 +63,22 @@ bool GetConfiguration(AppContext& context) {
 ChangeVerdict SaveConfiguration(AppContext& context) {
     FormBody body;
     body.Add("token", context.token)
-        .Add("config_rate", context.rateMode == 1 ? 1 : 0)
+        .Add("config_rate", context.rateMode == RateMode::CellChange ? 1 : 0)
         .Add("config_privatetime", context.privateTime == 1 ? 1 : 0);
     if (!context.subName.empty()) body.Add("user_name", context.subName);
     return SendChange(context, body.Text());
 }
 
-ChangeVerdict SendVisibility(AppContext& context, int state) {
-    return SendChange(context, FormBody().Add("token", context.token).Add("config_visibilily", state).Text());
+ChangeVerdict SendVisibility(AppContext& context, Visibility state) {
+    return SendChange(context,
+                      FormBody().Add("token", context.token).Add("config_visibilily", static_cast<int>(state)).Text());
 }
 
 bool ReportMethodInUse(AppContext& context) {
     const CellMonitor* monitor = context.cellMonitor;
     if (monitor == nullptr || monitor->enabled == 0 || monitor->probed == 0) return true;
+    const int method = static_cast<int>(monitor->method.load());
     TiXmlDocument document;
     return ReadMethodReportReply(ExchangeRequest(
-        context, kKind, FormBody().Add("token", context.token).Add("method_use", monitor->method).Text(), &document));
+        context, kKind, FormBody().Add("token", context.token).Add("method_use", method).Text(), &document));
 }

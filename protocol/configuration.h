@@ -3,6 +3,8 @@
 
 #include <tinyxml.h>
 
+#include "protocol/session_states.h"
+
 struct AppContext;
 
 // The server's answer to a settings or visibility change.
@@ -17,7 +19,7 @@ bool GetConfiguration(AppContext& context);
 // on the verdict.
 ChangeVerdict SaveConfiguration(AppContext& context);
 // Sends the visibility state; the local state stays whatever the verdict, which the chooser acts on.
-ChangeVerdict SendVisibility(AppContext& context, int state);
+ChangeVerdict SendVisibility(AppContext& context, Visibility state);
 bool ReportMethodInUse(AppContext& context);
 
 // The readers of the replies' "config" root element (null when the exchange failed).

@@ -24,12 +24,6 @@ constexpr int kClientType = 2;
 constexpr int kClientVersion = 1;
 constexpr int kOperatingSystem = 2;
 
-// Method numbers that end the walk of the method list: no location, and "find out by probing" (as
-// is every number above the last source).
-constexpr int kMethodNone = -1;
-constexpr int kMethodProbe = 0;
-constexpr int kMethodLastSource = 3;
-
 // Handshake statuses.
 constexpr int kAccepted = 0;
 constexpr int kUnknownUser = 1;
@@ -200,37 +194,35 @@ bool ReadServerAddress(const char* host, in_addr* address) {
     return true;
 }
 
-std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* handshake) {
-    std::vector<std::optional<std::string>> methods;
+std::vector<std::optional<CellMethod>> ReadMethodList(const TiXmlElement* handshake) {
+    std::vector<std::optional<CellMethod>> methods;
     for (const TiXmlElement* method = FindChild(handshake, "method"); method != nullptr;
          method = method->NextSiblingElement()) {
         const char* text = method->GetText();
-        methods.push_back(text != nullptr ? std::optional<std::string>(text) : std::nullopt);
+        methods.push_back(text != nullptr ? std::optional<CellMethod>(static_cast<CellMethod>(ReadDecimal(text)))
+                                          : std::nullopt);
     }
     return methods;
 }
 
-std::vector<std::optional<std::string>> MethodsWorthTrying(const std::vector<std::optional<std::string>>& methods) {
-    std::vector<std::optional<std::string>> worth;
-    std::vector<int> tried;
-    const std::optional<std::string>* lastTried = nullptr;
-    for (const std::optional<std::string>& text : methods) {
-        if (!text) continue;
-        const int method = ReadDecimal(text->c_str());
-        if (method == kMethodNone || method == kMethodProbe || method > kMethodLastSource) {
+std::vector<std::optional<CellMethod>> MethodsWorthTrying(const std::vector<std::optional<CellMethod>>& methods) {
+    std::vector<std::optional<CellMethod>> worth;
+    std::vector<CellMethod> tried;
+    std::optional<CellMethod> lastTried;
+    for (const std::optional<CellMethod>& method : methods) {
+        if (!method) continue;
+        if (*method == CellMethod::Off || *method == CellMethod::Probe || *method > CellMethod::Com9) {
             // The walk ends here.
-            worth.push_back(text);
+            worth.push_back(method);
             return worth;
         }
-        lastTried = &text;
-        if (std::find(tried.begin(), tried.end(), method) != tried.end()) continue;
-        tried.push_back(method);
-        worth.push_back(text);
+        lastTried = method;
+        if (std::find(tried.begin(), tried.end(), *method) != tried.end()) continue;
+        tried.push_back(*method);
+        worth.push_back(method);
     }
     // A walk that runs out leaves the last method it tried as the one in use.
-    if (lastTried != nullptr && ReadDecimal(worth.back()->c_str()) != ReadDecimal((*lastTried)->c_str())) {
-        worth.push_back(*lastTried);
-    }
+    if (lastTried && *worth.back() != *lastTried) worth.push_back(lastTried);
     return worth;
 }
 
@@ -240,7 +232,9 @@ HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake) {
     if (ReadChildNumber(handshake, "status", &status)) reply.status = status;
     if (const char* updateUrl = ChildText(handshake, "updateurl")) reply.updateUrl = updateUrl;
     if (const char* token = ChildText(handshake, "token")) reply.token = token;
-    ReadChildNumber(handshake, "mode", &reply.accountMode);
+    int mode = 0;
+    ReadChildNumber(handshake, "mode", &mode);
+    reply.accountMode = static_cast<AccountMode>(mode);
     if (const char* host = ChildText(handshake, "host")) reply.host = host;
     reply.userName = ChildWideText(handshake, "userName");
     reply.methods = ReadMethodList(handshake);
@@ -277,7 +271,7 @@ bool Handshake(AppContext& context) {
     if (reply.host && !UseNamedServer(context, *reply.host)) return false;
     context.userName = reply.userName;
 
-    const std::vector<std::optional<std::string>> methods = MethodsWorthTrying(reply.methods);
+    const std::vector<std::optional<CellMethod>> methods = MethodsWorthTrying(reply.methods);
     if (methods.empty() || context.cellMonitor == nullptr) return true;
     Frontend& frontend = *context.frontend;
     const MethodChoice choice = ChooseCellMethod(

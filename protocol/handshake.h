@@ -10,6 +10,7 @@
 #include <tinyxml.h>
 
 #include "location/cell_source.h"
+#include "protocol/session_states.h"
 
 struct AppContext;
 
@@ -39,10 +40,10 @@ struct HandshakeReply {
     std::optional<int> status;  // none without "status" or without its text
     std::optional<std::string> updateUrl;
     std::optional<std::string> token;
-    int accountMode = 0;  // 0 when "mode" is missing or has no text
+    AccountMode accountMode = AccountMode::Normal;  // also when "mode" is missing or has no text
     std::optional<std::string> host;
     std::wstring userName;
-    std::vector<std::optional<std::string>> methods;  // as ReadMethodList reads them
+    std::vector<std::optional<CellMethod>> methods;  // as ReadMethodList reads them
 };
 HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake);
 
@@ -51,13 +52,14 @@ HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake);
 // are then the address.
 bool ReadServerAddress(const char* host, in_addr* address);
 
-// The texts of the reply's first "method" element and of every sibling element after it, whatever
-// its name, in document order; an element without text gives no value. Empty without "method".
-std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* handshake);
-// The method list without the tries that cannot change the outcome: a method number the walk has
-// tried already (a source that failed fails again, and the radio layer's failure is a message box
-// each time) is left out, except that a walk that runs out still ends on the method it tried last.
-std::vector<std::optional<std::string>> MethodsWorthTrying(const std::vector<std::optional<std::string>>& methods);
+// The methods of the reply's first "method" element and of every sibling element after it, whatever
+// its name, in document order, each text read as a number (ReadDecimal); an element without text gives
+// no value. Empty without "method".
+std::vector<std::optional<CellMethod>> ReadMethodList(const TiXmlElement* handshake);
+// The method list without the tries that cannot change the outcome: a method the walk has tried
+// already (a source that failed fails again, and the radio layer's failure is a message box each
+// time) is left out, except that a walk that runs out still ends on the method it tried last.
+std::vector<std::optional<CellMethod>> MethodsWorthTrying(const std::vector<std::optional<CellMethod>>& methods);
 // The end of the handshake once the cell sources have walked the method list: the method report
 // after a probe that found a source, the notice that nothing works after one that found none. 1 when
 // the log-in may go on.

@@ -30,7 +30,7 @@ constexpr int kNameLength = 255;
 int g_configurationScroll = 0;
 
 // Every mode but the normal one gets the short layout with the name field.
-bool HasNameLayout(const AppContext& context) { return context.accountMode != 0; }
+bool HasNameLayout(const AppContext& context) { return context.accountMode != AccountMode::Normal; }
 
 struct ControlLayout {
     int id;
@@ -62,8 +62,8 @@ void ShowAutoLogIn(HWND window, const AppContext& context) {
 }
 
 void ShowRate(HWND window, const AppContext& context) {
-    Check(window, IDC_CONFIG_RATE_OPTIMAL, context.rateMode == 0);
-    Check(window, IDC_CONFIG_RATE_CELL_CHANGE, context.rateMode == 1);
+    Check(window, IDC_CONFIG_RATE_OPTIMAL, context.rateMode == RateMode::Optimal);
+    Check(window, IDC_CONFIG_RATE_CELL_CHANGE, context.rateMode == RateMode::CellChange);
     Check(window, IDC_CONFIG_PRIVATE_TIME, context.privateTime == 1);
 }
 
@@ -89,7 +89,7 @@ void OnCreate(HWND window) {
         ShowRate(window, context);
     } else {
         // Only account mode 1 lets the user rename themselves; other modes show the name.
-        const DWORD nameStyle = WS_BORDER | ES_LEFT | (context.accountMode == 1 ? 0 : ES_READONLY);
+        const DWORD nameStyle = WS_BORDER | ES_LEFT | (context.accountMode == AccountMode::OwnName ? 0 : ES_READONLY);
         const ControlLayout controls[] = {
             {IDC_CONFIG_NAME, L"EDIT", L"", nameStyle, 70, 24},
             {IDC_CONFIG_AUTO_LOGIN, L"BUTTON", kTextAutoLogIn, checkBox, 114, 30},
@@ -282,7 +282,7 @@ void SaveConfigurationTab() {
     ShowTransferStatus();
     context.autoLogIn = IsChecked(window, IDC_CONFIG_AUTO_LOGIN);
     context.autoRun = IsChecked(window, IDC_CONFIG_AUTO_RUN);
-    if (context.accountMode == 1) {
+    if (context.accountMode == AccountMode::OwnName) {
         wchar_t name[kNameLength + 1] = {};
         GetDlgItemTextW(window, IDC_CONFIG_NAME, name, kNameLength + 1);
         context.subName = WideToUtf8(name);
@@ -293,8 +293,8 @@ void SaveConfigurationTab() {
     } else {
         DeleteAutostartShortcut();
     }
-    if (IsChecked(window, IDC_CONFIG_RATE_OPTIMAL)) context.rateMode = 0;
-    if (IsChecked(window, IDC_CONFIG_RATE_CELL_CHANGE)) context.rateMode = 1;
+    if (IsChecked(window, IDC_CONFIG_RATE_OPTIMAL)) context.rateMode = RateMode::Optimal;
+    if (IsChecked(window, IDC_CONFIG_RATE_CELL_CHANGE)) context.rateMode = RateMode::CellChange;
     const int previousPrivateTime = context.privateTime;
     context.privateTime = IsChecked(window, IDC_CONFIG_PRIVATE_TIME) ? 1 : 0;
     ActOnSaveVerdict(SaveConfiguration(context), previousPrivateTime);
@@ -314,8 +314,8 @@ void ActOnSaveVerdict(ChangeVerdict verdict, int previousPrivateTime) {
         if (context.privateTime == 0) SetPrivateHours(false);
     }
     // Only the two modes the service defines name a pane to go to; any other stays where it is.
-    if (context.accountMode == 0) ShowPane(kPaneGroups, true);
-    if (context.accountMode == 1) ShowPane(kPaneMe, true);
+    if (context.accountMode == AccountMode::Normal) ShowPane(kPaneGroups, true);
+    if (context.accountMode == AccountMode::OwnName) ShowPane(kPaneMe, true);
 }
 
 void RevertConfigurationTab() {

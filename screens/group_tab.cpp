@@ -30,7 +30,8 @@ int MeasureWidth(HDC dc, const std::wstring& text, int length) {
 }
 
 bool ShowsMessage(const AppContext& context) {
-    return context.inPrivateHours || (context.visibility != 0 && context.visibility != 1);
+    return context.inPrivateHours ||
+           (context.visibility != Visibility::Visible && context.visibility != Visibility::VisibleToGroups);
 }
 
 void OnCreate(HWND window) {
@@ -71,9 +72,9 @@ void PaintMessage(HDC dc, const AppContext& context, const RECT& client) {
     std::wstring text;
     if (context.inPrivateHours) {
         text = kTextPrivateHoursNotice;
-    } else if (context.visibility == 3) {
+    } else if (context.visibility == Visibility::SwitchedOff) {
         text = kTextSwitchedOffNotice;
-    } else if (context.visibility == 2) {
+    } else if (context.visibility == Visibility::Invisible) {
         text = std::wstring(kTextInvisibleHint) + L'"' + kTextStateVisible + L'"';
     }
     SelectObject(dc, context.fontBold);

@@ -18,7 +18,7 @@ void OnCreate(HWND window) {
     AppContext& context = *GetAppContext();
     const int s = context.scale;
     context.panes[kPaneMe].menuBar =
-        CreatePaneMenuBar(context, window, context.accountMode != 0 ? IDR_MENU_ME_SIMPLE : IDR_MENU_ME);
+        CreatePaneMenuBar(context, window, context.accountMode != AccountMode::Normal ? IDR_MENU_ME_SIMPLE : IDR_MENU_ME);
     RECT client;
     GetClientRect(window, &client);
     // The notify style turns a tap on the line into a click notification.
@@ -70,7 +70,7 @@ bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     if (lParam != 0) {
         if (id != IDC_PLACE_LINE || reinterpret_cast<HWND>(lParam) != GetDlgItem(window, IDC_PLACE_LINE)) return false;
         if (notification != STN_CLICKED) return true;
-        if (LocationDetermined(context) && context.accountMode != 1) {
+        if (LocationDetermined(context) && context.accountMode != AccountMode::OwnName) {
             OpenPlaceEditor(context);
         } else {
             ShowUnavailable();

@@ -51,7 +51,7 @@ TEST_F(MainWindow, FillsTheScreenAboveTheMenuBarWithTheLoginWindowOverIt) {
     EXPECT_STREQ(L"PelMainWnd", className);
     EXPECT_EQ(std::wstring(kTextProductName), TextOf(main()));
     EXPECT_TRUE(context().loginPhase);
-    EXPECT_EQ(0, context().visibility);
+    EXPECT_EQ(Visibility::Visible, context().visibility);
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);
     EXPECT_EQ(GetSystemMetrics(SM_CXBORDER), context().borderX);
     EXPECT_EQ(GetSystemMetrics(SM_CYBORDER), context().borderY);
@@ -172,7 +172,7 @@ TEST_F(MainWindow, LeftAndRightWalkAllThreeTabsInARing) {
     EXPECT_EQ(kPaneMe, context().selectedTab);
 
     // Also with the two tabs of an account without groups.
-    context().accountMode = 2;
+    context().accountMode = static_cast<AccountMode>(2);
     Key(VK_RIGHT);
     EXPECT_EQ(kPaneGroups, context().currentPane);
 }
@@ -258,9 +258,9 @@ TEST_F(MainWindow, TheReportIntervalFollowsTheServerWithinLimits) {
     EXPECT_EQ(2147483000u, ReportTimerIntervalMs(context()));
 
     context().reportInterval = 45;
-    context().rateMode = 1;
+    context().rateMode = RateMode::CellChange;
     EXPECT_EQ(900000u, ReportTimerIntervalMs(context()));
-    context().rateMode = 0;
+    context().rateMode = RateMode::Optimal;
     context().cellMonitor->enabled = 0;
     EXPECT_EQ(900000u, ReportTimerIntervalMs(context()));
 }
@@ -273,10 +273,10 @@ TEST_F(MainWindow, ThreeFailedReportsInARowSwitchTheUserOff) {
     EXPECT_FALSE(TakeTimer(TIMER_REPORT)) << "after a failure the report waits for another caller";
     EXPECT_NE(std::wstring(kTextTransfer), context().statusText) << "no transfer is under way any more";
     RunReportCycle();
-    EXPECT_EQ(kVisibilityVisible, context().visibility);
+    EXPECT_EQ(Visibility::Visible, context().visibility);
     RunReportCycle();
     EXPECT_EQ(3, context().reportFailures);
-    EXPECT_EQ(kVisibilitySwitchedOff, context().visibility);
+    EXPECT_EQ(Visibility::SwitchedOff, context().visibility);
     Timer(TIMER_STATUS_MESSAGE);
     EXPECT_EQ(std::wstring(kTextIdleOffline), context().statusText);
 }

@@ -99,7 +99,7 @@ TEST_F(SettingsFile, LogInWriterMatchesTheGoldenFile) {
     context_.userId = "ivan@example.ru";
     context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
     context_.subName = "Иван";
-    context_.accountMode = 0;
+    context_.accountMode = AccountMode::Normal;
     WriteSettings(context_, SettingsWriter::LogIn);
     EXPECT_EQ(ReadWholeFile(PELMORA_TEST_DATA_DIR "/golden/settings_login.xml"), ReadWholeFile(path_));
 }
@@ -110,7 +110,7 @@ TEST_F(SettingsFile, ConfigurationWriterLeavesOutHashAndNameOutsideModeOne) {
     context_.userId = "ivan@example.ru";
     context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
     context_.subName = "Иван";
-    context_.accountMode = 0;
+    context_.accountMode = AccountMode::Normal;
     WriteSettings(context_, SettingsWriter::Configuration);
     EXPECT_EQ(ReadWholeFile(PELMORA_TEST_DATA_DIR "/golden/settings_configuration.xml"), ReadWholeFile(path_));
     EXPECT_EQ("e10adc3949ba59abbe56e057f20f883e", context_.passHash) << "the hash in memory stays";
@@ -121,7 +121,7 @@ TEST_F(SettingsFile, ConfigurationWriterKeepsTheNameInModeOne) {
     context_.autoLogIn = true;
     context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
     context_.subName = "Иван";
-    context_.accountMode = 1;
+    context_.accountMode = AccountMode::OwnName;
     WriteSettings(context_, SettingsWriter::Configuration);
     const std::unique_ptr<AppContext> reload = Reload();
     const AppContext& reloaded = *reload;
@@ -133,7 +133,7 @@ TEST_F(SettingsFile, LogInWriterKeepsTheNameInEveryMode) {
     context_.autoLogIn = false;
     context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
     context_.subName = "Иван";
-    context_.accountMode = 2;
+    context_.accountMode = static_cast<AccountMode>(2);
     WriteSettings(context_, SettingsWriter::LogIn);
     const std::unique_ptr<AppContext> reload = Reload();
     const AppContext& reloaded = *reload;

@@ -75,22 +75,22 @@ TEST_F(TimerIntervals, ASuccessfulReportArmsTheReportByTheRateTheLocationAndTheS
     Reply(kOneGroup);
     CreateRunningMain();
     struct Case {
-        int rateMode;
+        RateMode rateMode;
         bool locationKnown;
         const char* serverSeconds;
         long long expected;
     };
     const Case cases[] = {
-        {0, true, "300", 300000},
-        {0, true, "31", 31000},
-        {0, true, "30", 30000},
-        {0, true, "29", 30000},            // the lower bound
-        {0, true, "0", 30000},
-        {0, true, "-5", 30000},
-        {1, true, "300", 900000},          // "При смене соты": every 15 minutes
-        {0, false, nullptr, 900000},       // no location, no request: every 15 minutes
-        {0, true, "2147483", 2147483000},
-        {0, true, "4294968", kMaximumReportIntervalSeconds * 1000LL},  // beyond what a timer holds, not wrapped round
+        {RateMode::Optimal, true, "300", 300000},
+        {RateMode::Optimal, true, "31", 31000},
+        {RateMode::Optimal, true, "30", 30000},
+        {RateMode::Optimal, true, "29", 30000},            // the lower bound
+        {RateMode::Optimal, true, "0", 30000},
+        {RateMode::Optimal, true, "-5", 30000},
+        {RateMode::CellChange, true, "300", 900000},          // "При смене соты": every 15 minutes
+        {RateMode::Optimal, false, nullptr, 900000},       // no location, no request: every 15 minutes
+        {RateMode::Optimal, true, "2147483", 2147483000},
+        {RateMode::Optimal, true, "4294968", kMaximumReportIntervalSeconds * 1000LL},  // beyond what a timer holds, not wrapped round
     };
     for (const Case& test : cases) {
         context().rateMode = test.rateMode;
@@ -101,7 +101,7 @@ TEST_F(TimerIntervals, ASuccessfulReportArmsTheReportByTheRateTheLocationAndTheS
         ArmedTimers().clear();
         RunReportCycle();
         EXPECT_EQ(test.expected, LastInterval(TIMER_REPORT))
-            << "rate " << test.rateMode << ", location " << test.locationKnown << ", timer "
+            << "rate " << static_cast<int>(test.rateMode) << ", location " << test.locationKnown << ", timer "
             << (test.serverSeconds != nullptr ? test.serverSeconds : "-");
     }
 }

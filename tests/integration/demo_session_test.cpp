@@ -153,11 +153,11 @@ TEST_F(DemoSession, TheLogInReportsThePlaceAndTheGroupsShowTheDemoPeople) {
     EXPECT_EQ(32u, context->token.size()) << context->token;
     EXPECT_EQ(std::string::npos, context->token.find_first_not_of("0123456789abcdef")) << context->token;
     EXPECT_EQ(L"Алексей Смирнов", context->userName);
-    EXPECT_EQ(0, context->accountMode);
+    EXPECT_EQ(AccountMode::Normal, context->accountMode);
     EXPECT_EQ("250", context->countryCode);
     EXPECT_EQ("01", context->networkCode);
     // The demo offers the methods 1, 2, 3: the radio layer, the first, opens.
-    EXPECT_EQ(1, context->cellMonitor->method);
+    EXPECT_EQ(CellMethod::Radio, context->cellMonitor->method);
     EXPECT_EQ(0, context->cellMonitor->probed);
     EXPECT_EQ(1, context->cellMonitor->enabled);
     EXPECT_TRUE(boxes.empty());
@@ -169,14 +169,14 @@ TEST_F(DemoSession, TheLogInReportsThePlaceAndTheGroupsShowTheDemoPeople) {
         EXPECT_EQ(40403, cell.cid);
     }
 
-    context->rateMode = 7;
-    context->visibility = 7;
+    context->rateMode = static_cast<RateMode>(7);
+    context->visibility = static_cast<Visibility>(7);
     context->privateTime = 7;
     context->forceGps = 7;
     context->levelGps = 7;
     ASSERT_TRUE(GetConfiguration(*context));
-    EXPECT_EQ(0, context->rateMode);
-    EXPECT_EQ(0, context->visibility);
+    EXPECT_EQ(RateMode::Optimal, context->rateMode);
+    EXPECT_EQ(Visibility::Visible, context->visibility);
     EXPECT_EQ(0, context->privateTime);
     EXPECT_EQ(0, context->forceGps);
     EXPECT_EQ(0, context->levelGps);
@@ -280,27 +280,27 @@ TEST_F(DemoSession, VisibilityAndSettingsReachTheServer) {
     };
     const SeenPerson atHome = {L"Алексей Смирнов: ", std::wstring(kHomeAddress) + L", 0.0 км"};
     EXPECT_EQ(atHome, marinaSeesDemo());
-    SendVisibility(*context, 2);
+    SendVisibility(*context, Visibility::Invisible);
     EXPECT_EQ((SeenPerson{L"Алексей Смирнов: ", L""}), marinaSeesDemo());
-    SendVisibility(*context, 0);
+    SendVisibility(*context, Visibility::Visible);
     EXPECT_EQ(atHome, marinaSeesDemo());
 
-    context->rateMode = 1;
+    context->rateMode = RateMode::CellChange;
     context->privateTime = 1;
     context->subName = "Лёша";
     ActOnSaveVerdict(SaveConfiguration(*context), 0);
     EXPECT_EQ(kTextSettingsSaved, context->statusText);
 
     // The next log-in brings the settings back, and the name the phone gave.
-    context->rateMode = 0;
+    context->rateMode = RateMode::Optimal;
     context->privateTime = 0;
     context->subName.clear();
     ASSERT_TRUE(Handshake(*context));
     EXPECT_EQ(L"Лёша", context->userName);
     ASSERT_TRUE(GetConfiguration(*context));
-    EXPECT_EQ(1, context->rateMode);
+    EXPECT_EQ(RateMode::CellChange, context->rateMode);
     EXPECT_EQ(1, context->privateTime);
-    EXPECT_EQ(0, context->visibility);
+    EXPECT_EQ(Visibility::Visible, context->visibility);
 }
 
 TEST_F(DemoSession, AWrongPasswordIsRefusedWithTheUnknownUserBox) {

@@ -30,14 +30,16 @@ protected:
         ExchangeTest::TearDown();
     }
     void SetSettings(int rate, int visibility, int privateTime, int forceGps, int levelGps) {
-        context->rateMode = rate;
-        context->visibility = visibility;
+        // Any number, as the server may send it.
+        context->rateMode = static_cast<RateMode>(rate);
+        context->visibility = static_cast<Visibility>(visibility);
         context->privateTime = privateTime;
         context->forceGps = forceGps;
         context->levelGps = levelGps;
     }
     std::vector<int> Settings() const {
-        return {context->rateMode, context->visibility, context->privateTime, context->forceGps, context->levelGps};
+        return {static_cast<int>(context->rateMode), static_cast<int>(context->visibility), context->privateTime,
+                context->forceGps, context->levelGps};
     }
 };
 
@@ -69,14 +71,14 @@ TEST_F(ConfigurationTest, GetReadsTheFiveSettingsWithTheirDefaults) {
 
 TEST_F(ConfigurationTest, SettingsBodySendsOnlyOneAsOneAndTheOwnNameWhenThereIsOne) {
     const struct {
-        int rate;
+        RateMode rate;
         int privateTime;
         const char* subName;
         const char* body;
     } cases[] = {
-        {1, 1, "", "token=T0K&config_rate=1&config_privatetime=1"},
-        {0, 2, "", "token=T0K&config_rate=0&config_privatetime=0"},
-        {5, 0, "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "token=T0K&config_rate=0&config_privatetime=0&user_name=\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"},
+        {RateMode::CellChange, 1, "", "token=T0K&config_rate=1&config_privatetime=1"},
+        {RateMode::Optimal, 2, "", "token=T0K&config_rate=0&config_privatetime=0"},
+        {static_cast<RateMode>(5), 0, "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "token=T0K&config_rate=0&config_privatetime=0&user_name=\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"},
     };
     for (const auto& testCase : cases) {
         server.Push(Config("<status>0</status>"));
@@ -93,19 +95,19 @@ TEST_F(ConfigurationTest, SettingsBodySendsOnlyOneAsOneAndTheOwnNameWhenThereIsO
 TEST_F(ConfigurationTest, SaveReportsTheVerdictAndSwitchesPanes) {
     const struct {
         const char* reply;
-        int accountMode;
+        AccountMode accountMode;
         const wchar_t* shown;
         bool saved;
         int pane;
     } cases[] = {
-        {"<config><status>0</status></config>", 0, kTextSettingsSaved, true, kPaneGroups},
-        {"<config><status>0</status></config>", 1, kTextSettingsSaved, true, kPaneMe},
-        {"<config><status>0</status><bad/></config>", 0, kTextSettingsSaved, true, kPaneGroups},
-        {"<config><status>3</status></config>", 1, kTextTransferError, false, kPaneGroups},
-        {"<config><status/></config>", 1, kUntouched, false, kPaneGroups},
-        {"<config><bad/></config>", 1, kTextTransferError, false, kPaneGroups},
-        {"<config/>", 1, kUntouched, false, kPaneGroups},
-        {"<isee><status>0</status></isee>", 1, kUntouched, false, kPaneGroupList},
+        {"<config><status>0</status></config>", AccountMode::Normal, kTextSettingsSaved, true, kPaneGroups},
+        {"<config><status>0</status></config>", AccountMode::OwnName, kTextSettingsSaved, true, kPaneMe},
+        {"<config><status>0</status><bad/></config>", AccountMode::Normal, kTextSettingsSaved, true, kPaneGroups},
+        {"<config><status>3</status></config>", AccountMode::OwnName, kTextTransferError, false, kPaneGroups},
+        {"<config><status/></config>", AccountMode::OwnName, kUntouched, false, kPaneGroups},
+        {"<config><bad/></config>", AccountMode::OwnName, kTextTransferError, false, kPaneGroups},
+        {"<config/>", AccountMode::OwnName, kUntouched, false, kPaneGroups},
+        {"<isee><status>0</status></isee>", AccountMode::OwnName, kUntouched, false, kPaneGroupList},
     };
     for (const auto& testCase : cases) {
         server.Push(XmlReply(testCase.reply));
@@ -168,10 +170,10 @@ TEST_F(ConfigurationTest, VisibilityIsSentAndARefusalRestoresTheIdleText) {
     for (const auto& testCase : cases) server.Push(XmlReply(testCase.reply));
     for (const auto& testCase : cases) {
         context->statusText = kUntouched;
-        context->visibility = 2;
-        ActOnVisibilityVerdict(SendVisibility(*context, 2));
+        context->visibility = Visibility::Invisible;
+        ActOnVisibilityVerdict(SendVisibility(*context, Visibility::Invisible));
         EXPECT_EQ(std::wstring(testCase.shown), context->statusText) << testCase.reply;
-        EXPECT_EQ(2, context->visibility) << "the local choice stays";
+        EXPECT_EQ(Visibility::Invisible, context->visibility) << "the local choice stays";
     }
     const auto requests = server.Requests();
     ASSERT_EQ(5u, requests.size());
@@ -180,7 +182,7 @@ TEST_F(ConfigurationTest, VisibilityIsSentAndARefusalRestoresTheIdleText) {
 
 TEST_F(ConfigurationTest, TheMethodIsReportedOnlyAfterAProbe) {
     CellMonitor& monitor = *context->cellMonitor;
-    monitor.method = 3;
+    monitor.method = CellMethod::Com9;
     monitor.enabled = 1;
     monitor.probed = 0;
     EXPECT_TRUE(ReportMethodInUse(*context));

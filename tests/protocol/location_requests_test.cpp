@@ -100,7 +100,7 @@ TEST_F(LocationRequests, AnAcceptedReportRefillsThePlaceMark) {
     server.Push(XmlReply("<isee><status>1</status><timer/><sint><sint_title/></sint></isee>"));
 
     context->placeMark = FilledMark();
-    context->rateMode = 0;
+    context->rateMode = RateMode::Optimal;
     ASSERT_TRUE(SendLocationReport(*context, context->placeMark));
     EXPECT_EQ(300, context->reportInterval);
     EXPECT_EQ(1, context->reportStatus);
@@ -111,7 +111,7 @@ TEST_F(LocationRequests, AnAcceptedReportRefillsThePlaceMark) {
     EXPECT_EQ(L"", mark.title);
     EXPECT_EQ(L"", mark.address);
     EXPECT_EQ(L"", mark.tags);
-    EXPECT_EQ(0, context->rateMode);
+    EXPECT_EQ(RateMode::Optimal, context->rateMode);
 
     ASSERT_TRUE(SendLocationReport(*context, context->placeMark));
     EXPECT_EQ(120, context->reportInterval);
@@ -126,7 +126,7 @@ TEST_F(LocationRequests, AnAcceptedReportRefillsThePlaceMark) {
 
     ASSERT_TRUE(SendLocationReport(*context, context->placeMark));
     EXPECT_EQ(120, context->reportInterval) << "a timer without text changes nothing";
-    EXPECT_EQ(0, context->rateMode);
+    EXPECT_EQ(RateMode::Optimal, context->rateMode);
     EXPECT_EQ(0, mark.id);
 }
 
@@ -136,9 +136,9 @@ TEST_F(LocationRequests, ReportWithoutTimerRaisesTheRateAndARefusalKeepsThePlace
     server.Push(XmlReply("<isee><status/></isee>"));
     server.Push(XmlReply("<other><status>1</status></other>"));
 
-    context->rateMode = 0;
+    context->rateMode = RateMode::Optimal;
     ASSERT_TRUE(SendLocationReport(*context, context->placeMark));
-    EXPECT_EQ(1, context->rateMode);
+    EXPECT_EQ(RateMode::CellChange, context->rateMode);
 
     context->placeMark = FilledMark();
     context->reportInterval = 60;

@@ -91,7 +91,7 @@ void Command(int pane, UINT command) {
 
 // The tab as account mode 1 shows it: the name field instead of the rate and the private hours.
 void RecreateConfigurationTabForNameMode(AppContext& context) {
-    context.accountMode = 1;
+    context.accountMode = AccountMode::OwnName;
     context.subName = "Анна";
     Pane& pane = context.panes[kPaneConfiguration];
     DestroyWindow(pane.window);

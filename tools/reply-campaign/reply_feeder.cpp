@@ -128,7 +128,7 @@ void CheckPlace(const AppContext& context, std::size_t replySize, Checks& checks
     checks.ExpectText(line, 2 * replySize + 16, "the place line");
 
     const unsigned interval = ReportTimerIntervalMs(context);
-    if (context.rateMode != 0) {
+    if (context.rateMode != RateMode::Optimal) {
         checks.Expect(interval == kPeriodicReportMs, "the 15-minute rate does not give 900000 ms");
     } else {
         checks.Expect(interval >= kMinimumReportIntervalSeconds * 1000u &&
@@ -162,7 +162,7 @@ void LayOutAndCheckGroups(AppContext& context, HDC dc, const std::string& reply,
 void ResetContext(AppContext& context) {
     context.statusText.clear();
     context.renewingLogIn = false;
-    context.rateMode = 0;
+    context.rateMode = RateMode::Optimal;
     context.reportInterval = 0;
     context.reportStatus = 0;
     context.placeMark = PlaceMark();

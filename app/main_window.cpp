@@ -64,8 +64,7 @@ void LayOutChildren(AppContext& context, int width, int height) {
     if (context.loginWindow != nullptr) MoveWindow(context.loginWindow, 0, 0, width, height - 16 * s, FALSE);
 }
 
-bool OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+bool OnCreate(HWND window, AppContext& context) {
     context.mainWindow = window;
     context.borderX = GetSystemMetrics(SM_CXBORDER);
     context.borderY = GetSystemMetrics(SM_CYBORDER);
@@ -95,8 +94,7 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-void OnTimer(WPARAM id) {
-    AppContext& context = *GetAppContext();
+void OnTimer(AppContext& context, WPARAM id) {
     switch (id) {
     case TIMER_REPORT:
         RunReportCycle();
@@ -118,8 +116,7 @@ int NeighbourTab(int tab, int step) {
     return (tab + step + kTabCount) % kTabCount;
 }
 
-bool OnKeyDown(WPARAM key, LPARAM flags) {
-    AppContext& context = *GetAppContext();
+bool OnKeyDown(const AppContext& context, WPARAM key, LPARAM flags) {
     switch (key) {
     case VK_RETURN:
     case VK_UP:
@@ -137,8 +134,7 @@ bool OnKeyDown(WPARAM key, LPARAM flags) {
 
 // The server asked for a new session (an error reply with code 401). Requests inside the renewal
 // may be refused the same way; the flag keeps them from starting another renewal.
-void RenewLogIn() {
-    AppContext& context = *GetAppContext();
+void RenewLogIn(AppContext& context) {
     // During the log-in the login flow itself opens the session; a failure there resets the form.
     if (context.loginPhase || context.renewingLogIn) return;
     context.renewingLogIn = true;
@@ -158,41 +154,44 @@ void RenewLogIn() {
 
 // The soft-key strip is a window of its own that a hidden start hid with the main window; whoever
 // shows the main window again (a second start of the program) shows the strip of what is on it.
-void OnShow() {
-    const AppContext& context = *GetAppContext();
+void OnShow(const AppContext& context) {
     HWND bar = context.loginPhase ? context.loginMenuBar : context.panes[context.currentPane].menuBar;
     if (bar != nullptr) ShowWindow(bar, SW_SHOW);
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        // Without its window the program has nothing left to run: whichever loop runs ends, and
+        // the program shuts down instead of waiting for a message nobody can send.
+        PostQuitMessage(kQuitLoginExit);
+        return 0;
+    }
+    AppContext* application = GetAppContext();
+    if (application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        return OnCreate(window) ? 0 : -1;
+        return OnCreate(window, context) ? 0 : -1;
     case WM_SIZE:
-        LayOutChildren(*GetAppContext(), LOWORD(lParam), HIWORD(lParam));
+        LayOutChildren(context, LOWORD(lParam), HIWORD(lParam));
         return 0;
     case WM_PAINT:
         OnPaint(window);
         return 0;
     case WM_TIMER:
-        OnTimer(wParam);
+        OnTimer(context, wParam);
         return 0;
     case WM_KEYDOWN:
-        if (OnKeyDown(wParam, lParam)) return 0;
+        if (OnKeyDown(context, wParam, lParam)) return 0;
         break;
     case WM_LBUTTONUP:
-        HitTestHeader(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        HitTestHeader(context, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_SHOWWINDOW:
-        if (wParam != FALSE) OnShow();
+        if (wParam != FALSE) OnShow(context);
         break;
     case WM_PELMORA_RENEW_LOGIN:
-        RenewLogIn();
-        return 0;
-    case WM_DESTROY:
-        // Without its window the program has nothing left to run: whichever loop runs ends, and
-        // the program shuts down instead of waiting for a message nobody can send.
-        PostQuitMessage(kQuitLoginExit);
+        RenewLogIn(context);
         return 0;
     default:
         break;

@@ -122,8 +122,7 @@ void PaintMainWindow(HDC dc) {
     SelectObject(dc, oldPen);
 }
 
-void HitTestHeader(int x, int y) {
-    const AppContext& context = *GetAppContext();
+void HitTestHeader(const AppContext& context, int x, int y) {
     if (context.loginPhase) return;
     const RECT& content = context.contentRect;
     const int s = context.scale;

@@ -54,8 +54,7 @@ void PaintStateRow(HDC dc, const AppContext& context, int index, RECT row, int r
     DrawTextW(dc, entry.description, -1, &description, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
 }
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     RECT client;
@@ -73,7 +72,7 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-void OnTap(HWND window, int x, int y) {
+void OnTap(HWND window, const AppContext& context, int x, int y) {
     RECT client;
     GetClientRect(window, &client);
     const int rowHeight = client.bottom / kVisibilityStateCount;
@@ -81,7 +80,7 @@ void OnTap(HWND window, int x, int y) {
     for (int index = 0; index < kVisibilityStateCount; ++index) {
         if (y > index * rowHeight && y < (index + 1) * rowHeight) {
             ShowTransferStatus();
-            SetVisibility(GetAppContext()->visibilityStates[index].state);
+            SetVisibility(context.visibilityStates[index].state);
             ShowIdleStatus();
             ReturnToSelectedTab();
             return;
@@ -89,10 +88,10 @@ void OnTap(HWND window, int x, int y) {
     }
 }
 
-bool OnCommand(WORD command) {
+bool OnCommand(const AppContext& context, WORD command) {
     switch (command) {
     case IDM_MINIMIZE:
-        ShowWindow(GetAppContext()->mainWindow, SW_MINIMIZE);
+        ShowWindow(context.mainWindow, SW_MINIMIZE);
         return true;
     case IDM_BACK:
         ReturnToSelectedTab();
@@ -103,18 +102,21 @@ bool OnCommand(WORD command) {
 }
 
 LRESULT CALLBACK StateWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    AppContext* application = GetAppContext();
+    if (application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        GetAppContext()->panes[kPaneVisibility].menuBar = CreatePaneMenuBar(*GetAppContext(), window, IDR_MENU_STATE);
+        context.panes[kPaneVisibility].menuBar = CreatePaneMenuBar(context, window, IDR_MENU_STATE);
         return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context);
         return 0;
     case WM_LBUTTONUP:
-        OnTap(window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        OnTap(window, context, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_COMMAND:
-        if (OnCommand(LOWORD(wParam))) return 0;
+        if (OnCommand(context, LOWORD(wParam))) return 0;
         break;
     default:
         break;

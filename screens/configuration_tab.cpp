@@ -1,5 +1,7 @@
 #include "screens/configuration_tab.h"
 
+#include <windowsx.h>
+
 #include <string>
 
 #include "app/app_context.h"
@@ -9,6 +11,7 @@
 #include "app/report_cycle.h"
 #include "app/settings_file.h"
 #include "app/status_line.h"
+#include "app/window_state.h"
 #include "deployment.h"
 #include "platform/durations.h"
 #include "platform/text_conversion.h"
@@ -25,9 +28,6 @@ constexpr wchar_t kClassName[] = L"PelConfigTabWnd";
 constexpr COLORREF kHeadingBlue = RGB(48, 48, 255);
 constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
 constexpr int kNameLength = 255;
-
-// The tab's scroll offset in pixels.
-int g_configurationScroll = 0;
 
 // Every mode but the normal one gets the short layout with the name field.
 bool HasNameLayout(const AppContext& context) { return context.accountMode != AccountMode::Normal; }
@@ -71,8 +71,7 @@ void ShowName(HWND window, const AppContext& context) {
     if (!context.subName.empty()) SetDlgItemTextW(window, IDC_CONFIG_NAME, Utf8ToWide(context.subName).c_str());
 }
 
-void OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+void OnCreate(HWND window, AppContext& context) {
     context.panes[kPaneConfiguration].menuBar = CreatePaneMenuBar(context, window, IDR_MENU_CONFIGURATION);
     const DWORD checkBox = BS_AUTOCHECKBOX | BS_MULTILINE;
     if (!HasNameLayout(context)) {
@@ -100,15 +99,13 @@ void OnCreate(HWND window) {
     }
     ShowAutoLogIn(window, context);
     SetScrollPos(window, SB_VERT, 0, FALSE);
-    g_configurationScroll = 0;
 }
 
-void OnSize(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnSize(HWND window, const AppContext& context, ScrollingPaneState& state) {
     const int s = context.scale;
     RECT client;
     GetClientRect(window, &client);
-    ResetPaneScroll(window, g_configurationScroll, (HasNameLayout(context) ? 200 : 400) * s, client.bottom);
+    ResetPaneScroll(window, state.scrollOffset, (HasNameLayout(context) ? 200 : 400) * s, client.bottom);
     // The scroll bar may have come or gone with the new range.
     GetClientRect(window, &client);
     for (int id = IDC_CONFIG_REFRESH; id <= IDC_CONFIG_NAME; ++id) {
@@ -147,8 +144,7 @@ void PaintWebSiteParagraph(HDC dc, const AppContext& context, const RECT& client
     DrawTextW(dc, PELMORA_WEB_SITE_NAME, -1, &restLine, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context) {
     const int s = context.scale;
     const int p = GetScrollPos(window, SB_VERT);
     PAINTSTRUCT paint;
@@ -174,8 +170,7 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-void OnTap(HWND window, int x, int y) {
-    const AppContext& context = *GetAppContext();
+void OnTap(HWND window, const AppContext& context, int x, int y) {
     if (HasNameLayout(context)) return;
     const int s = context.scale;
     const int p = GetScrollPos(window, SB_VERT);
@@ -187,8 +182,7 @@ void OnTap(HWND window, int x, int y) {
 }
 
 // A control of the tab reports a change; true when the notification was the tab's to handle.
-bool OnControl(HWND window, int id, int notification) {
-    AppContext& context = *GetAppContext();
+bool OnControl(HWND window, AppContext& context, int id, int notification) {
     switch (id) {
     case IDC_CONFIG_REFRESH:
         RunReportCycle();
@@ -217,8 +211,7 @@ bool OnControl(HWND window, int id, int notification) {
 }
 
 // The tab goes off screen while it holds changes not saved: the user decides whether they are saved.
-void OnLeaving() {
-    AppContext& context = *GetAppContext();
+void OnLeaving(AppContext& context) {
     if (!context.settingsDirty) return;
     const int answer = ShowMessageBox(context.mainWindow, kTextUnsavedSettings, kTextAttentionCaption,
                                       MB_YESNO | MB_ICONEXCLAMATION);
@@ -231,30 +224,34 @@ void OnLeaving() {
 }
 
 LRESULT CALLBACK ConfigurationTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ScrollingPaneState* state = TrackWindowState<ScrollingPaneState>(window, message, lParam);
+    AppContext* application = GetAppContext();
+    if (state == nullptr || application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        OnCreate(window);
+        OnCreate(window, context);
         return 0;
     case WM_SIZE:
-        OnSize(window);
+        OnSize(window, context, *state);
         return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context);
         return 0;
     case WM_LBUTTONUP:
-        OnTap(window, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        OnTap(window, context, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_CTLCOLORSTATIC:
         return ColourControlOnWhite(wParam);
     case WM_PELMORA_PANE_LEAVING:
-        OnLeaving();
+        OnLeaving(context);
         return 0;
     case WM_VSCROLL:
-        HandlePaneScrollRequest(window, g_configurationScroll, wParam, GetAppContext()->scale);
+        HandlePaneScrollRequest(window, state->scrollOffset, wParam, context.scale);
         return 0;
     case WM_COMMAND:
         if (lParam != 0) {
-            if (OnControl(window, LOWORD(wParam), HIWORD(wParam))) return 0;
+            if (OnControl(window, context, LOWORD(wParam), HIWORD(wParam))) return 0;
         } else if (LOWORD(wParam) == IDM_SAVE_CONFIGURATION) {
             SaveConfigurationTab();
             return 0;
@@ -270,7 +267,7 @@ LRESULT CALLBACK ConfigurationTabProc(HWND window, UINT message, WPARAM wParam, 
 
 HWND CreateConfigurationTab(HWND parent) {
     AppContext& context = *GetAppContext();
-    HWND window = CreatePaneWindow(context, kClassName, ConfigurationTabProc, parent, WS_VSCROLL);
+    HWND window = CreateScrollingPane(context, kClassName, ConfigurationTabProc, parent);
     // Filling the name field counts as an edit; the tab starts clean.
     if (window != nullptr) context.settingsDirty = false;
     return window;

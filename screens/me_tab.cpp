@@ -14,8 +14,7 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"PelAITabWnd";
 
-void OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+void OnCreate(HWND window, AppContext& context) {
     const int s = context.scale;
     context.panes[kPaneMe].menuBar =
         CreatePaneMenuBar(context, window, context.accountMode != AccountMode::Normal ? IDR_MENU_ME_SIMPLE : IDR_MENU_ME);
@@ -27,8 +26,7 @@ void OnCreate(HWND window) {
 }
 
 // A turn of the phone changes the width; the place line follows it.
-void OnSize(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnSize(HWND window, const AppContext& context) {
     RECT client;
     GetClientRect(window, &client);
     // The size message that creation sends comes before the line exists when creating it failed.
@@ -40,8 +38,7 @@ void OnSize(HWND window) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context) {
     const int s = context.scale;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
@@ -63,8 +60,7 @@ void OpenPlaceEditor(AppContext& context) {
 
 void ShowUnavailable() { ShowStatusMessage(kTextUnavailable, GetDurations().statusMessageMs); }
 
-bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
-    AppContext& context = *GetAppContext();
+bool OnCommand(HWND window, AppContext& context, WPARAM wParam, LPARAM lParam) {
     const int id = LOWORD(wParam);
     const int notification = HIWORD(wParam);
     if (lParam != 0) {
@@ -97,18 +93,21 @@ bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK MeTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    AppContext* application = GetAppContext();
+    if (application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        OnCreate(window);
+        OnCreate(window, context);
         return 0;
     case WM_SIZE:
-        OnSize(window);
+        OnSize(window, context);
         return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context);
         return 0;
     case WM_COMMAND:
-        if (OnCommand(window, wParam, lParam)) return 0;
+        if (OnCommand(window, context, wParam, lParam)) return 0;
         break;
     case WM_CTLCOLORSTATIC:
         return ColourControlOnWhite(wParam);

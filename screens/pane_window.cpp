@@ -35,14 +35,14 @@ void ReturnToSelectedTab() {
 }
 
 HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, WNDPROC procedure, HWND parent,
-                      DWORD extraStyle) {
+                      DWORD extraStyle, void* creationParameter) {
     if (!RegisterShellWindowClass(context.instance, className, procedure)) return nullptr;
     const RECT& content = context.contentRect;
     const int s = context.scale;
     HWND window = CreateWindowExW(0, className, L"", WS_CHILD | extraStyle, content.left + context.borderX,
                                   content.top + context.borderY + 20 * s, content.right - 2 * context.borderX,
                                   content.bottom - 25 * s - 2 * context.borderY, parent, nullptr, context.instance,
-                                  nullptr);
+                                  creationParameter);
     if (window != nullptr) UpdateWindow(window);
     return window;
 }

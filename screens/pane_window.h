@@ -22,9 +22,10 @@ void ShowPane(int index, bool select);
 void ReturnToSelectedTab();
 
 // Registers the pane's class and creates the pane: a hidden child of `parent` at the tab page
-// rectangle, painted once; null on failure.
+// rectangle, painted once; null on failure. `creationParameter` goes to CreateWindowEx (the pane's
+// own state, app/window_state.h).
 HWND CreatePaneWindow(const AppContext& context, const wchar_t* className, WNDPROC procedure, HWND parent,
-                      DWORD extraStyle);
+                      DWORD extraStyle, void* creationParameter = nullptr);
 
 // The pane's menu bar built from menu `resource`, hidden until ShowPane shows it; null on failure.
 HWND CreatePaneMenuBar(const AppContext& context, HWND pane, UINT resource);

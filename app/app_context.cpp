@@ -8,6 +8,7 @@
 #include "platform/aygshell.h"
 #include "platform/screen_metrics.h"
 #include "platform/text_conversion.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
 
 namespace {
@@ -53,12 +54,22 @@ void TakeStoredSettings(AppContext& context, const StoredSettings& settings) {
 
 }  // namespace
 
+AppContext::AppContext() : transport(new (std::nothrow) TransportState) {}
+
+AppContext::~AppContext() = default;
+
 AppContext* GetAppContext() { return ContextSlot(); }
 
 bool CreateAppContext() {
     if (ContextSlot() != nullptr) return true;
-    ContextSlot() = new (std::nothrow) AppContext;
-    return ContextSlot() != nullptr;
+    AppContext* context = new (std::nothrow) AppContext;
+    if (context == nullptr) return false;
+    if (context->transport == nullptr) {
+        delete context;
+        return false;
+    }
+    ContextSlot() = context;
+    return true;
 }
 
 void DestroyAppContext() {

@@ -1,7 +1,6 @@
 // The one application object that every window, request and the start-up share.
 #pragma once
 
-#include <winsock2.h>
 #include <windows.h>
 
 #include <memory>
@@ -14,6 +13,7 @@
 #include "protocol/session_states.h"
 
 struct CellMonitor;
+struct TransportState;
 
 struct VisibilityState {
     Visibility state = Visibility::Visible;
@@ -44,7 +44,8 @@ inline constexpr int kPaneCount = 6;
 inline constexpr int kVisibilityStateCount = 4;
 
 struct AppContext {
-    AppContext() = default;
+    AppContext();
+    ~AppContext();
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
@@ -88,13 +89,9 @@ struct AppContext {
     // What the layers below the windows tell the user through; the main window puts it in place.
     std::unique_ptr<Frontend> frontend;
 
-    // Transport.
-    WSADATA socketData = {};
-    bool networkStarted = false;  // the socket library is started and StopNetwork has to release it
-    SOCKET socket = INVALID_SOCKET;
-    sockaddr_in serverAddress = {};
-    bool requestActive = false;
-    bool renewingLogIn = false;  // a log-in renewal is under way; a 401 inside it starts no other
+    // Transport: the socket library, the server's address and the request under way
+    // (protocol/transport_state.h); never null while the object lives.
+    std::unique_ptr<TransportState> transport;
     std::string serverHost;
     std::string token;
 

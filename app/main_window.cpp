@@ -17,6 +17,7 @@
 #include "protocol/configuration.h"
 #include "protocol/handshake.h"
 #include "protocol/session_states.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/configuration_tab.h"
@@ -136,8 +137,8 @@ bool OnKeyDown(const AppContext& context, WPARAM key, LPARAM flags) {
 // may be refused the same way; the flag keeps them from starting another renewal.
 void RenewLogIn(AppContext& context) {
     // During the log-in the login flow itself opens the session; a failure there resets the form.
-    if (context.loginPhase || context.renewingLogIn) return;
-    context.renewingLogIn = true;
+    if (context.loginPhase || context.transport->renewingLogIn) return;
+    context.transport->renewingLogIn = true;
     ShowTransferStatus();
     if (!Handshake(context)) {
         ShowStatusMessage(kTextCannotInitializeSession, GetDurations().statusMessageMs);
@@ -149,7 +150,7 @@ void RenewLogIn(AppContext& context) {
         ShowIdleStatus();
         RunReportCycle();
     }
-    context.renewingLogIn = false;
+    context.transport->renewingLogIn = false;
 }
 
 // The soft-key strip is a window of its own that a hidden start hid with the main window; whoever

@@ -1,10 +1,9 @@
 // The "config" request in its four forms: get, settings, visibility and the method report.
 #pragma once
 
-#include <tinyxml.h>
-
 #include "protocol/session_states.h"
 
+class TiXmlElement;
 struct AppContext;
 
 // The server's answer to a settings or visibility change.

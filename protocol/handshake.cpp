@@ -15,6 +15,7 @@
 #include "protocol/configuration.h"
 #include "protocol/frontend.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "protocol/wire_format.h"
 #include "resources/texts.h"
 
@@ -116,7 +117,7 @@ void ReportRefusal(const AppContext& context, int status, const char* updateUrl)
 bool UseNamedServer(AppContext& context, const std::string& host) {
     in_addr address;
     if (ReadServerAddress(host.c_str(), &address)) {
-        context.serverAddress.sin_addr = address;
+        context.transport->serverAddress.sin_addr = address;
         return true;
     }
     context.serverHost = host;

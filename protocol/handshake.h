@@ -7,11 +7,10 @@
 
 #include <winsock2.h>
 
-#include <tinyxml.h>
-
 #include "location/cell_source.h"
 #include "protocol/session_states.h"
 
+class TiXmlElement;
 struct AppContext;
 
 // What the telephony layer tells about the handset, as UTF-8; empty what it could not deliver.

@@ -15,6 +15,7 @@
 #include "platform/text_conversion.h"
 #include "platform/xml_document.h"
 #include "protocol/frontend.h"
+#include "protocol/transport_state.h"
 #include "protocol/wire_format.h"
 #include "resources/texts.h"
 
@@ -194,13 +195,13 @@ unsigned short GetServicePort() {
 }
 
 bool StartNetwork(AppContext& context) {
-    if (!context.networkStarted) {
-        if (WSAStartup(MAKEWORD(2, 0), &context.socketData) != 0) return false;
-        context.networkStarted = true;
+    if (!context.transport->networkStarted) {
+        if (WSAStartup(MAKEWORD(2, 0), &context.transport->socketData) != 0) return false;
+        context.transport->networkStarted = true;
     }
-    std::memset(&context.serverAddress, 0, sizeof(context.serverAddress));
-    context.serverAddress.sin_family = AF_INET;
-    context.serverAddress.sin_port = htons(GetServicePort());
+    std::memset(&context.transport->serverAddress, 0, sizeof(context.transport->serverAddress));
+    context.transport->serverAddress.sin_family = AF_INET;
+    context.transport->serverAddress.sin_port = htons(GetServicePort());
 
     RequestDataConnection(GetDurations().connectionWaitMs);
     if (context.startedHidden) {
@@ -217,14 +218,14 @@ bool StartNetwork(AppContext& context) {
 bool ResolveServerHost(AppContext& context, const std::string& host) {
     const hostent* entry = gethostbyname(host.c_str());
     if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr) return false;
-    std::memcpy(&context.serverAddress.sin_addr, entry->h_addr_list[0], 4);
+    std::memcpy(&context.transport->serverAddress.sin_addr, entry->h_addr_list[0], 4);
     return true;
 }
 
 void StopNetwork(AppContext& context) {
-    if (!context.networkStarted) return;
+    if (!context.transport->networkStarted) return;
     WSACleanup();
-    context.networkStarted = false;
+    context.transport->networkStarted = false;
 }
 
 int PostRequest(AppContext& context, const std::string& host, const char* kind, const std::string& body,
@@ -234,11 +235,11 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
     const ULONGLONG deadline = GetTickCount64() + GetDurations().requestWatchdogMs;
     // Connecting to the address and port the request uses is the check that the data connection is
     // up: when it fails, the platform is asked for a data connection and the request tries once more.
-    SOCKET connection = ConnectBefore(context.serverAddress, deadline);
+    SOCKET connection = ConnectBefore(context.transport->serverAddress, deadline);
     if (connection == INVALID_SOCKET) {
         const DWORD left = TimeLeft(deadline);
         RequestDataConnection(left < GetDurations().connectionWaitMs ? left : GetDurations().connectionWaitMs);
-        connection = ConnectBefore(context.serverAddress, deadline);
+        connection = ConnectBefore(context.transport->serverAddress, deadline);
     }
     if (connection == INVALID_SOCKET) return kTransferFailed;
     SetSocketTimeouts(connection);
@@ -261,14 +262,14 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
         return kTransferFailed;
     }
     CloseHandle(watchdog);
-    context.socket = connection;
-    context.requestActive = true;
+    context.transport->socket = connection;
+    context.transport->requestActive = true;
 
     int result = SendAll(request, BuildRequest(host, kind, body));
     if (result == kTransferComplete) result = ReceiveAll(request, reply);
     if (!EndRequest(request)) result = kTransferFailed;
-    context.requestActive = false;
-    context.socket = INVALID_SOCKET;
+    context.transport->requestActive = false;
+    context.transport->socket = INVALID_SOCKET;
     return result;
 }
 
@@ -328,7 +329,7 @@ int CheckErrorReply(AppContext& context, const TiXmlDocument& document) {
         }
         context.frontend->ShowStatusMessage(message.c_str());
     }
-    if (number == 401 && !context.renewingLogIn) context.frontend->RenewLogIn();
+    if (number == 401 && !context.transport->renewingLogIn) context.frontend->RenewLogIn();
     return number;
 }
 

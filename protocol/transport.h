@@ -18,8 +18,8 @@
 #include <cstddef>
 #include <string>
 
-#include <tinyxml.h>
-
+class TiXmlDocument;
+class TiXmlElement;
 struct AppContext;
 
 // Results of PostRequest.

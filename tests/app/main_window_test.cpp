@@ -8,6 +8,7 @@
 #include "app/visibility_chooser.h"
 #include "location/cell_monitor.h"
 #include "protocol/session_states.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/pane_window.h"
@@ -350,17 +351,17 @@ TEST_F(MainWindow, ALogInRenewalThatFailsSaysSoAndEndsTheRenewal) {
     CreateRunningMain();
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);
     EXPECT_EQ(std::wstring(kTextCannotInitializeSession), context().statusText);
-    EXPECT_FALSE(context().renewingLogIn);
+    EXPECT_FALSE(context().transport->renewingLogIn);
 }
 
 TEST_F(MainWindow, NoRenewalStartsInsideARenewalOrDuringTheLogIn) {
     CreateRunningMain();
     ShowIdleStatus();
-    context().renewingLogIn = true;
+    context().transport->renewingLogIn = true;
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);
-    EXPECT_TRUE(context().renewingLogIn);
-    context().renewingLogIn = false;
+    EXPECT_TRUE(context().transport->renewingLogIn);
+    context().transport->renewingLogIn = false;
 
     context().loginPhase = true;
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);

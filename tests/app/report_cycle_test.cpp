@@ -12,6 +12,7 @@
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "protocol/session_states.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/pane_window.h"
@@ -74,7 +75,7 @@ TEST_F(Running, OnlyASuccessfulReportArmsTheTimerAgainAndFetchesTheGroups) {
 }
 
 TEST_F(Running, ATransferErrorStaysOnTheStatusLine) {
-    context().serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context().transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     RunReportCycle();
     EXPECT_EQ(std::wstring(kTextTransferError), context().statusText);
     EXPECT_EQ(1, context().reportFailures);
@@ -133,7 +134,7 @@ TEST_F(Running, AnExpiredSessionIsRenewedAndTheReportRepeated) {
     EXPECT_EQ((std::vector<std::string>{"ineed", "isee", "hand", "config", "isee", "ineed"}), RequestKinds());
     EXPECT_EQ("T1", context().token) << "the new session's token";
     EXPECT_NE(std::string::npos, RequestBody(4).find("token=T1&"));
-    EXPECT_FALSE(context().renewingLogIn);
+    EXPECT_FALSE(context().transport->renewingLogIn);
     EXPECT_TRUE(TakeTimer(TIMER_REPORT));
 }
 
@@ -143,7 +144,7 @@ TEST_F(Running, ARefusalInsideTheRenewalStartsNoSecondRenewal) {
     Reply(kLogInExpired);  // its report
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);
     EXPECT_EQ((std::vector<std::string>{"ineed", "hand", "config", "isee"}), RequestKinds());
-    EXPECT_FALSE(context().renewingLogIn);
+    EXPECT_FALSE(context().transport->renewingLogIn);
     EXPECT_EQ(1, context().reportFailures);
 }
 

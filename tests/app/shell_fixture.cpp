@@ -12,6 +12,7 @@
 #include "platform/screen_metrics.h"
 #include "platform/web_link.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 
 void ShellTest::SetUp() {
     char folder[MAX_PATH] = {};
@@ -223,7 +224,7 @@ void ServedShellTest::TearDown() {
 void ServedShellTest::OpenSession() {
     ASSERT_TRUE(StartNetwork(context()));
     context().serverHost = "localhost";
-    context().serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context().transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     context().token = "T0K";
 }
 

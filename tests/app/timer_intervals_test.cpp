@@ -10,6 +10,7 @@
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "platform/durations.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "tests/app/shell_fixture.h"
 #include "tests/support/import_patch.h"
@@ -111,7 +112,7 @@ TEST_F(TimerIntervals, AStatusMessageStaysForItsDuration) {
     CreateRunningMain();
     for (unsigned duration : {5000u, 700u}) {
         GetDurations().statusMessageMs = duration;
-        context().serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+        context().transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
         ArmedTimers().clear();
         RunReportCycle();
         EXPECT_EQ(duration, LastInterval(TIMER_STATUS_MESSAGE)) << "the failed report's message";

@@ -24,6 +24,7 @@
 #include "protocol/groups.h"
 #include "protocol/handshake.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
 #include "screens/configuration_tab.h"
 #include "server_process.h"
@@ -145,8 +146,8 @@ protected:
 TEST_F(DemoSession, TheLogInReportsThePlaceAndTheGroupsShowTheDemoPeople) {
     Connect(kDemoEmail, kDemoPassword);
     EXPECT_EQ("localhost", context->serverHost);
-    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->serverAddress.sin_addr.s_addr);
-    EXPECT_EQ(server.Port(), ntohs(context->serverAddress.sin_port));
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->transport->serverAddress.sin_addr.s_addr);
+    EXPECT_EQ(server.Port(), ntohs(context->transport->serverAddress.sin_port));
     EXPECT_EQ("5ef81f0bf48880bff0addd8443f2b381", context->passHash) << "MD5 of \"pelmora\"";
 
     ASSERT_TRUE(Handshake(*context));

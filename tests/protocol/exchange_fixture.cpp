@@ -6,6 +6,7 @@
 #include "platform/durations.h"
 #include "platform/web_link.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -50,8 +51,8 @@ void ExchangeTest::SetUp() {
 
     ASSERT_TRUE(StartNetwork(*context));
     context->serverHost = "localhost";
-    context->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    context->serverAddress.sin_port = htons(server.Port());
+    context->transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context->transport->serverAddress.sin_port = htons(server.Port());
     context->token = "T0K";
 
     SetMessageBoxAnswerer([this](HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags) {

@@ -8,6 +8,7 @@
 #include "platform/device_profile.h"
 #include "protocol/configuration.h"
 #include "protocol/handshake.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
 #include "tests/protocol/exchange_fixture.h"
 
@@ -193,7 +194,7 @@ TEST_F(HandshakeTest, FailsWithoutATokenOrAReply) {
     EXPECT_EQ("OLD", context->token);
     EXPECT_EQ(kUntouched, context->statusText);
 
-    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context->transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     EXPECT_FALSE(Handshake(*context));
     EXPECT_EQ(kTextTransferError, context->statusText);
 }
@@ -214,17 +215,17 @@ TEST_F(HandshakeTest, AnAddressChangesOnlyTheAddressAndANameChangesBoth) {
     server.Push(Hand("<status>0</status><token>A</token><host>10.0.0.1</host>"));
     ASSERT_TRUE(Handshake(*context));
     EXPECT_EQ("localhost", context->serverHost);
-    EXPECT_EQ(inet_addr("10.0.0.1"), context->serverAddress.sin_addr.s_addr);
-    EXPECT_EQ(server.Port(), ntohs(context->serverAddress.sin_port));
+    EXPECT_EQ(inet_addr("10.0.0.1"), context->transport->serverAddress.sin_addr.s_addr);
+    EXPECT_EQ(server.Port(), ntohs(context->transport->serverAddress.sin_port));
 
     // From the loopback address by number to the same server by name.
     context->serverHost = "127.0.0.1";
-    context->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context->transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     server.Push(Hand("<status>0</status><token>B</token><host>localhost</host>"));
     server.Push(XmlReply("<config/>"));
     ASSERT_TRUE(Handshake(*context));
     EXPECT_EQ("localhost", context->serverHost);
-    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->serverAddress.sin_addr.s_addr);
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->transport->serverAddress.sin_addr.s_addr);
     ASSERT_TRUE(GetConfiguration(*context));
     const auto requests = server.Requests();
     ASSERT_EQ(3u, requests.size());

@@ -8,6 +8,7 @@
 #include "location/location_report.h"
 #include "location/place_mark.h"
 #include "location/place_mark_requests.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
 #include "tests/protocol/exchange_fixture.h"
 
@@ -154,7 +155,7 @@ TEST_F(LocationRequests, ReportWithoutTimerRaisesTheRateAndARefusalKeepsThePlace
     EXPECT_EQ(8, context->reportStatus);
     EXPECT_EQ(77, context->placeMark.id);
 
-    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context->transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     EXPECT_FALSE(SendLocationReport(*context, context->placeMark));
     EXPECT_EQ(kTextTransferError, context->statusText);
 }
@@ -225,7 +226,7 @@ TEST_F(LocationRequests, PlaceMarkRepliesDecideTheResult) {
     }
     EXPECT_EQ(Envelope("cancel", "token=T0K&sint_id=77"), server.Requests().back());
 
-    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context->transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     context->statusText.clear();
     EXPECT_FALSE(DeletePlaceMark(*context, named));
     EXPECT_EQ(kTextTransferError, context->statusText);

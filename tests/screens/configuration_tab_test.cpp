@@ -1,5 +1,6 @@
 // The configuration tab: its two layouts, the dirty flag, saving into settings.xml and the
 // autostart shortcut, reverting, the action buttons and the web-site link.
+#include "protocol/transport_state.h"
 #include "tests/screens/screen_fixture.h"
 
 #include <shlobj.h>
@@ -306,7 +307,7 @@ TEST_F(ConfigurationTab, FailedSaveKeepsTheTabAndItsChanges) {
     CreatePanes();
     Show(kPaneConfiguration);
     Click(kPaneConfiguration, IDC_CONFIG_AUTO_RUN);
-    context().serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context().transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     SendMessageW(pane(kPaneConfiguration), WM_COMMAND, IDM_SAVE_CONFIGURATION, 0);
     EXPECT_EQ(L"Ошибка передачи данных", context().statusText);
     EXPECT_TRUE(context().settingsDirty);

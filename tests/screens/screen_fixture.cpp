@@ -6,6 +6,7 @@
 #include "location/cell_monitor.h"
 #include "platform/web_link.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "screens/configuration_tab.h"
 #include "screens/group_list_tab.h"
 #include "screens/group_tab.h"
@@ -203,8 +204,8 @@ void ScreenTest::StartServer() {
     server_ = std::make_unique<pelmora_test::FakeServer>();
     ASSERT_TRUE(StartNetwork(c));
     c.serverHost = "localhost";
-    c.serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    c.serverAddress.sin_port = htons(server_->Port());
+    c.transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    c.transport->serverAddress.sin_port = htons(server_->Port());
     c.token = "T0K";
     c.networkCode = "01";
     CellIdentity cell;

@@ -19,6 +19,7 @@
 #include "platform/aygshell.h"
 #include "platform/screen_metrics.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
 #include "screens/pane_window.h"
@@ -106,8 +107,8 @@ void RecreateConfigurationTabForNameMode(AppContext& context) {
 bool StartSession(AppContext& context, pelmora_test::FakeServer& server) {
     if (!StartNetwork(context)) return false;
     context.serverHost = "localhost";
-    context.serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    context.serverAddress.sin_port = htons(server.Port());
+    context.transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context.transport->serverAddress.sin_port = htons(server.Port());
     context.token = "scenes";
     context.networkCode = "01";
     context.userName = L"Анна Смирнова";

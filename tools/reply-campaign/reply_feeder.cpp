@@ -20,6 +20,7 @@
 #include "protocol/groups.h"
 #include "protocol/handshake.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"
@@ -161,7 +162,7 @@ void LayOutAndCheckGroups(AppContext& context, HDC dc, const std::string& reply,
 
 void ResetContext(AppContext& context) {
     context.statusText.clear();
-    context.renewingLogIn = false;
+    context.transport->renewingLogIn = false;
     context.rateMode = RateMode::Optimal;
     context.reportInterval = 0;
     context.reportStatus = 0;

@@ -1,4 +1,4 @@
-#include "protocol/xml_document.h"
+#include "platform/xml_document.h"
 
 #include <algorithm>
 #include <cctype>

@@ -31,14 +31,15 @@ constexpr int kTransactionRuns = 8;
 #define PELMORA_GROUP_COLUMNS "g.id, g.title, (SELECT COUNT(*) FROM group_members c WHERE c.group_id = g.id), g.owner_id"
 #define PELMORA_POSITION_COLUMNS \
     "p.user_id, p.mnc, p.lac, p.cid, p.lac1, p.cid1, p.lac2, p.cid2, p.delta, p.lat, p.lon, p.reported_at"
-// The viewer ($1) and everybody who shares a group with them.
-#define PELMORA_CIRCLE_PEOPLE                                                                       \
-    "people(user_id) AS (SELECT CAST($1 AS BIGINT) UNION SELECT m.user_id FROM group_members v " \
-    "JOIN group_members m ON m.group_id = v.group_id WHERE v.user_id = $1), "                     \
-    "places AS (SELECT p.* FROM positions p JOIN people o ON o.user_id = p.user_id) "
-#define PELMORA_CIRCLE_FRONT_MARKS \
-    PELMORA_CIRCLE_PEOPLE          \
-    ", fronts AS (SELECT DISTINCT mnc, lac, cid FROM places) "
+// The front cells of the last reports of everybody who shares a group with the viewer ($1).
+#define PELMORA_CIRCLE_FRONTS                                                                          \
+    "fronts AS (SELECT DISTINCT p.mnc, p.lac, p.cid FROM group_members v "                             \
+    "JOIN group_members o ON o.group_id = v.group_id JOIN positions p ON p.user_id = o.user_id "      \
+    "WHERE v.user_id = $1) "
+// A cell of the country $2 that a report ("p") names, by the columns of its lac and cid.
+#define PELMORA_REPORTED_CELL(alias, lac, cid)                                                       \
+    " LEFT JOIN cells " alias " ON " alias ".mcc = $2 AND " alias ".mnc = p.mnc AND " alias ".lac = p." lac \
+    " AND " alias ".cid = p." cid
 #define PELMORA_MARKS_AT_FRONTS "marks m JOIN fronts f ON m.mnc = f.mnc AND m.lac = f.lac AND m.cid = f.cid"
 
 const Statement kAddUser{
@@ -96,23 +97,20 @@ const Statement kMemberIdsByJoining{
 const Statement kCircleGroups{"SELECT " PELMORA_GROUP_COLUMNS
                               " FROM user_groups g JOIN group_members v ON v.group_id = g.id "
                               "WHERE v.user_id = $1 ORDER BY g.id"};
-const Statement kCircleMembers{"SELECT m.group_id, " PELMORA_USER_COLUMNS
-                               " FROM group_members v JOIN group_members m ON m.group_id = v.group_id "
-                               "JOIN users u ON u.id = m.user_id WHERE v.user_id = $1 "
-                               "ORDER BY m.group_id, u.name, u.id"};
-const Statement kCirclePositions{"WITH " PELMORA_CIRCLE_PEOPLE "SELECT " PELMORA_POSITION_COLUMNS " FROM places p"};
-const Statement kCircleCells{
-    "WITH " PELMORA_CIRCLE_PEOPLE
-    "SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac AND c.cid = p.cid "
-    "UNION SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac1 AND c.cid = p.cid1 "
-    "UNION SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac2 AND c.cid = p.cid2"};
-const Statement kCircleMarks{"WITH " PELMORA_CIRCLE_FRONT_MARKS "SELECT " PELMORA_MARK_COLUMNS
-                             " FROM " PELMORA_MARKS_AT_FRONTS " ORDER BY m.saved_at DESC, m.id DESC"};
+// Every member of the viewer's groups (the viewer too) with what is shown of them, their last report
+// and the known cells of that report, in one walk of the indexes: a member of several groups comes
+// once for each.
+const Statement kCircleMembers{
+    "SELECT m.group_id, u.id, u.email, u.name, u.visibility, u.private_time, " PELMORA_POSITION_COLUMNS
+    ", c0.lat, c0.lon, c0.address, c1.lat, c1.lon, c1.address, c2.lat, c2.lon, c2.address "
+    "FROM group_members v JOIN group_members m ON m.group_id = v.group_id JOIN users u ON u.id = m.user_id "
+    "LEFT JOIN positions p ON p.user_id = u.id" PELMORA_REPORTED_CELL("c0", "lac", "cid")
+        PELMORA_REPORTED_CELL("c1", "lac1", "cid1") PELMORA_REPORTED_CELL("c2", "lac2", "cid2")
+    " WHERE v.user_id = $1 ORDER BY m.group_id, u.name, u.id"};
+const Statement kCircleMarks{"WITH " PELMORA_CIRCLE_FRONTS "SELECT " PELMORA_MARK_COLUMNS " FROM " PELMORA_MARKS_AT_FRONTS
+                             " ORDER BY m.saved_at DESC, m.id DESC"};
 const Statement kCircleMarkOwnerGroups{
-    "WITH " PELMORA_CIRCLE_FRONT_MARKS ", owners AS (SELECT DISTINCT m.user_id FROM " PELMORA_MARKS_AT_FRONTS ") "
+    "WITH " PELMORA_CIRCLE_FRONTS ", owners AS (SELECT DISTINCT m.user_id FROM " PELMORA_MARKS_AT_FRONTS ") "
     "SELECT g.user_id, g.group_id FROM group_members g JOIN owners o ON o.user_id = g.user_id "
     "ORDER BY g.user_id, g.group_id"};
 
@@ -313,14 +311,16 @@ GroupSummary ReadGroup(const Rows& rows) {
     return {rows.Int(0), rows.Text(1), static_cast<int>(rows.Int(2)), rows.OptionalInt(3)};
 }
 
-// A row of PELMORA_POSITION_COLUMNS, the user's id first.
-Position ReadPosition(const Rows& rows) {
+// A row of PELMORA_POSITION_COLUMNS from column `first` on, the user's id first.
+Position ReadPosition(const Rows& rows, int first = 0) {
     Position position;
-    std::int64_t mnc = rows.Int(1);
-    for (int i = 0; i < 3; ++i) position.cells[i] = {mnc, rows.Int(2 + 2 * i), rows.Int(3 + 2 * i)};
-    position.delta = rows.Int(8);
-    if (!rows.IsNull(9) && !rows.IsNull(10)) position.where = Coordinates{rows.Real(9), rows.Real(10)};
-    position.reportedAt = rows.Int(11);
+    std::int64_t mnc = rows.Int(first + 1);
+    for (int i = 0; i < 3; ++i) position.cells[i] = {mnc, rows.Int(first + 2 + 2 * i), rows.Int(first + 3 + 2 * i)};
+    position.delta = rows.Int(first + 8);
+    if (!rows.IsNull(first + 9) && !rows.IsNull(first + 10)) {
+        position.where = Coordinates{rows.Real(first + 9), rows.Real(first + 10)};
+    }
+    position.reportedAt = rows.Int(first + 11);
     return position;
 }
 
@@ -628,18 +628,27 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
             while (rows.Next()) circle.groups.push_back(ReadGroup(rows));
         }
         {
-            Rows rows = connection.Run(kCircleMembers, {viewerId});
-            while (rows.Next()) circle.members.push_back({rows.Int(0), ReadUser(rows, 1)});
-        }
-        {
-            Rows rows = connection.Run(kCirclePositions, {viewerId});
-            while (rows.Next()) circle.positions[rows.Int(0)] = ReadPosition(rows);
-        }
-        {
-            Rows rows = connection.Run(kCircleCells, {viewerId, mcc});
+            // Columns: the membership and the member (6), the report (12), three cells (3 each).
+            constexpr int kReport = 6;
+            constexpr int kCells = kReport + 12;
+            Rows rows = connection.Run(kCircleMembers, {viewerId, mcc});
             while (rows.Next()) {
-                Cell cell{{rows.Int(0), rows.Int(1), rows.Int(2)}, rows.Real(3), rows.Real(4), rows.Text(5), mcc};
-                circle.cells[cell.key] = cell;
+                User member;
+                member.id = rows.Int(1);
+                member.email = rows.Text(2);
+                member.name = rows.Text(3);
+                member.visibility = static_cast<int>(rows.Int(4));
+                member.privateTime = static_cast<int>(rows.Int(5));
+                circle.members.push_back({rows.Int(0), std::move(member)});
+                if (rows.IsNull(kReport) || circle.positions.count(rows.Int(kReport))) continue;
+                Position position = ReadPosition(rows, kReport);
+                for (int i = 0; i < 3; ++i) {
+                    int column = kCells + 3 * i;
+                    if (rows.IsNull(column) || circle.cells.count(position.cells[i])) continue;
+                    circle.cells[position.cells[i]] =
+                        Cell{position.cells[i], rows.Real(column), rows.Real(column + 1), rows.Text(column + 2), mcc};
+                }
+                circle.positions[rows.Int(kReport)] = position;
             }
         }
         circle.marks.marks = ReadMarks(connection.Run(kCircleMarks, {viewerId}));

@@ -178,7 +178,7 @@ struct GroupCircle {
     std::vector<GroupSummary> groups;  // the viewer's, in the order they were made
     struct Membership {
         std::int64_t groupId = 0;
-        User member;
+        User member;  // what is shown of them: id, email, name, visibility and private time only
     };
     std::vector<Membership> members;                   // group by group, by name
     std::map<std::int64_t, Position> positions;        // the viewer's and every member's last report

@@ -2,10 +2,12 @@
 // and the arithmetic of places.
 #include "server/places.h"
 #include "server/text.h"
+#include "server/xml_writer.h"
 
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>
+#include <tinyxml.h>
 
 namespace pelmora {
 namespace {
@@ -80,6 +82,54 @@ TEST(TextTest, RandomHexIsFreshEveryTime) {
     EXPECT_EQ(first.size(), 32u);
     EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos);
     EXPECT_NE(first, second);
+}
+
+// The replies were printed by TinyXML before they were written directly; the phones read them byte for
+// byte. Each document is built both ways from the same steps: "+name" opens an element, "-" closes the
+// innermost one, "name=text" adds an element holding the text.
+TEST(XmlWriterTest, DocumentsAreTheBytesTinyXmlPrints) {
+    std::string everyByte;
+    for (int byte = 1; byte < 256; ++byte) everyByte += static_cast<char>(byte);
+    const std::vector<std::vector<std::string>> documents = {
+        {},
+        {"status=0"},
+        {"status=1", "timer=300", "+sint", "address=Москва, ул. Тверская, 7", "-"},
+        {"+sint", "-", "empty=", "+a", "+b", "-", "c=x", "-"},
+        {"+groups", "+group", "title=<Семья> & \"друзья\" 'всё'", "+users", "+user", "user_id=7", "-", "-"},
+        {"text=" + everyByte},
+        {"control=tab\there\r\nline", "entity=&#x41; &amp; &#65;", "+open"},
+    };
+    for (const std::vector<std::string>& steps : documents) {
+        TiXmlDocument document;
+        document.LinkEndChild(new TiXmlDeclaration("1.0", "UTF-8", ""));
+        TiXmlElement* element = new TiXmlElement("reply");
+        document.LinkEndChild(element);
+        XmlWriter writer("reply");
+        for (const std::string& step : steps) {
+            if (step == "-") {
+                element = element->Parent()->ToElement();
+                writer.Close();
+            } else if (step[0] == '+') {
+                element = element->LinkEndChild(new TiXmlElement(step.substr(1)))->ToElement();
+                writer.Open(step.c_str() + 1);
+            } else {
+                std::string name = step.substr(0, step.find('='));
+                std::string text = step.substr(step.find('=') + 1);
+                TiXmlElement* child = new TiXmlElement(name);
+                if (!text.empty()) child->LinkEndChild(new TiXmlText(text));
+                element->LinkEndChild(child);
+                writer.Add(name.c_str(), text);
+            }
+        }
+        TiXmlPrinter printer;
+        document.Accept(&printer);
+        EXPECT_EQ(writer.Finish(), printer.Str()) << ::testing::PrintToString(steps);
+    }
+    XmlWriter numbers("n");
+    numbers.Add("low", INT64_MIN);
+    numbers.Add("high", std::int64_t{9007199254740993});
+    EXPECT_EQ(numbers.Finish(), "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<n>\n    <low>-9223372036854775808</low>\n"
+                                "    <high>9007199254740993</high>\n</n>\n");
 }
 
 TEST(PlacesTest, PositionWeighsTheFrontCellMost) {

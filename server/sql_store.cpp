@@ -36,10 +36,6 @@ constexpr int kTransactionRuns = 8;
     "fronts AS (SELECT DISTINCT p.mnc, p.lac, p.cid FROM group_members v "                             \
     "JOIN group_members o ON o.group_id = v.group_id JOIN positions p ON p.user_id = o.user_id "      \
     "WHERE v.user_id = $1) "
-// A cell of the country $2 that a report ("p") names, by the columns of its lac and cid.
-#define PELMORA_REPORTED_CELL(alias, lac, cid)                                                       \
-    " LEFT JOIN cells " alias " ON " alias ".mcc = $2 AND " alias ".mnc = p.mnc AND " alias ".lac = p." lac \
-    " AND " alias ".cid = p." cid
 #define PELMORA_MARKS_AT_FRONTS "marks m JOIN fronts f ON m.mnc = f.mnc AND m.lac = f.lac AND m.cid = f.cid"
 
 const Statement kAddUser{
@@ -97,16 +93,22 @@ const Statement kMemberIdsByJoining{
 const Statement kCircleGroups{"SELECT " PELMORA_GROUP_COLUMNS
                               " FROM user_groups g JOIN group_members v ON v.group_id = g.id "
                               "WHERE v.user_id = $1 ORDER BY g.id"};
-// Every member of the viewer's groups (the viewer too) with what is shown of them, their last report
-// and the known cells of that report, in one walk of the indexes: a member of several groups comes
-// once for each.
+// Every member of the viewer's groups (the viewer too) with what is shown of them and their last
+// report, a member of several groups once for each; first the count of changes of the cells in the same
+// snapshot, which tells whether the cells kept in memory are still the table's.
 const Statement kCircleMembers{
-    "SELECT m.group_id, u.id, u.email, u.name, u.visibility, u.private_time, " PELMORA_POSITION_COLUMNS
-    ", c0.lat, c0.lon, c0.address, c1.lat, c1.lon, c1.address, c2.lat, c2.lon, c2.address "
-    "FROM group_members v JOIN group_members m ON m.group_id = v.group_id JOIN users u ON u.id = m.user_id "
-    "LEFT JOIN positions p ON p.user_id = u.id" PELMORA_REPORTED_CELL("c0", "lac", "cid")
-        PELMORA_REPORTED_CELL("c1", "lac1", "cid1") PELMORA_REPORTED_CELL("c2", "lac2", "cid2")
-    " WHERE v.user_id = $1 ORDER BY m.group_id, u.name, u.id"};
+    "SELECT (SELECT counter FROM table_changes WHERE name = 'cells'), m.group_id, u.id, u.email, u.name, "
+    "u.visibility, u.private_time, " PELMORA_POSITION_COLUMNS
+    " FROM group_members v JOIN group_members m ON m.group_id = v.group_id JOIN users u ON u.id = m.user_id "
+    "LEFT JOIN positions p ON p.user_id = u.id WHERE v.user_id = $1"};
+// The cells of the country $1 named by the JSON array $2 of [mnc, lac, cid] arrays, key by key (SQLite
+// takes CROSS JOIN for that order; it would otherwise walk the country's cells).
+#define PELMORA_CELLS_BY_KEYS(keys)                                                                       \
+    "SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM " keys " k CROSS JOIN cells c WHERE c.mcc = $1 " \
+    "AND c.mnc = CAST(k.value->>0 AS BIGINT) AND c.lac = CAST(k.value->>1 AS BIGINT) "                    \
+    "AND c.cid = CAST(k.value->>2 AS BIGINT)"
+const Statement kCellsByKeys{PELMORA_CELLS_BY_KEYS("json_each($2)"),
+                             PELMORA_CELLS_BY_KEYS("jsonb_array_elements(CAST($2 AS jsonb))")};
 const Statement kCircleMarks{"WITH " PELMORA_CIRCLE_FRONTS "SELECT " PELMORA_MARK_COLUMNS " FROM " PELMORA_MARKS_AT_FRONTS
                              " ORDER BY m.saved_at DESC, m.id DESC"};
 const Statement kCircleMarkOwnerGroups{
@@ -627,29 +629,51 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
             Rows rows = connection.Run(kCircleGroups, {viewerId});
             while (rows.Next()) circle.groups.push_back(ReadGroup(rows));
         }
+        std::int64_t cellChanges = 0;
         {
-            // Columns: the membership and the member (6), the report (12), three cells (3 each).
-            constexpr int kReport = 6;
-            constexpr int kCells = kReport + 12;
-            Rows rows = connection.Run(kCircleMembers, {viewerId, mcc});
+            // Columns: the count of changes of the cells, the membership and the member (6), the report.
+            constexpr int kReport = 7;
+            Rows rows = connection.Run(kCircleMembers, {viewerId});
             while (rows.Next()) {
+                cellChanges = rows.Int(0);
                 User member;
-                member.id = rows.Int(1);
-                member.email = rows.Text(2);
-                member.name = rows.Text(3);
-                member.visibility = static_cast<int>(rows.Int(4));
-                member.privateTime = static_cast<int>(rows.Int(5));
-                circle.members.push_back({rows.Int(0), std::move(member)});
-                if (rows.IsNull(kReport) || circle.positions.count(rows.Int(kReport))) continue;
-                Position position = ReadPosition(rows, kReport);
-                for (int i = 0; i < 3; ++i) {
-                    int column = kCells + 3 * i;
-                    if (rows.IsNull(column) || circle.cells.count(position.cells[i])) continue;
-                    circle.cells[position.cells[i]] =
-                        Cell{position.cells[i], rows.Real(column), rows.Real(column + 1), rows.Text(column + 2), mcc};
-                }
-                circle.positions[rows.Int(kReport)] = position;
+                member.id = rows.Int(2);
+                member.email = rows.Text(3);
+                member.name = rows.Text(4);
+                member.visibility = static_cast<int>(rows.Int(5));
+                member.privateTime = static_cast<int>(rows.Int(6));
+                circle.members.push_back({rows.Int(1), std::move(member)});
+                if (!rows.IsNull(kReport)) circle.positions.emplace(rows.Int(kReport), ReadPosition(rows, kReport));
             }
+        }
+        // Group by group, by name (its bytes, as both databases order it), then by id.
+        std::sort(circle.members.begin(), circle.members.end(),
+                  [](const GroupCircle::Membership& a, const GroupCircle::Membership& b) {
+                      return std::tie(a.groupId, a.member.name, a.member.id) <
+                             std::tie(b.groupId, b.member.name, b.member.id);
+                  });
+        std::vector<CellKey> keys;
+        keys.reserve(3 * circle.positions.size());
+        for (const auto& entry : circle.positions) keys.insert(keys.end(), entry.second.cells, entry.second.cells + 3);
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        std::vector<CellKey> missing = cellCache_.Find(mcc, cellChanges, keys, circle.cells);
+        if (!missing.empty()) {
+            std::string list = "[";
+            for (const CellKey& key : missing) {
+                if (list.size() > 1) list += ',';
+                list += "[" + std::to_string(key.mnc) + "," + std::to_string(key.lac) + "," + std::to_string(key.cid) +
+                        "]";
+            }
+            list += "]";
+            std::vector<Cell> known;
+            Rows rows = connection.Run(kCellsByKeys, {mcc, list});
+            while (rows.Next()) {
+                known.push_back(
+                    Cell{{rows.Int(0), rows.Int(1), rows.Int(2)}, rows.Real(3), rows.Real(4), rows.Text(5), mcc});
+                circle.cells[known.back().key] = known.back();
+            }
+            cellCache_.Keep(mcc, cellChanges, missing, known);
         }
         circle.marks.marks = ReadMarks(connection.Run(kCircleMarks, {viewerId}));
         if (!circle.marks.marks.empty()) {

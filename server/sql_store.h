@@ -4,6 +4,7 @@
 // words for one gives its own text.
 #pragma once
 
+#include "server/cell_cache.h"
 #include "server/store.h"
 
 #include <initializer_list>
@@ -231,6 +232,8 @@ private:
     std::vector<Mark> Marks(const Statement& statement, std::initializer_list<SqlValue> values);
     std::optional<User> OneUser(const Statement& statement, std::initializer_list<SqlValue> values);
     std::optional<GeocodingTask> OneTask(const Statement& statement, std::initializer_list<SqlValue> values);
+
+    CellCache cellCache_;
 };
 
 template <typename Work>

@@ -499,6 +499,21 @@ CREATE TABLE secrets(
     value TEXT NOT NULL);
 )sql",
      nullptr},
+    // 4: a count of the changes of the cells, moved by every write of a cell whoever makes it, so that
+    // a server may keep cells in memory while the count stays.
+    {R"sql(
+CREATE TABLE table_changes(
+    name TEXT PRIMARY KEY,
+    counter INTEGER NOT NULL);
+INSERT INTO table_changes(name, counter) VALUES('cells', 0);
+CREATE TRIGGER cells_added AFTER INSERT ON cells
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
+CREATE TRIGGER cells_changed AFTER UPDATE OF mcc, mnc, lac, cid, lat, lon, address ON cells
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
+CREATE TRIGGER cells_removed AFTER DELETE ON cells
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
+)sql",
+     nullptr},
 };
 
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == SqliteStore::kSchemaVersion,

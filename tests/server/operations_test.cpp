@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <thread>
 
@@ -87,6 +88,8 @@ TEST_P(CrowdTest, IneedTakesTheSameNumberOfQueriesForThreeMembersAndForForty) {
         EXPECT_EQ(outcome.result, "ok");
         return std::make_pair(StatementsRunOnThisThread() - before, outcome.document);
     };
+    // The first list reads the cells the people are at; the lists after it find them in memory.
+    queriesOfIneed();
     auto [withForty, document] = queriesOfIneed();
     std::size_t shown = 0;
     for (std::size_t at = document.find("<address>"); at != std::string::npos; at = document.find("<address>", at + 1)) {
@@ -100,6 +103,51 @@ TEST_P(CrowdTest, IneedTakesTheSameNumberOfQueriesForThreeMembersAndForForty) {
     EXPECT_EQ(withThree, withForty);
     EXPECT_LE(withForty, 12) << "authentication and one read of the circle";
     std::cout << "ineed with 40 members: " << withForty << " queries; with 3: " << withThree << std::endl;
+}
+
+// The cells kept in memory are the table's as long as nobody changed a cell: a change made through
+// another server on the same database (here another store opened on it) shows in the next list, which
+// reads the cells again, once.
+TEST_P(CrowdTest, TheGroupListReadsItsCellsAgainOnlyAfterACellChangedWhereverItChanged) {
+    MakeCrowd(10);
+    std::string phone = "token=" + viewerToken_ + "&group_list=1";
+    // Beside the people at known cells with addresses: one at a cell nobody knows, one at a known cell
+    // without an address.
+    Cell unnamed{{1, 7700, 998}, 55.76, 37.62, "", kDefaultCountryCode};
+    store_->PutCell(unnamed);
+    EXPECT_EQ(TextAt(Report(tokens_[8], 7700, 999).get(), "isee/status"), "1");
+    EXPECT_EQ(TextAt(Report(tokens_[9], 7700, 998).get(), "isee/status"), "1");
+    std::unique_ptr<Store> otherServer = pelmora::OpenStore(target_);
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        const char* shown;  // in the list afterwards
+    };
+    const Change changes[] = {
+        {"an import names a cell anew",
+         [&] { otherServer->PutCell({{1, 7700, 101}, 55.75, 37.61, "Москва, Новый адрес, 1", kDefaultCountryCode}); },
+         "Москва, Новый адрес, 1"},
+        {"an import brings the unknown cell",
+         [&] { otherServer->PutCell({{1, 7700, 999}, 55.76, 37.62, "Москва, Найденная, 9", kDefaultCountryCode}); },
+         "Москва, Найденная, 9"},
+        {"the geocoder names a cell", [&] { otherServer->SavePlace(unnamed, 1, 1, "Москва, Геокодер, 5", now_); },
+         "Москва, Геокодер, 5"},
+    };
+    auto ineed = [&] {
+        std::int64_t before = StatementsRunOnThisThread();
+        Outcome outcome = phone_->Handle("ineed", phone);
+        return std::make_pair(StatementsRunOnThisThread() - before, outcome.document);
+    };
+    auto [coldQueries, coldList] = ineed();
+    std::int64_t warmQueries = ineed().first;
+    EXPECT_EQ(coldQueries, warmQueries + 1) << "one query reads every cell of the list";
+    for (const Change& change : changes) {
+        change.make();
+        auto [queries, list] = ineed();
+        EXPECT_NE(list.find(change.shown), std::string::npos) << change.what;
+        EXPECT_EQ(queries, warmQueries + 1) << change.what;
+        EXPECT_EQ(ineed().first, warmQueries) << change.what;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CrowdTest, testing::AllEngines(), testing::EngineName);

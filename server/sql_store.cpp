@@ -58,7 +58,8 @@ const Statement kDeleteUser{"DELETE FROM users WHERE id = $1"};
 const Statement kClearOldSessions{"DELETE FROM sessions WHERE used_at < $1"};
 const Statement kOpenSession{
     "INSERT INTO sessions(token_hash, user_id, kind, created_at, used_at) VALUES($1, $2, $3, $4, $4)"};
-const Statement kFindSession{"SELECT user_id, used_at FROM sessions WHERE token_hash = $1"};
+const Statement kFindSession{"SELECT s.used_at, " PELMORA_USER_COLUMNS
+                             " FROM sessions s JOIN users u ON u.id = s.user_id WHERE s.token_hash = $1"};
 const Statement kTouchSession{"UPDATE sessions SET used_at = $2 WHERE token_hash = $1 AND used_at < $2", nullptr,
                               true};
 const Statement kCloseSession{"DELETE FROM sessions WHERE token_hash = $1"};
@@ -507,25 +508,24 @@ void SqlStore::OpenSession(const std::string& tokenHash, std::int64_t userId, co
     });
 }
 
-std::optional<std::int64_t> SqlStore::SessionUser(const std::string& tokenHash, std::int64_t now,
-                                                  std::int64_t lifetime) {
-    std::optional<std::int64_t> userId;
+std::optional<User> SqlStore::SessionUser(const std::string& tokenHash, std::int64_t now, std::int64_t lifetime) {
+    std::optional<User> user;
     std::int64_t usedAt = 0;
     Use([&](SqlConnection& connection) {
         Rows rows = connection.Run(kFindSession, {tokenHash});
         if (!rows.Next()) return;
-        userId = rows.Int(0);
-        usedAt = rows.Int(1);
+        usedAt = rows.Int(0);
+        user = ReadUser(rows, 1);
     });
-    if (!userId) return std::nullopt;
+    if (!user) return std::nullopt;
     if (now - usedAt > lifetime) {
         CloseSession(tokenHash);
         return std::nullopt;
     }
     // Renewing the last use is left for the next request when the database is busy with writers:
     // the session lives on for its lifetime all the same.
-    if (usedAt < now) Execute(kTouchSession, {tokenHash, now});
-    return userId;
+    if (now - usedAt >= std::max<std::int64_t>(1, SessionUseStep(lifetime))) Execute(kTouchSession, {tokenHash, now});
+    return user;
 }
 
 void SqlStore::CloseSession(const std::string& tokenHash) {

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -258,11 +260,14 @@ public:
     virtual void DeleteUser(std::int64_t userId) = 0;
 
     // Sessions, found by the SHA-256 of their token (`kind`: "phone", "web" or "api"). Sessions unused
-    // for `lifetime` seconds are cleared out when one is opened; using one renews it.
+    // for `lifetime` seconds are cleared out when one is opened; using one renews it. A use is written
+    // when the one written before is SessionUseStep(lifetime) old or older: a phone's burst of requests
+    // costs one write, and a session ends at most that step before `lifetime` after its very last use.
     virtual void OpenSession(const std::string& tokenHash, std::int64_t userId, const std::string& kind,
                              std::int64_t now, std::int64_t lifetime) = 0;
-    virtual std::optional<std::int64_t> SessionUser(const std::string& tokenHash, std::int64_t now,
-                                                    std::int64_t lifetime) = 0;
+    // The user of a live session, read with it at once.
+    virtual std::optional<User> SessionUser(const std::string& tokenHash, std::int64_t now,
+                                            std::int64_t lifetime) = 0;
     virtual void CloseSession(const std::string& tokenHash) = 0;
     // Every session of the user but the one given (empty: all of them).
     virtual void CloseSessionsOf(std::int64_t userId, const std::string& keptTokenHash) = 0;
@@ -368,7 +373,10 @@ public:
     // Forgets the failures of this address from this client only, and every failure before `before`.
     virtual void ClearLoginFailures(const std::string& address, const std::string& client, std::int64_t before) = 0;
 
+    // The settings as the database held them at most kSettingsFreshFor ago: a change made through this
+    // store shows at once, one made by another server or an administration command within that time.
     ServerSettings Settings();
+    static constexpr std::chrono::milliseconds kSettingsFreshFor{1000};
     // Validates and stores one setting by its name (report_interval, methods, token_lifetime,
     // update_url, host, suspended, min_client_version, registration, map_tiles, site_address, mcc,
     // geocoder).
@@ -384,7 +392,20 @@ protected:
     // Every stored setting as it was written.
     virtual std::vector<std::pair<std::string, std::string>> SettingValues() = 0;
     virtual void PutSetting(const std::string& key, const std::string& value) = 0;
+    // Whether this thread is inside a transaction of this store: what it reads there may yet be undone.
+    virtual bool InTransactionOnThisThread() const = 0;
+
+private:
+    std::mutex settingsMutex_;  // guards the two below
+    std::optional<ServerSettings> settings_;
+    std::chrono::steady_clock::time_point settingsRead_;
 };
+
+// How old the written use of a session may grow before a use is written again: a minute, or a sixtieth
+// of a lifetime shorter than an hour.
+constexpr std::int64_t SessionUseStep(std::int64_t lifetime) {
+    return lifetime / 60 < 60 ? lifetime / 60 : 60;
+}
 
 // How many connections a store may open (the PostgreSQL pool); SQLite opens one per thread.
 struct StoreOptions {

@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace pelmora {
@@ -58,6 +59,24 @@ TEST_F(SqliteStoreTest, DatabaseOfANewerServerIsRefusedUntouched) {
         EXPECT_NE(std::string(error.what()).find("newer"), std::string::npos) << error.what();
     }
     EXPECT_EQ(Pragma("PRAGMA user_version"), std::to_string(SqliteStore::kSchemaVersion + 1));
+}
+
+// The commit that makes the write-ahead log long does not copy the log into the file (and sync it)
+// while every other writer waits: the store's own thread does, soon after.
+TEST_F(SqliteStoreTest, ALongLogIsCopiedIntoTheFileByTheStoresThread) {
+    std::uintmax_t before = std::filesystem::file_size(Path());
+    std::vector<Cell> cells;
+    // Some 1,500 pages of 4 KiB: more than the 1,000 that make the log long.
+    for (std::int64_t cid = 0; cid < 14000; ++cid) {
+        cells.push_back({{1, 1, cid}, 55.75, 37.61, std::string(400, static_cast<char>('a' + cid % 26))});
+    }
+    store_->ImportCells(cells);
+    constexpr std::uintmax_t kCopied = 5u * 1024 * 1024;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::filesystem::file_size(Path()) < before + kCopied && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GE(std::filesystem::file_size(Path()), before + kCopied);
 }
 
 class StoreTest : public testing::EngineTest {};

@@ -150,6 +150,42 @@ TEST_P(CrowdTest, TheGroupListReadsItsCellsAgainOnlyAfterACellChangedWhereverItC
     }
 }
 
+// A handshake checks an Argon2id hash for tens of milliseconds by design. A crowd of phones logging in
+// at once keeps the password threads busy, never the threads that answer reports: every report is
+// answered before the first of the handshakes, whose checks here take ten times the service's.
+TEST_P(CrowdTest, ReportsAreAnsweredWhileACrowdOfHandshakesWaitsForItsPasswordChecks) {
+    MakeCrowd(2);
+    constexpr int kHandshakes = 8;
+    // Hashes that take a while to check, about ten times the service's own.
+    SetPasswordCostForTesting({4, 96u * 1024 * 1024});
+    std::string slowRecord = *Accounts::PasswordRecord("secret");
+    SetPasswordCostForTesting(kCheapestPasswordCost);
+    for (int i = 0; i < kHandshakes; ++i) {
+        store_->AddUser("slow" + std::to_string(i) + "@example.org", slowRecord, "Медленный", now_);
+    }
+    std::atomic<int> loggedIn{0};
+    std::vector<std::thread> phones;
+    for (int i = 0; i < kHandshakes; ++i) {
+        phones.emplace_back([&, i] {
+            EXPECT_EQ(HandStatus("slow" + std::to_string(i) + "@example.org", Md5Hex("secret")), "0");
+            ++loggedIn;
+        });
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (server_->OpenConnections() < kHandshakes && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // Their requests, in by now, are read and handed to a pool in a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int report = 0; report < 10; ++report) {
+        EXPECT_EQ(TextAt(Report(tokens_[report % 2], 7700, 100 + report % 10).get(), "isee/status"), "1");
+    }
+    int loggedInMeanwhile = loggedIn;
+    for (std::thread& phone : phones) phone.join();
+    EXPECT_EQ(loggedInMeanwhile, 0) << "the reports waited for handshakes";
+    EXPECT_EQ(loggedIn, kHandshakes);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, CrowdTest, testing::AllEngines(), testing::EngineName);
 
 class SlowWriterTest : public CrowdTest {};

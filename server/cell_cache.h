@@ -9,9 +9,8 @@
 #include "server/store.h"
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -22,25 +21,20 @@ public:
     // More cells than this at once and the cache starts again from nothing.
     static constexpr std::size_t kMaxCells = 100000;
 
+    using Found = std::unordered_map<CellKey, std::shared_ptr<const Cell>, CellKeyHash>;
+
     // The cells of the country `mcc` among `keys` as the table held them at change count `changes`:
     // the known ones into `found`; the keys the cache cannot answer for are returned.
-    std::vector<CellKey> Find(std::int64_t mcc, std::int64_t changes, const std::vector<CellKey>& keys,
-                              std::map<CellKey, Cell>& found);
+    std::vector<CellKey> Find(std::int64_t mcc, std::int64_t changes, const std::vector<CellKey>& keys, Found& found);
     // What the table held at change count `changes` for the keys `asked`: `known` among them, the
     // rest unknown.
-    void Keep(std::int64_t mcc, std::int64_t changes, const std::vector<CellKey>& asked, const std::vector<Cell>& known);
+    void Keep(std::int64_t mcc, std::int64_t changes, const std::vector<CellKey>& asked, const Found& known);
 
 private:
-    struct KeyHash {
-        std::size_t operator()(const CellKey& key) const noexcept {
-            return std::hash<std::int64_t>()((key.mnc * 1000003 + key.lac) * 1000003 + key.cid);
-        }
-    };
-
     std::mutex mutex_;
     std::int64_t mcc_ = 0;
     std::int64_t changes_ = -1;
-    std::unordered_map<CellKey, std::optional<Cell>, KeyHash> cells_;
+    std::unordered_map<CellKey, std::shared_ptr<const Cell>, CellKeyHash> cells_;  // null: no such cell
 };
 
 }  // namespace pelmora

@@ -636,14 +636,14 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
             Rows rows = connection.Run(kCircleMembers, {viewerId});
             while (rows.Next()) {
                 cellChanges = rows.Int(0);
-                User member;
-                member.id = rows.Int(2);
-                member.email = rows.Text(3);
-                member.name = rows.Text(4);
-                member.visibility = static_cast<int>(rows.Int(5));
-                member.privateTime = static_cast<int>(rows.Int(6));
-                circle.members.push_back({rows.Int(1), std::move(member)});
-                if (!rows.IsNull(kReport)) circle.positions.emplace(rows.Int(kReport), ReadPosition(rows, kReport));
+                GroupCircle::Membership& membership = circle.members.emplace_back();
+                membership.groupId = rows.Int(1);
+                membership.member.id = rows.Int(2);
+                membership.member.email = rows.Text(3);
+                membership.member.name = rows.Text(4);
+                membership.member.visibility = static_cast<int>(rows.Int(5));
+                membership.member.privateTime = static_cast<int>(rows.Int(6));
+                if (!rows.IsNull(kReport)) membership.position = ReadPosition(rows, kReport);
             }
         }
         // Group by group, by name (its bytes, as both databases order it), then by id.
@@ -653,8 +653,10 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
                              std::tie(b.groupId, b.member.name, b.member.id);
                   });
         std::vector<CellKey> keys;
-        keys.reserve(3 * circle.positions.size());
-        for (const auto& entry : circle.positions) keys.insert(keys.end(), entry.second.cells, entry.second.cells + 3);
+        keys.reserve(3 * circle.members.size());
+        for (const GroupCircle::Membership& membership : circle.members) {
+            if (membership.position) keys.insert(keys.end(), membership.position->cells, membership.position->cells + 3);
+        }
         std::sort(keys.begin(), keys.end());
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
         std::vector<CellKey> missing = cellCache_.Find(mcc, cellChanges, keys, circle.cells);
@@ -666,12 +668,13 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
                         "]";
             }
             list += "]";
-            std::vector<Cell> known;
+            CellCache::Found known;
             Rows rows = connection.Run(kCellsByKeys, {mcc, list});
             while (rows.Next()) {
-                known.push_back(
+                auto cell = std::make_shared<const Cell>(
                     Cell{{rows.Int(0), rows.Int(1), rows.Int(2)}, rows.Real(3), rows.Real(4), rows.Text(5), mcc});
-                circle.cells[known.back().key] = known.back();
+                known.emplace(cell->key, cell);
+                circle.cells.emplace(cell->key, cell);
             }
             cellCache_.Keep(mcc, cellChanges, missing, known);
         }

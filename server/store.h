@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace pelmora {
@@ -69,6 +70,11 @@ inline bool operator<(const CellKey& a, const CellKey& b) {
 inline bool operator==(const CellKey& a, const CellKey& b) {
     return a.mnc == b.mnc && a.lac == b.lac && a.cid == b.cid;
 }
+struct CellKeyHash {
+    std::size_t operator()(const CellKey& key) const noexcept {
+        return std::hash<std::int64_t>()((key.mnc * 1000003 + key.lac) * 1000003 + key.cid);
+    }
+};
 
 // The country whose cells the service uses unless the setting mcc names another: Russia.
 constexpr std::int64_t kDefaultCountryCode = 250;
@@ -181,11 +187,12 @@ struct GroupCircle {
     struct Membership {
         std::int64_t groupId = 0;
         User member;  // what is shown of them: id, email, name, visibility and private time only
+        std::optional<Position> position;  // their last report
     };
-    std::vector<Membership> members;                   // group by group, by name
-    std::map<std::int64_t, Position> positions;        // the viewer's and every member's last report
-    std::map<CellKey, Cell> cells;                     // the known cells among those reports
-    MarksWithOwners marks;                             // at the front cells of those reports
+    std::vector<Membership> members;  // group by group, by name; the viewer among them
+    // The known cells among those reports, as the store keeps them in memory.
+    std::unordered_map<CellKey, std::shared_ptr<const Cell>, CellKeyHash> cells;
+    MarksWithOwners marks;  // at the front cells of those reports
 };
 
 // Who may sign up on the web.

@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <cstdio>
+#include <memory>
+#include <unordered_map>
+
 namespace pelmora {
 namespace {
 
@@ -148,6 +152,12 @@ TEST(PlacesTest, DistancesAreKilometresWithOneDecimalComma) {
     EXPECT_EQ(FormatDistance(2.44), "2.4");
     EXPECT_EQ(FormatDistance(0), "0.0");
     EXPECT_EQ(FormatDistance(12.06), "12.1");
+    // Rounded as printf's "%.1f" rounds the binary value, halfway cases included, whatever the locale.
+    for (double km : {0.05, 0.15, 0.25, 0.95, 2.45, 9.96, 1234.55, 19999.95, 0.049999999999999996}) {
+        char printed[32];
+        std::snprintf(printed, sizeof printed, "%.1f", km);
+        EXPECT_EQ(FormatDistance(km), printed) << km;
+    }
 }
 
 TEST(PlacesTest, PrivateHoursAreEveningsNightsAndWeekends) {
@@ -168,21 +178,41 @@ TEST(PlacesTest, PlaceDescriptionPrefersTheMarkTitle) {
     mark.number = "7";
     mark.build = "а";
     Cell cell{{1, 1, 1}, 0, 0, "Москва, ул. Тверская, 7"};
-    EXPECT_EQ(DescribePlace(mark, cell), "Дом, Тверская, д.7а");
+    EXPECT_EQ(DescribePlace(mark, &cell), "Дом, Тверская, д.7а");
     mark.number = "0";
-    EXPECT_EQ(DescribePlace(mark, cell), "Дом, Тверская");
+    EXPECT_EQ(DescribePlace(mark, &cell), "Дом, Тверская");
     mark.title.clear();
-    EXPECT_EQ(DescribePlace(mark, cell), "Москва, ул. Тверская, 7");
-    EXPECT_EQ(DescribePlace(std::nullopt, std::nullopt), "");
+    EXPECT_EQ(DescribePlace(mark, &cell), "Москва, ул. Тверская, 7");
+    EXPECT_EQ(DescribePlace(std::nullopt, nullptr), "");
 }
 
+// A report's cells as the store returns them, and as the group list finds them among the known cells
+// by their keys (an unknown cell's key is not there): the same cell either way.
 TEST(PlacesTest, TheAddressLineIsTheFirstKnownCellWithOne) {
     Cell unnamed{{1, 1, 1}, 55, 37, ""};
     Cell named{{1, 1, 2}, 55, 37, "Москва, ул. Арбат, 1"};
     Cell other{{1, 1, 3}, 55, 37, "Москва, ул. Тверская, 7"};
-    EXPECT_EQ(AddressedCell({unnamed, named, other})->key.cid, 2);
-    EXPECT_EQ(AddressedCell({std::nullopt, other, named})->key.cid, 3);
-    EXPECT_FALSE(AddressedCell({unnamed, std::nullopt, unnamed}).has_value());
+    std::unordered_map<CellKey, std::shared_ptr<const Cell>, CellKeyHash> known;
+    for (const Cell& cell : {unnamed, named, other}) known.emplace(cell.key, std::make_shared<const Cell>(cell));
+    const CellKey unknown{1, 1, 9};
+    struct Case {
+        Store::KnownCells report;
+        std::int64_t addressed;  // the cid of the cell, 0 for none
+    };
+    const Case cases[] = {
+        {{unnamed, named, other}, 2},
+        {{std::nullopt, other, named}, 3},
+        {{unnamed, std::nullopt, unnamed}, 0},
+        {{std::nullopt, std::nullopt, std::nullopt}, 0},
+    };
+    for (const Case& test : cases) {
+        CellKey keys[3];
+        for (int i = 0; i < 3; ++i) keys[i] = test.report[i] ? test.report[i]->key : unknown;
+        std::optional<Cell> fromReport = AddressedCell(test.report);
+        const Cell* fromKeys = AddressedCell(known, keys);
+        EXPECT_EQ(fromReport ? fromReport->key.cid : 0, test.addressed);
+        EXPECT_EQ(fromKeys ? fromKeys->key.cid : 0, test.addressed);
+    }
 }
 
 TEST(TextTest, HttpAddressesAreTakenApartOrRefused) {

@@ -94,7 +94,7 @@ TEST(TextTest, RandomHexIsFreshEveryTime) {
 TEST(XmlWriterTest, DocumentsAreTheBytesTinyXmlPrints) {
     std::string everyByte;
     for (int byte = 1; byte < 256; ++byte) everyByte += static_cast<char>(byte);
-    const std::vector<std::vector<std::string>> documents = {
+    std::vector<std::vector<std::string>> documents = {
         {},
         {"status=0"},
         {"status=1", "timer=300", "+sint", "address=Москва, ул. Тверская, 7", "-"},
@@ -103,6 +103,12 @@ TEST(XmlWriterTest, DocumentsAreTheBytesTinyXmlPrints) {
         {"text=" + everyByte},
         {"control=tab\there\r\nline", "entity=&#x41; &amp; &#65;", "+open"},
     };
+    // Long texts are looked through eight bytes at a time: a byte to escape at every place of a word.
+    for (std::size_t at = 0; at < 20; ++at) {
+        for (const char* special : {"&", "<", ">", "\"", "'", "\x1f", "\t"}) {
+            documents.push_back({"address=" + std::string(at, 'a') + special + "Тверская, 7" + std::string(at, 'b')});
+        }
+    }
     for (const std::vector<std::string>& steps : documents) {
         TiXmlDocument document;
         document.LinkEndChild(new TiXmlDeclaration("1.0", "UTF-8", ""));

@@ -31,13 +31,6 @@ constexpr int kTransactionRuns = 8;
 #define PELMORA_GROUP_COLUMNS "g.id, g.title, (SELECT COUNT(*) FROM group_members c WHERE c.group_id = g.id), g.owner_id"
 #define PELMORA_POSITION_COLUMNS \
     "p.user_id, p.mnc, p.lac, p.cid, p.lac1, p.cid1, p.lac2, p.cid2, p.delta, p.lat, p.lon, p.reported_at"
-// The front cells of the last reports of everybody who shares a group with the viewer ($1).
-#define PELMORA_CIRCLE_FRONTS                                                                          \
-    "fronts AS (SELECT DISTINCT p.mnc, p.lac, p.cid FROM group_members v "                             \
-    "JOIN group_members o ON o.group_id = v.group_id JOIN positions p ON p.user_id = o.user_id "      \
-    "WHERE v.user_id = $1) "
-#define PELMORA_MARKS_AT_FRONTS "marks m JOIN fronts f ON m.mnc = f.mnc AND m.lac = f.lac AND m.cid = f.cid"
-
 const Statement kAddUser{
     "INSERT INTO users(email, pass_hash, name, created_at) VALUES($1, $2, $3, $4) ON CONFLICT DO NOTHING "
     "RETURNING id"};
@@ -110,12 +103,20 @@ const Statement kCircleMembers{
     "AND c.cid = CAST(k.value->>2 AS BIGINT)"
 const Statement kCellsByKeys{PELMORA_CELLS_BY_KEYS("json_each($2)"),
                              PELMORA_CELLS_BY_KEYS("jsonb_array_elements(CAST($2 AS jsonb))")};
-const Statement kCircleMarks{"WITH " PELMORA_CIRCLE_FRONTS "SELECT " PELMORA_MARK_COLUMNS " FROM " PELMORA_MARKS_AT_FRONTS
-                             " ORDER BY m.saved_at DESC, m.id DESC"};
-const Statement kCircleMarkOwnerGroups{
-    "WITH " PELMORA_CIRCLE_FRONTS ", owners AS (SELECT DISTINCT m.user_id FROM " PELMORA_MARKS_AT_FRONTS ") "
-    "SELECT g.user_id, g.group_id FROM group_members g JOIN owners o ON o.user_id = g.user_id "
-    "ORDER BY g.user_id, g.group_id"};
+// The marks at the cells named by the JSON array $1 of [mnc, lac, cid] arrays (the front cells of the
+// circle's last reports, which the group list has read already), key by key.
+#define PELMORA_MARKS_AT_KEYS(keys)                                                              \
+    "SELECT " PELMORA_MARK_COLUMNS " FROM " keys " k CROSS JOIN marks m "                        \
+    "WHERE m.mnc = CAST(k.value->>0 AS BIGINT) AND m.lac = CAST(k.value->>1 AS BIGINT) "         \
+    "AND m.cid = CAST(k.value->>2 AS BIGINT) ORDER BY m.saved_at DESC, m.id DESC"
+const Statement kMarksAtKeys{PELMORA_MARKS_AT_KEYS("json_each($1)"),
+                             PELMORA_MARKS_AT_KEYS("jsonb_array_elements(CAST($1 AS jsonb))")};
+// The groups of the users named by the JSON array $1 of ids (the owners of the marks a list shows).
+#define PELMORA_GROUPS_OF_USERS(ids)                                                            \
+    "SELECT g.user_id, g.group_id FROM " ids " k CROSS JOIN group_members g "                    \
+    "WHERE g.user_id = CAST(k.value AS BIGINT) ORDER BY g.user_id, g.group_id"
+const Statement kGroupsOfUsers{PELMORA_GROUPS_OF_USERS("json_each($1)"),
+                               PELMORA_GROUPS_OF_USERS("jsonb_array_elements_text(CAST($1 AS jsonb))")};
 
 const Statement kClearOldInvitations{"DELETE FROM invitations WHERE expires_at < $1"};
 const Statement kAddInvitation{
@@ -331,6 +332,17 @@ std::map<std::int64_t, std::vector<std::int64_t>> ReadOwnerGroups(Rows rows) {
     std::map<std::int64_t, std::vector<std::int64_t>> groups;
     while (rows.Next()) groups[rows.Int(0)].push_back(rows.Int(1));
     return groups;
+}
+
+// Cell keys as the JSON array of [mnc, lac, cid] arrays that the key-by-key statements take.
+std::string KeyList(const std::vector<CellKey>& keys) {
+    std::string list = "[";
+    for (const CellKey& key : keys) {
+        if (list.size() > 1) list += ',';
+        list += "[" + std::to_string(key.mnc) + "," + std::to_string(key.lac) + "," + std::to_string(key.cid) + "]";
+    }
+    list += "]";
+    return list;
 }
 
 std::vector<Mark> ReadMarks(Rows rows) {
@@ -661,13 +673,7 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
         std::vector<CellKey> missing = cellCache_.Find(mcc, cellChanges, keys, circle.cells);
         if (!missing.empty()) {
-            std::string list = "[";
-            for (const CellKey& key : missing) {
-                if (list.size() > 1) list += ',';
-                list += "[" + std::to_string(key.mnc) + "," + std::to_string(key.lac) + "," + std::to_string(key.cid) +
-                        "]";
-            }
-            list += "]";
+            std::string list = KeyList(missing);
             CellCache::Found known;
             Rows rows = connection.Run(kCellsByKeys, {mcc, list});
             while (rows.Next()) {
@@ -678,9 +684,30 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
             }
             cellCache_.Keep(mcc, cellChanges, missing, known);
         }
-        circle.marks.marks = ReadMarks(connection.Run(kCircleMarks, {viewerId}));
+        // The marks at the front cells of the reports just read, and the groups of the marks' owners,
+        // each by its keys rather than by walking the circle again.
+        std::vector<CellKey> fronts;
+        for (const GroupCircle::Membership& membership : circle.members) {
+            if (membership.position) fronts.push_back(membership.position->cells[0]);
+        }
+        std::sort(fronts.begin(), fronts.end());
+        fronts.erase(std::unique(fronts.begin(), fronts.end()), fronts.end());
+        if (!fronts.empty()) {
+            std::string frontList = KeyList(fronts);
+            circle.marks.marks = ReadMarks(connection.Run(kMarksAtKeys, {frontList}));
+        }
         if (!circle.marks.marks.empty()) {
-            circle.marks.ownerGroups = ReadOwnerGroups(connection.Run(kCircleMarkOwnerGroups, {viewerId}));
+            std::vector<std::int64_t> owners;
+            for (const Mark& mark : circle.marks.marks) owners.push_back(mark.userId);
+            std::sort(owners.begin(), owners.end());
+            owners.erase(std::unique(owners.begin(), owners.end()), owners.end());
+            std::string ownerList = "[";
+            for (std::int64_t owner : owners) {
+                if (ownerList.size() > 1) ownerList += ',';
+                ownerList += std::to_string(owner);
+            }
+            ownerList += "]";
+            circle.marks.ownerGroups = ReadOwnerGroups(connection.Run(kGroupsOfUsers, {ownerList}));
         }
         return circle;
     });

@@ -91,7 +91,8 @@ const Statement kCircleGroups{"SELECT " PELMORA_GROUP_COLUMNS
 // report, a member of several groups once for each; first the count of changes of the cells in the same
 // snapshot, which tells whether the cells kept in memory are still the table's.
 const Statement kCircleMembers{
-    "SELECT (SELECT counter FROM table_changes WHERE name = 'cells'), m.group_id, u.id, u.email, u.name, "
+    "SELECT (SELECT counter FROM table_changes WHERE name = 'cells'), "
+    "(SELECT counter FROM table_changes WHERE name = 'marks'), m.group_id, u.id, u.email, u.name, "
     "u.visibility, u.private_time, " PELMORA_POSITION_COLUMNS
     " FROM group_members v JOIN group_members m ON m.group_id = v.group_id JOIN users u ON u.id = m.user_id "
     "LEFT JOIN positions p ON p.user_id = u.id WHERE v.user_id = $1"};
@@ -642,19 +643,22 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
             while (rows.Next()) circle.groups.push_back(ReadGroup(rows));
         }
         std::int64_t cellChanges = 0;
+        std::int64_t markChanges = 0;
         {
-            // Columns: the count of changes of the cells, the membership and the member (6), the report.
-            constexpr int kReport = 7;
+            // Columns: the counts of changes of the cells and the marks, the membership and the member
+            // (6), the report.
+            constexpr int kReport = 8;
             Rows rows = connection.Run(kCircleMembers, {viewerId});
             while (rows.Next()) {
                 cellChanges = rows.Int(0);
+                markChanges = rows.Int(1);
                 GroupCircle::Membership& membership = circle.members.emplace_back();
-                membership.groupId = rows.Int(1);
-                membership.member.id = rows.Int(2);
-                membership.member.email = rows.Text(3);
-                membership.member.name = rows.Text(4);
-                membership.member.visibility = static_cast<int>(rows.Int(5));
-                membership.member.privateTime = static_cast<int>(rows.Int(6));
+                membership.groupId = rows.Int(2);
+                membership.member.id = rows.Int(3);
+                membership.member.email = rows.Text(4);
+                membership.member.name = rows.Text(5);
+                membership.member.visibility = static_cast<int>(rows.Int(6));
+                membership.member.privateTime = static_cast<int>(rows.Int(7));
                 if (!rows.IsNull(kReport)) membership.position = ReadPosition(rows, kReport);
             }
         }
@@ -671,10 +675,10 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
         }
         std::sort(keys.begin(), keys.end());
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-        std::vector<CellKey> missing = cellCache_.Find(mcc, cellChanges, keys, circle.cells);
+        std::vector<CellKey> missing = cellCache_.Find({cellChanges, mcc}, keys, circle.cells);
         if (!missing.empty()) {
             std::string list = KeyList(missing);
-            CellCache::Found known;
+            decltype(cellCache_)::Found known;
             Rows rows = connection.Run(kCellsByKeys, {mcc, list});
             while (rows.Next()) {
                 auto cell = std::make_shared<const Cell>(
@@ -682,20 +686,36 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
                 known.emplace(cell->key, cell);
                 circle.cells.emplace(cell->key, cell);
             }
-            cellCache_.Keep(mcc, cellChanges, missing, known);
+            cellCache_.Keep({cellChanges, mcc}, missing, known);
         }
-        // The marks at the front cells of the reports just read, and the groups of the marks' owners,
-        // each by its keys rather than by walking the circle again.
+        // The marks at the front cells of the reports just read, from memory while no mark changed.
         std::vector<CellKey> fronts;
         for (const GroupCircle::Membership& membership : circle.members) {
             if (membership.position) fronts.push_back(membership.position->cells[0]);
         }
         std::sort(fronts.begin(), fronts.end());
         fronts.erase(std::unique(fronts.begin(), fronts.end()), fronts.end());
-        if (!fronts.empty()) {
-            std::string frontList = KeyList(fronts);
-            circle.marks.marks = ReadMarks(connection.Run(kMarksAtKeys, {frontList}));
+        decltype(markCache_)::Found marksAt;
+        std::vector<CellKey> unread = markCache_.Find({markChanges, 0}, fronts, marksAt);
+        if (!unread.empty()) {
+            std::string list = KeyList(unread);
+            std::unordered_map<CellKey, MarksAtCell, CellKeyHash> read;
+            for (Mark& mark : ReadMarks(connection.Run(kMarksAtKeys, {list}))) {
+                CellKey cell = mark.cell;
+                read[cell].push_back(std::move(mark));
+            }
+            decltype(markCache_)::Found there;
+            for (auto& [cell, marks] : read) there.emplace(cell, std::make_shared<const MarksAtCell>(std::move(marks)));
+            markCache_.Keep({markChanges, 0}, unread, there);
+            marksAt.insert(there.begin(), there.end());
         }
+        for (const auto& [cell, marks] : marksAt) {
+            circle.marks.marks.insert(circle.marks.marks.end(), marks->begin(), marks->end());
+        }
+        // Saved last first, as a single read of them would have listed them.
+        std::sort(circle.marks.marks.begin(), circle.marks.marks.end(), [](const Mark& a, const Mark& b) {
+            return std::tie(b.savedAt, b.id) < std::tie(a.savedAt, a.id);
+        });
         if (!circle.marks.marks.empty()) {
             std::vector<std::int64_t> owners;
             for (const Mark& mark : circle.marks.marks) owners.push_back(mark.userId);

@@ -4,7 +4,7 @@
 // words for one gives its own text.
 #pragma once
 
-#include "server/cell_cache.h"
+#include "server/change_counted_cache.h"
 #include "server/store.h"
 
 #include <initializer_list>
@@ -233,7 +233,9 @@ private:
     std::optional<User> OneUser(const Statement& statement, std::initializer_list<SqlValue> values);
     std::optional<GeocodingTask> OneTask(const Statement& statement, std::initializer_list<SqlValue> values);
 
-    CellCache cellCache_;
+    using MarksAtCell = std::vector<Mark>;  // saved last first
+    ChangeCountedCache<CellKey, Cell, CellKeyHash> cellCache_;      // state: cells' changes, country
+    ChangeCountedCache<CellKey, MarksAtCell, CellKeyHash> markCache_;  // state: marks' changes
 };
 
 template <typename Work>

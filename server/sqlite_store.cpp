@@ -517,19 +517,25 @@ CREATE TABLE secrets(
     value TEXT NOT NULL);
 )sql",
      nullptr},
-    // 4: a count of the changes of the cells, moved by every write of a cell whoever makes it, so that
-    // a server may keep cells in memory while the count stays.
+    // 4: counts of the changes of the cells and of the marks, moved by every write of them whoever
+    // makes it, so that a server may keep them in memory while the count stays.
     {R"sql(
 CREATE TABLE table_changes(
     name TEXT PRIMARY KEY,
     counter INTEGER NOT NULL);
-INSERT INTO table_changes(name, counter) VALUES('cells', 0);
+INSERT INTO table_changes(name, counter) VALUES('cells', 0), ('marks', 0);
 CREATE TRIGGER cells_added AFTER INSERT ON cells
 BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
 CREATE TRIGGER cells_changed AFTER UPDATE OF mcc, mnc, lac, cid, lat, lon, address ON cells
 BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
 CREATE TRIGGER cells_removed AFTER DELETE ON cells
 BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
+CREATE TRIGGER marks_added AFTER INSERT ON marks
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'marks'; END;
+CREATE TRIGGER marks_changed AFTER UPDATE ON marks
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'marks'; END;
+CREATE TRIGGER marks_removed AFTER DELETE ON marks
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'marks'; END;
 )sql",
      nullptr},
 };

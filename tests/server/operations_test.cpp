@@ -105,10 +105,10 @@ TEST_P(CrowdTest, IneedTakesTheSameNumberOfQueriesForThreeMembersAndForForty) {
     std::cout << "ineed with 40 members: " << withForty << " queries; with 3: " << withThree << std::endl;
 }
 
-// The cells kept in memory are the table's as long as nobody changed a cell: a change made through
-// another server on the same database (here another store opened on it) shows in the next list, which
-// reads the cells again, once.
-TEST_P(CrowdTest, TheGroupListReadsItsCellsAgainOnlyAfterACellChangedWhereverItChanged) {
+// The cells and marks kept in memory are the tables' as long as nobody changed one: a change made
+// through another server on the same database (here another store opened on it) shows in the next
+// list, which reads again, once, the table that changed.
+TEST_P(CrowdTest, TheGroupListReadsItsCellsAndMarksAgainOnlyAfterOneChangedWhereverItChanged) {
     MakeCrowd(10);
     std::string phone = "token=" + viewerToken_ + "&group_list=1";
     // Beside the people at known cells with addresses: one at a cell nobody knows, one at a known cell
@@ -118,20 +118,30 @@ TEST_P(CrowdTest, TheGroupListReadsItsCellsAgainOnlyAfterACellChangedWhereverItC
     EXPECT_EQ(TextAt(Report(tokens_[8], 7700, 999).get(), "isee/status"), "1");
     EXPECT_EQ(TextAt(Report(tokens_[9], 7700, 998).get(), "isee/status"), "1");
     std::unique_ptr<Store> otherServer = pelmora::OpenStore(target_);
+    Mark newMark;
+    newMark.userId = members_[1];
+    newMark.cell = {1, 7700, 101};
+    newMark.scope = kScopeEverybody;
+    newMark.title = "Метка другого сервера";
     struct Change {
         const char* what;
         std::function<void()> make;
         const char* shown;  // in the list afterwards
+        const char* gone;   // no longer in it
     };
     const Change changes[] = {
         {"an import names a cell anew",
          [&] { otherServer->PutCell({{1, 7700, 101}, 55.75, 37.61, "Москва, Новый адрес, 1", kDefaultCountryCode}); },
-         "Москва, Новый адрес, 1"},
+         "Москва, Новый адрес, 1", "Москва, дом 1"},
         {"an import brings the unknown cell",
          [&] { otherServer->PutCell({{1, 7700, 999}, 55.76, 37.62, "Москва, Найденная, 9", kDefaultCountryCode}); },
-         "Москва, Найденная, 9"},
+         "Москва, Найденная, 9", nullptr},
         {"the geocoder names a cell", [&] { otherServer->SavePlace(unnamed, 1, 1, "Москва, Геокодер, 5", now_); },
-         "Москва, Геокодер, 5"},
+         "Москва, Геокодер, 5", nullptr},
+        {"a mark is saved", [&] { otherServer->SaveMark(newMark, now_); }, "Метка другого сервера", nullptr},
+        {"a mark is deleted",
+         [&] { EXPECT_TRUE(otherServer->DeleteMark(members_[0], otherServer->MarksOf(members_[0]).at(0).id)); },
+         "Метка 5", "Метка 0"},
     };
     auto ineed = [&] {
         std::int64_t before = StatementsRunOnThisThread();
@@ -140,11 +150,13 @@ TEST_P(CrowdTest, TheGroupListReadsItsCellsAgainOnlyAfterACellChangedWhereverItC
     };
     auto [coldQueries, coldList] = ineed();
     std::int64_t warmQueries = ineed().first;
-    EXPECT_EQ(coldQueries, warmQueries + 1) << "one query reads every cell of the list";
+    EXPECT_EQ(coldQueries, warmQueries + 2) << "one query reads every cell of the list, one every mark";
+    EXPECT_NE(coldList.find("Метка 0"), std::string::npos);
     for (const Change& change : changes) {
         change.make();
         auto [queries, list] = ineed();
         EXPECT_NE(list.find(change.shown), std::string::npos) << change.what;
+        if (change.gone) EXPECT_EQ(list.find(change.gone), std::string::npos) << change.what;
         EXPECT_EQ(queries, warmQueries + 1) << change.what;
         EXPECT_EQ(ineed().first, warmQueries) << change.what;
     }

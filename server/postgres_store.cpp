@@ -251,6 +251,14 @@ bool IsConnectionState(const std::string& state) {
             throw DatabaseError(DatabaseError::Kind::kUnavailable, error.what());
         }
         throw DatabaseError(DatabaseError::Kind::kFailed, error.what());
+    } catch (const pqxx::serialization_failure& error) {
+        // libpqxx 6 raises these apart from sql_error, without their state: met a concurrent writer.
+        throw DatabaseError(DatabaseError::Kind::kBusy, error.what());
+    } catch (const pqxx::deadlock_detected& error) {
+        throw DatabaseError(DatabaseError::Kind::kBusy, error.what());
+    } catch (const pqxx::statement_completion_unknown& error) {
+        broken = true;
+        throw DatabaseError(DatabaseError::Kind::kFailed, std::string("the outcome of a statement is unknown: ") + error.what());
     } catch (const pqxx::in_doubt_error& error) {
         broken = true;
         throw DatabaseError(DatabaseError::Kind::kFailed, std::string("the outcome of a commit is unknown: ") + error.what());

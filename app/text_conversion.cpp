@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace {
 
 std::wstring ToWide(UINT codePage, const std::string& text) {
@@ -25,6 +27,16 @@ std::string ToNarrow(UINT codePage, const std::wstring& text) {
 }
 
 }  // namespace
+
+void AppendUtf8AsWide(const char* text, std::wstring* wide) {
+    const int size = static_cast<int>(std::strlen(text));
+    if (size == 0) return;
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text, size, nullptr, 0);
+    if (length <= 0) return;
+    const std::size_t start = wide->size();
+    wide->resize(start + static_cast<std::size_t>(length));
+    MultiByteToWideChar(CP_UTF8, 0, text, size, wide->data() + start, length);
+}
 
 std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); }
 std::string WideToAnsi(const std::wstring& text) { return ToNarrow(CP_ACP, text); }

@@ -6,12 +6,19 @@
 
 namespace {
 
+// Appends `size` bytes of `text` in `codePage` to `wide`; nothing for bytes that do not convert.
+void AppendWide(UINT codePage, const char* text, int size, std::wstring* wide) {
+    if (size <= 0) return;
+    const int length = MultiByteToWideChar(codePage, 0, text, size, nullptr, 0);
+    if (length <= 0) return;
+    const std::size_t start = wide->size();
+    wide->resize(start + static_cast<std::size_t>(length));
+    MultiByteToWideChar(codePage, 0, text, size, wide->data() + start, length);
+}
+
 std::wstring ToWide(UINT codePage, const std::string& text) {
-    if (text.empty()) return {};
-    const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return {};
-    std::wstring result(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+    std::wstring result;
+    AppendWide(codePage, text.data(), static_cast<int>(text.size()), &result);
     return result;
 }
 
@@ -29,13 +36,7 @@ std::string ToNarrow(UINT codePage, const std::wstring& text) {
 }  // namespace
 
 void AppendUtf8AsWide(const char* text, std::wstring* wide) {
-    const int size = static_cast<int>(std::strlen(text));
-    if (size == 0) return;
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text, size, nullptr, 0);
-    if (length <= 0) return;
-    const std::size_t start = wide->size();
-    wide->resize(start + static_cast<std::size_t>(length));
-    MultiByteToWideChar(CP_UTF8, 0, text, size, wide->data() + start, length);
+    AppendWide(CP_UTF8, text, static_cast<int>(std::strlen(text)), wide);
 }
 
 std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); }

@@ -14,10 +14,11 @@ if(NOT fetch_result EQUAL 0)
     message(FATAL_ERROR "Could not fetch the TinyXML sources")
 endif()
 
-add_library(tinyxml STATIC
+set(PELMORA_TINYXML_SOURCES
     ${PELMORA_TINYXML_DIR}/tinyxml.cpp
     ${PELMORA_TINYXML_DIR}/tinystr.cpp
     ${PELMORA_TINYXML_DIR}/tinyxmlerror.cpp
     ${PELMORA_TINYXML_DIR}/tinyxmlparser.cpp)
+add_library(tinyxml STATIC ${PELMORA_TINYXML_SOURCES})
 target_include_directories(tinyxml SYSTEM PUBLIC ${PELMORA_TINYXML_DIR})
 target_compile_options(tinyxml PRIVATE -w)

@@ -4,10 +4,11 @@
 #include <new>
 
 #include "app/settings_file.h"
-#include "app/text_conversion.h"
 #include "location/cell_monitor.h"
 #include "platform/aygshell.h"
 #include "platform/screen_metrics.h"
+#include "platform/text_conversion.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
 
 namespace {
@@ -33,14 +34,42 @@ void ShowRunningCopy(HWND running) {
     SetForegroundWindow(forward);
 }
 
+StoredSettings StoredSettingsOf(const AppContext& context) {
+    StoredSettings settings;
+    settings.autoRun = context.autoRun;
+    settings.autoLogIn = context.autoLogIn;
+    settings.userId = context.userId;
+    settings.passHash = context.passHash;
+    settings.subName = context.subName;
+    return settings;
+}
+
+void TakeStoredSettings(AppContext& context, const StoredSettings& settings) {
+    context.autoRun = settings.autoRun;
+    context.autoLogIn = settings.autoLogIn;
+    context.userId = settings.userId;
+    context.passHash = settings.passHash;
+    context.subName = settings.subName;
+}
+
 }  // namespace
+
+AppContext::AppContext() : transport(new (std::nothrow) TransportState) {}
+
+AppContext::~AppContext() = default;
 
 AppContext* GetAppContext() { return ContextSlot(); }
 
 bool CreateAppContext() {
     if (ContextSlot() != nullptr) return true;
-    ContextSlot() = new (std::nothrow) AppContext;
-    return ContextSlot() != nullptr;
+    AppContext* context = new (std::nothrow) AppContext;
+    if (context == nullptr) return false;
+    if (context->transport == nullptr) {
+        delete context;
+        return false;
+    }
+    ContextSlot() = context;
+    return true;
 }
 
 void DestroyAppContext() {
@@ -48,6 +77,26 @@ void DestroyAppContext() {
     if (context == nullptr) return;
     delete context;
     ContextSlot() = nullptr;
+}
+
+bool LoadSettings(AppContext& context) {
+    StoredSettings settings = StoredSettingsOf(context);
+    const bool loaded = LoadSettingsFile(context.settingsFile, &settings);
+    TakeStoredSettings(context, settings);
+    return loaded;
+}
+
+bool ReadSettings(AppContext& context) {
+    StoredSettings settings = StoredSettingsOf(context);
+    const bool read = ReadSettingsFile(context.settingsFile, &settings);
+    TakeStoredSettings(context, settings);
+    return read;
+}
+
+void WriteSettings(AppContext& context, SettingsWriter writer) {
+    StoredSettings settings = StoredSettingsOf(context);
+    if (writer == SettingsWriter::Configuration && context.accountMode != AccountMode::OwnName) settings.subName.clear();
+    WriteSettingsFile(context.settingsFile, settings);
 }
 
 bool IsAutostartCommandLine(const wchar_t* commandLine) {
@@ -81,7 +130,7 @@ int InitialiseApplication(HINSTANCE instance, bool startedHidden) {
     context.autoRun = false;
     context.autoLogIn = false;
 
-    context.settingsPath = WideToAnsi(GetExecutableFolder()) + "\\settings.xml";
+    context.settingsFile.path = WideToAnsi(GetExecutableFolder()) + "\\settings.xml";
     if (!LoadSettings(context)) return kInitialiseFailed;
     // A start from the Startup folder stays hidden only while it logs in by itself: without the
     // automatic log-in nobody could reach its login window.

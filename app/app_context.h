@@ -1,19 +1,22 @@
 // The one application object that every window, request and the start-up share.
 #pragma once
 
-#include <winsock2.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
-#include <tinyxml.h>
-
+#include "app/settings_file.h"
 #include "location/place_mark.h"
+#include "protocol/frontend.h"
 #include "protocol/groups_model.h"
+#include "protocol/session_states.h"
 
 struct CellMonitor;
+struct TransportState;
 
 struct VisibilityState {
+    Visibility state = Visibility::Visible;
     HICON icon = nullptr;
     const wchar_t* title = nullptr;
     const wchar_t* description = nullptr;
@@ -41,10 +44,13 @@ inline constexpr int kPaneCount = 6;
 inline constexpr int kVisibilityStateCount = 4;
 
 struct AppContext {
+    AppContext();
+    ~AppContext();
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
     // Settings file.
-    TiXmlDocument settingsDocument;
-    TiXmlElement* settingsRoot = nullptr;
-    std::string settingsPath;  // ANSI code page
+    SettingsFile settingsFile;
     bool settingsDirty = false;
 
     // Start and log-in.
@@ -56,14 +62,14 @@ struct AppContext {
     std::string subName;   // UTF-8
 
     // Session and server-side configuration.
-    int visibility = 0;
+    Visibility visibility = Visibility::Visible;
     std::wstring userName;
-    int rateMode = 0;
+    RateMode rateMode = RateMode::Optimal;
     int privateTime = 1;
     int forceGps = 0;
     int levelGps = 0;
     bool inPrivateHours = false;
-    int accountMode = 0;
+    AccountMode accountMode = AccountMode::Normal;
 
     // Windows and layout.
     HINSTANCE instance = nullptr;
@@ -80,13 +86,12 @@ struct AppContext {
     int borderY = 0;
     int scale = 0;
 
-    // Transport.
-    WSADATA socketData = {};
-    bool networkStarted = false;  // the socket library is started and StopNetwork has to release it
-    SOCKET socket = INVALID_SOCKET;
-    sockaddr_in serverAddress = {};
-    bool requestActive = false;
-    bool renewingLogIn = false;  // a log-in renewal is under way; a 401 inside it starts no other
+    // What the layers below the windows tell the user through; the main window puts it in place.
+    std::unique_ptr<Frontend> frontend;
+
+    // Transport: the socket library, the server's address and the request under way
+    // (protocol/transport_state.h); never null while the object lives.
+    std::unique_ptr<TransportState> transport;
     std::string serverHost;
     std::string token;
 
@@ -127,6 +132,22 @@ AppContext* GetAppContext();
 // Creates the object unless it exists; false only when memory is exhausted.
 bool CreateAppContext();
 void DestroyAppContext();
+
+// Loads settings.xml (settingsFile.path) and reads it into the context; false when the file is missing,
+// beyond the bounds of LoadXmlFile, not well-formed, or has no "Settings" element.
+bool LoadSettings(AppContext& context);
+
+// Reads the loaded settings document into the context: autoLogIn and autoRun go off first, and the
+// values come from the "Settings" element; false, the other values untouched, without one.
+bool ReadSettings(AppContext& context);
+
+enum class SettingsWriter {
+    LogIn,          // variant A: the display name is always written
+    Configuration,  // variant B: the display name only in account mode 1, otherwise empty
+};
+
+// Rebuilds settings.xml from the context. The old file stays when the new one cannot be written.
+void WriteSettings(AppContext& context, SettingsWriter writer);
 
 inline constexpr int kInitialiseReady = 1;
 inline constexpr int kInitialiseFailed = 0;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/app_context.h"
-#include "app/text_conversion.h"
+#include "platform/text_conversion.h"
 
 namespace {
 

@@ -6,16 +6,18 @@
 #include <string>
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/private_hours.h"
 #include "app/settings_file.h"
 #include "app/status_line.h"
-#include "app/text_conversion.h"
-#include "app/web_link.h"
 #include "app/window_class.h"
+#include "app/window_state.h"
 #include "deployment.h"
+#include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/location_report.h"
+#include "platform/durations.h"
+#include "platform/text_conversion.h"
+#include "platform/web_link.h"
 #include "protocol/configuration.h"
 #include "protocol/handshake.h"
 #include "protocol/transport.h"
@@ -32,8 +34,10 @@ constexpr int kFormHeightUnits = 250;
 constexpr int kScrollPage = 10;
 constexpr int kProgressSteps = 4;
 
-// The current vertical scroll position of the login window, in pixels.
-int loginScrollOffset = 0;
+// What one login window keeps of its own (app/window_state.h).
+struct LoginWindowState {
+    int scrollOffset = 0;  // pixels the form is moved up
+};
 
 // How far the form reaches below a client area of this height: the largest scroll offset.
 int FormOverflow(const AppContext& context, int clientHeight) {
@@ -60,9 +64,9 @@ struct ControlPlace {
     int height;
 };
 
-HWND CreateControl(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style,
-                   const ControlPlace& place, int id) {
-    return CreatePaneControl(*GetAppContext(), parent, id, windowClass, text, style, place.x, place.y, place.width,
+HWND CreateControl(const AppContext& context, HWND parent, const wchar_t* windowClass, const wchar_t* text,
+                   DWORD style, const ControlPlace& place, int id) {
+    return CreatePaneControl(context, parent, id, windowClass, text, style, place.x, place.y, place.width,
                              place.height);
 }
 
@@ -72,13 +76,13 @@ ControlPlace Place(const AppContext& context, int x, int y, int width, int heigh
     return {x * s, y * s, width, height * s};
 }
 
-HWND CreatePasswordField(HWND window, const wchar_t* text, bool hidden, const ControlPlace& place) {
+HWND CreatePasswordField(const AppContext& context, HWND window, const wchar_t* text, bool hidden,
+                         const ControlPlace& place) {
     const DWORD style = WS_BORDER | ES_AUTOHSCROLL | (hidden ? ES_PASSWORD : 0);
-    return CreateControl(window, L"EDIT", text, style, place, IDC_LOGIN_PASSWORD);
+    return CreateControl(context, window, L"EDIT", text, style, place, IDC_LOGIN_PASSWORD);
 }
 
-void CreateControls(HWND window) {
-    AppContext& context = *GetAppContext();
+void CreateControls(HWND window, AppContext& context) {
     RECT client;
     GetClientRect(window, &client);
     const int w = client.right;
@@ -86,28 +90,27 @@ void CreateControls(HWND window) {
 
     const std::wstring storedAddress = AnsiToWide(context.userId);
     if (!storedAddress.empty()) context.emailEntered = true;
-    CreateControl(window, L"EDIT", storedAddress.empty() ? kTextEmailCue : storedAddress.c_str(),
+    CreateControl(context, window, L"EDIT", storedAddress.empty() ? kTextEmailCue : storedAddress.c_str(),
                   WS_BORDER | ES_LOWERCASE | ES_AUTOHSCROLL, Place(context, 10, 45, full, 22), IDC_LOGIN_EMAIL);
     // With a stored hash the cue stands in the field as hidden characters, like a stored password.
-    CreatePasswordField(window, kTextPasswordCue, !context.passHash.empty(), Place(context, 10, 73, full, 22));
-    CreateControl(window, L"BUTTON", kTextLogInButton, BS_DEFPUSHBUTTON | WS_DISABLED,
+    CreatePasswordField(context, window, kTextPasswordCue, !context.passHash.empty(), Place(context, 10, 73, full, 22));
+    CreateControl(context, window, L"BUTTON", kTextLogInButton, BS_DEFPUSHBUTTON | WS_DISABLED,
                   Place(context, 10, 149, ControlWidth(context, IDC_LOGIN_BUTTON, w), 24), IDC_LOGIN_BUTTON);
-    HWND progress = CreateControl(window, PROGRESS_CLASSW, L"", WS_BORDER, Place(context, 10, 183, full, 16),
+    HWND progress = CreateControl(context, window, PROGRESS_CLASSW, L"", WS_BORDER, Place(context, 10, 183, full, 16),
                                   IDC_LOGIN_PROGRESS);
     SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressSteps));
     SendMessageW(progress, PBM_SETPOS, 0, 0);
-    HWND check = CreateControl(window, L"BUTTON", kTextAutoLogIn, BS_AUTOCHECKBOX | BS_MULTILINE,
+    HWND check = CreateControl(context, window, L"BUTTON", kTextAutoLogIn, BS_AUTOCHECKBOX | BS_MULTILINE,
                                Place(context, 10, 105, full, 30), IDC_LOGIN_AUTO);
     Button_SetCheck(check, context.autoLogIn ? BST_CHECKED : BST_UNCHECKED);
-    CreateControl(window, L"STATIC", kTextNotRegistered, 0, Place(context, 10, 209, full, 14), 0);
-    CreateControl(window, L"STATIC", kTextGoTo, 0, Place(context, 10, 225, 58 * context.scale, 14), 0);
+    CreateControl(context, window, L"STATIC", kTextNotRegistered, 0, Place(context, 10, 209, full, 14), 0);
+    CreateControl(context, window, L"STATIC", kTextGoTo, 0, Place(context, 10, 225, 58 * context.scale, 14), 0);
 }
 
 // The scroll bar for a client area of `height`, at the top. Its positions are the scroll offsets
 // themselves: the range ends a page beyond the overflow, because a scroll bar's last position is its
 // maximum less the page. A form that fits needs no scroll bar, and the bar disappears.
-void SetUpScrollBar(HWND window, int height) {
-    const AppContext& context = *GetAppContext();
+void SetUpScrollBar(HWND window, const AppContext& context, int height) {
     SCROLLINFO info = {};
     info.cbSize = sizeof(info);
     info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
@@ -117,22 +120,20 @@ void SetUpScrollBar(HWND window, int height) {
     SetScrollInfo(window, SB_VERT, &info, TRUE);
 }
 
-bool OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+bool OnCreate(HWND window, AppContext& context) {
     // Unlike a pane's, the login window's menu bar is on screen with it from the start.
     context.loginMenuBar = CreatePaneMenuBar(context, window, IDR_MENU_LOGIN);
     if (context.loginMenuBar != nullptr) ShowWindow(context.loginMenuBar, SW_SHOW);
     // The controls are laid out for the width left beside the scroll bar, if the form needs one.
-    SetUpScrollBar(window, ClientHeight(window));
-    CreateControls(window);
+    SetUpScrollBar(window, context, ClientHeight(window));
+    CreateControls(window, context);
     return true;
 }
 
-void OnSize(HWND window, int height) {
-    const AppContext& context = *GetAppContext();
-    ScrollWindowEx(window, 0, loginScrollOffset, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE);
-    loginScrollOffset = 0;
-    SetUpScrollBar(window, height);
+void OnSize(HWND window, const AppContext& context, LoginWindowState& state, int height) {
+    ScrollWindowEx(window, 0, state.scrollOffset, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE);
+    state.scrollOffset = 0;
+    SetUpScrollBar(window, context, height);
     // Showing or hiding the scroll bar changes the width the controls get.
     RECT client;
     GetClientRect(window, &client);
@@ -146,8 +147,7 @@ void OnSize(HWND window, int height) {
     }
 }
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context, const LoginWindowState& state) {
     const int s = context.scale;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
@@ -156,13 +156,13 @@ void OnPaint(HWND window) {
     const COLORREF oldColor = SetTextColor(dc, RGB(0, 0, 0));
     const int oldMode = SetBkMode(dc, TRANSPARENT);
     HGDIOBJ oldFont = SelectObject(dc, context.fontLogo);
-    RECT logo = {client.left, 10 * s - loginScrollOffset, client.right, client.bottom};
+    RECT logo = {client.left, 10 * s - state.scrollOffset, client.right, client.bottom};
     DrawTextW(dc, kTextProductName, -1, &logo, DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
 
     // The web-site name continues the line "Идите на " as a link.
     SetTextColor(dc, RGB(0, 0, 255));
     SelectObject(dc, context.fontLink);
-    RECT link = {68 * s, 226 * s - loginScrollOffset, client.right, 240 * s - loginScrollOffset};
+    RECT link = {68 * s, 226 * s - state.scrollOffset, client.right, 240 * s - state.scrollOffset};
     DrawTextW(dc, PELMORA_WEB_SITE_NAME, -1, &link, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
 
     SetTextColor(dc, oldColor);
@@ -171,17 +171,15 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-void OnTap(int x, int y) {
-    const AppContext& context = *GetAppContext();
+void OnTap(const AppContext& context, const LoginWindowState& state, int x, int y) {
     const int s = context.scale;
-    const int formY = y + loginScrollOffset;
+    const int formY = y + state.scrollOffset;
     if (x > context.contentRect.left && x < context.contentRect.right && formY > 230 * s && formY < 244 * s) {
         OpenInBrowser(PELMORA_WEB_SITE_ADDRESS);
     }
 }
 
-void OnVerticalScroll(HWND window, int code) {
-    const AppContext& context = *GetAppContext();
+void OnVerticalScroll(HWND window, const AppContext& context, LoginWindowState& state, int code) {
     const int s = context.scale;
     SCROLLINFO info = {};
     info.cbSize = sizeof(info);
@@ -204,18 +202,18 @@ void OnVerticalScroll(HWND window, int code) {
         break;
     case SB_THUMBTRACK:
         // The tracking position of the scroll bar, not the message's 16 bits of it.
-        delta = info.nTrackPos - loginScrollOffset;
+        delta = info.nTrackPos - state.scrollOffset;
         break;
     default:
         break;
     }
     const int maximum = FormOverflow(context, ClientHeight(window));
-    if (delta < -loginScrollOffset) delta = -loginScrollOffset;
-    if (delta > maximum - loginScrollOffset) delta = maximum - loginScrollOffset;
+    if (delta < -state.scrollOffset) delta = -state.scrollOffset;
+    if (delta > maximum - state.scrollOffset) delta = maximum - state.scrollOffset;
     if (delta == 0) return;
-    loginScrollOffset += delta;
+    state.scrollOffset += delta;
     ScrollWindowEx(window, 0, -delta, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE);
-    SetScrollPos(window, SB_VERT, loginScrollOffset, TRUE);
+    SetScrollPos(window, SB_VERT, state.scrollOffset, TRUE);
     UpdateWindow(window);
 }
 
@@ -228,8 +226,7 @@ std::wstring ControlText(HWND window, int id) {
 
 // The password cue sits in a field of its own style; typing starts in a fresh, empty password field
 // at the same place, so that a stored hash is never shown.
-void ReplacePasswordCue(HWND window) {
-    const AppContext& context = *GetAppContext();
+void ReplacePasswordCue(HWND window, const AppContext& context) {
     HWND old = GetDlgItem(window, IDC_LOGIN_PASSWORD);
     RECT frame;
     GetWindowRect(old, &frame);
@@ -238,43 +235,40 @@ void ReplacePasswordCue(HWND window) {
     const int s = context.scale;
     const ControlPlace place = {context.contentRect.left + 10 * s, frame.top, context.contentRect.right - 20 * s,
                                 22 * s};
-    SetFocus(CreatePasswordField(window, L"", true, place));
+    SetFocus(CreatePasswordField(context, window, L"", true, place));
 }
 
-void EnableLogInWhenComplete(HWND window) {
-    const AppContext& context = *GetAppContext();
+void EnableLogInWhenComplete(HWND window, const AppContext& context) {
     if (context.emailEntered && context.passwordEntered) EnableWindow(GetDlgItem(window, IDC_LOGIN_BUTTON), TRUE);
 }
 
-void OnEmailNotification(HWND window, int code) {
-    AppContext& context = *GetAppContext();
+void OnEmailNotification(HWND window, AppContext& context, int code) {
     if (code == EN_SETFOCUS) {
         if (ControlText(window, IDC_LOGIN_EMAIL) == kTextEmailCue) SetDlgItemTextW(window, IDC_LOGIN_EMAIL, L"");
     } else if (code == EN_CHANGE) {
         // Once an address looked plausible the button may be enabled, even if the "@" goes again.
         if (ControlText(window, IDC_LOGIN_EMAIL).find(L'@') != std::wstring::npos) context.emailEntered = true;
-        EnableLogInWhenComplete(window);
+        EnableLogInWhenComplete(window, context);
     }
 }
 
-void OnPasswordNotification(HWND window, int code) {
-    AppContext& context = *GetAppContext();
+void OnPasswordNotification(HWND window, AppContext& context, int code) {
     if (code == EN_SETFOCUS) {
-        if (ControlText(window, IDC_LOGIN_PASSWORD) == kTextPasswordCue) ReplacePasswordCue(window);
+        if (ControlText(window, IDC_LOGIN_PASSWORD) == kTextPasswordCue) ReplacePasswordCue(window, context);
     } else if (code == EN_CHANGE) {
         const std::wstring text = ControlText(window, IDC_LOGIN_PASSWORD);
         if (!text.empty() && text != kTextPasswordCue) context.passwordEntered = true;
-        EnableLogInWhenComplete(window);
+        EnableLogInWhenComplete(window, context);
     }
 }
 
-bool OnCommand(HWND window, int id, int code) {
+bool OnCommand(HWND window, AppContext& context, int id, int code) {
     switch (id) {
     case IDC_LOGIN_EMAIL:
-        OnEmailNotification(window, code);
+        OnEmailNotification(window, context, code);
         return true;
     case IDC_LOGIN_PASSWORD:
-        OnPasswordNotification(window, code);
+        OnPasswordNotification(window, context, code);
         return true;
     case IDC_LOGIN_BUTTON:
         if (code != BN_CLICKED) return false;
@@ -293,23 +287,27 @@ bool OnCommand(HWND window, int id, int code) {
 }
 
 LRESULT CALLBACK LoginWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    LoginWindowState* state = TrackWindowState<LoginWindowState>(window, message, lParam);
+    AppContext* application = GetAppContext();
+    if (state == nullptr || application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        return OnCreate(window) ? 0 : -1;
+        return OnCreate(window, context) ? 0 : -1;
     case WM_SIZE:
-        OnSize(window, HIWORD(lParam));
+        OnSize(window, context, *state, HIWORD(lParam));
         return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context, *state);
         return 0;
     case WM_COMMAND:
-        if (OnCommand(window, LOWORD(wParam), HIWORD(wParam))) return 0;
+        if (OnCommand(window, context, LOWORD(wParam), HIWORD(wParam))) return 0;
         break;
     case WM_VSCROLL:
-        OnVerticalScroll(window, LOWORD(wParam));
+        OnVerticalScroll(window, context, *state, LOWORD(wParam));
         return 0;
     case WM_LBUTTONUP:
-        OnTap(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        OnTap(context, *state, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_CTLCOLORSTATIC:
         return ColourControlOnWhite(wParam);
@@ -342,10 +340,13 @@ HWND CreateLoginWindow(HWND parent) {
     context.passwordEntered = false;
     context.loginPhase = true;
     if (!RegisterShellWindowClass(context.instance, kLoginWindowClass, LoginWindowProc)) return nullptr;
+    std::unique_ptr<LoginWindowState> state = MakeWindowState<LoginWindowState>();
+    if (state == nullptr) return nullptr;
     RECT client;
     GetClientRect(parent, &client);
     HWND window = CreateWindowExW(0, kLoginWindowClass, L"", WS_CHILD | WS_VSCROLL, 0, 0, client.right,
-                                  client.bottom - 16 * context.scale, parent, nullptr, context.instance, nullptr);
+                                  client.bottom - 16 * context.scale, parent, nullptr, context.instance,
+                                  WindowStateParameter(state));
     if (window != nullptr) UpdateWindow(window);
     return window;
 }
@@ -377,9 +378,9 @@ bool RunLoginSequence() {
     WriteSettings(context, SettingsWriter::LogIn);
     SetProgress(context, 1);
     TakeFirstReading(context.cellMonitor);
-    if (context.accountMode != 0) {
+    if (context.accountMode != AccountMode::Normal) {
         // Accounts without groups have no configuration of their own and report every 15 minutes.
-        context.rateMode = 1;
+        context.rateMode = RateMode::CellChange;
     } else if (!GetConfiguration(context)) {
         return FailLogIn(kTextTransferError);
     }

@@ -3,35 +3,34 @@
 #include <windowsx.h>
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/login_window.h"
-#include "app/message_box.h"
-#include "app/private_hours.h"
+#include "app/report_cycle.h"
+#include "app/shell_frontend.h"
 #include "app/status_line.h"
 #include "app/tab_header.h"
 #include "app/visibility_chooser.h"
 #include "app/window_class.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
-#include "location/location_report.h"
-#include "location/place_editor.h"
+#include "platform/durations.h"
 #include "platform/screen_metrics.h"
 #include "protocol/configuration.h"
-#include "protocol/groups.h"
 #include "protocol/handshake.h"
+#include "protocol/session_states.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/configuration_tab.h"
 #include "screens/group_list_tab.h"
 #include "screens/group_tab.h"
 #include "screens/me_tab.h"
+#include "screens/pane_window.h"
+#include "screens/place_editor.h"
+#include "screens/place_line.h"
 
 namespace {
 
 constexpr wchar_t kMainWindowClass[] = L"PelMainWnd";
-
-// After this many failed reports in a row the user counts as switched off.
-constexpr int kReportFailuresBeforeSwitchOff = 3;
 
 HFONT CreateTahoma(int height, int weight, bool italic, bool underline) {
     return CreateFontW(height, 0, 0, 0, weight, italic, underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -66,8 +65,7 @@ void LayOutChildren(AppContext& context, int width, int height) {
     if (context.loginWindow != nullptr) MoveWindow(context.loginWindow, 0, 0, width, height - 16 * s, FALSE);
 }
 
-bool OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+bool OnCreate(HWND window, AppContext& context) {
     context.mainWindow = window;
     context.borderX = GetSystemMetrics(SM_CXBORDER);
     context.borderY = GetSystemMetrics(SM_CYBORDER);
@@ -85,7 +83,7 @@ bool OnCreate(HWND window) {
     context.loginWindow = CreateLoginWindow(window);
     if (context.loginWindow == nullptr) return false;
 
-    context.visibility = kVisibilityVisible;
+    context.visibility = Visibility::Visible;
     ShowIdleStatus();
     return true;
 }
@@ -97,40 +95,7 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-void ShowPlaceLine(const AppContext& context) { SetPlaceLine(context, ComposePlaceLine(context)); }
-
-// Group panes re-measure on a size message with zero arguments; their lists start at the top again.
-void FetchGroupsIntoPanes(AppContext& context) {
-    FetchGroups(context);
-    for (int index : {kPaneGroups, kPaneGroupList}) {
-        HWND pane = context.panes[index].window;
-        SetScrollPos(pane, SB_VERT, 0, TRUE);
-        SendMessageW(pane, WM_SIZE, 0, 0);
-    }
-}
-
-// A request that failed without a message of its own must not leave "Передача данных..." behind; one
-// that failed with a message (a failed groups fetch after a good report) leaves it for its 5 seconds.
-void RestoreIdleUnlessReported(const AppContext& context) {
-    if (context.statusText == kTextTransfer) ShowIdleStatus();
-}
-
-void CheckPrivateHours(const AppContext& context) {
-    if (context.privateTime == 0) return;
-    const bool privateNow = IsPrivateTime(GetLocalClock());
-    if (privateNow == context.inPrivateHours) return;
-    if (privateNow) {
-        SetPrivateHours(true);
-        return;
-    }
-    // Leaving them fetches the groups: a request like any other, announced on the status line.
-    ShowTransferStatus();
-    SetPrivateHours(false);
-    RestoreIdleUnlessReported(context);
-}
-
-void OnTimer(WPARAM id) {
-    AppContext& context = *GetAppContext();
+void OnTimer(AppContext& context, WPARAM id) {
     switch (id) {
     case TIMER_REPORT:
         RunReportCycle();
@@ -152,8 +117,7 @@ int NeighbourTab(int tab, int step) {
     return (tab + step + kTabCount) % kTabCount;
 }
 
-bool OnKeyDown(WPARAM key, LPARAM flags) {
-    AppContext& context = *GetAppContext();
+bool OnKeyDown(const AppContext& context, WPARAM key, LPARAM flags) {
     switch (key) {
     case VK_RETURN:
     case VK_UP:
@@ -171,11 +135,10 @@ bool OnKeyDown(WPARAM key, LPARAM flags) {
 
 // The server asked for a new session (an error reply with code 401). Requests inside the renewal
 // may be refused the same way; the flag keeps them from starting another renewal.
-void RenewLogIn() {
-    AppContext& context = *GetAppContext();
+void RenewLogIn(AppContext& context) {
     // During the log-in the login flow itself opens the session; a failure there resets the form.
-    if (context.loginPhase || context.renewingLogIn) return;
-    context.renewingLogIn = true;
+    if (context.loginPhase || context.transport->renewingLogIn) return;
+    context.transport->renewingLogIn = true;
     ShowTransferStatus();
     if (!Handshake(context)) {
         ShowStatusMessage(kTextCannotInitializeSession, GetDurations().statusMessageMs);
@@ -187,46 +150,49 @@ void RenewLogIn() {
         ShowIdleStatus();
         RunReportCycle();
     }
-    context.renewingLogIn = false;
+    context.transport->renewingLogIn = false;
 }
 
 // The soft-key strip is a window of its own that a hidden start hid with the main window; whoever
 // shows the main window again (a second start of the program) shows the strip of what is on it.
-void OnShow() {
-    const AppContext& context = *GetAppContext();
+void OnShow(const AppContext& context) {
     HWND bar = context.loginPhase ? context.loginMenuBar : context.panes[context.currentPane].menuBar;
     if (bar != nullptr) ShowWindow(bar, SW_SHOW);
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        // Without its window the program has nothing left to run: whichever loop runs ends, and
+        // the program shuts down instead of waiting for a message nobody can send.
+        PostQuitMessage(kQuitLoginExit);
+        return 0;
+    }
+    AppContext* application = GetAppContext();
+    if (application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        return OnCreate(window) ? 0 : -1;
+        return OnCreate(window, context) ? 0 : -1;
     case WM_SIZE:
-        LayOutChildren(*GetAppContext(), LOWORD(lParam), HIWORD(lParam));
+        LayOutChildren(context, LOWORD(lParam), HIWORD(lParam));
         return 0;
     case WM_PAINT:
         OnPaint(window);
         return 0;
     case WM_TIMER:
-        OnTimer(wParam);
+        OnTimer(context, wParam);
         return 0;
     case WM_KEYDOWN:
-        if (OnKeyDown(wParam, lParam)) return 0;
+        if (OnKeyDown(context, wParam, lParam)) return 0;
         break;
     case WM_LBUTTONUP:
-        HitTestHeader(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        HitTestHeader(context, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_SHOWWINDOW:
-        if (wParam != FALSE) OnShow();
+        if (wParam != FALSE) OnShow(context);
         break;
     case WM_PELMORA_RENEW_LOGIN:
-        RenewLogIn();
-        return 0;
-    case WM_DESTROY:
-        // Without its window the program has nothing left to run: whichever loop runs ends, and
-        // the program shuts down instead of waiting for a message nobody can send.
-        PostQuitMessage(kQuitLoginExit);
+        RenewLogIn(context);
         return 0;
     default:
         break;
@@ -256,21 +222,12 @@ void CreatePanes(AppContext& context) {
     LayOutChildren(context, client.right, client.bottom);
 }
 
-// Hides the pane on screen with its menu bar and shows pane `index` with its own.
-void SwitchPane(AppContext& context, int index) {
-    const Pane& current = context.panes[context.currentPane];
-    if (current.window != nullptr) ShowWindow(current.window, SW_HIDE);
-    if (current.menuBar != nullptr) ShowWindow(current.menuBar, SW_HIDE);
-    context.currentPane = index;
-    const Pane& next = context.panes[index];
-    if (next.window != nullptr) ShowWindow(next.window, SW_SHOW);
-    if (next.menuBar != nullptr) ShowWindow(next.menuBar, SW_SHOW);
-}
-
 }  // namespace
 
 HWND CreateMainWindow() {
     AppContext& context = *GetAppContext();
+    // From here on the layers below report to the windows.
+    context.frontend = std::make_unique<ShellFrontend>(context);
     if (!RegisterShellWindowClass(context.instance, kMainWindowClass, MainWindowProc)) return nullptr;
     // On the phone a top-level window of default size covers the screen without a caption; the
     // desktop gives such a window only to pop-ups of an explicit size.
@@ -291,7 +248,7 @@ void EnterRunningPhase() {
     UpdateWindow(context.mainWindow);
     SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
     ShowPlaceLine(context);
-    if (!context.inPrivateHours && context.accountMode == 0) {
+    if (!context.inPrivateHours && context.accountMode == AccountMode::Normal) {
         ShowTransferStatus();
         FetchGroupsIntoPanes(context);
         RestoreIdleUnlessReported(context);
@@ -331,75 +288,4 @@ int RunMessageLoop() {
         DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
-}
-
-void ShowPane(int index, bool select) {
-    AppContext& context = *GetAppContext();
-    if (context.currentPane == kPaneConfiguration && context.settingsDirty) {
-        const int answer = ShowMessageBox(context.mainWindow, kTextUnsavedSettings, kTextAttentionCaption,
-                                          MB_YESNO | MB_ICONEXCLAMATION);
-        if (answer == IDYES) {
-            SaveConfigurationTab();
-        } else {
-            RevertConfigurationTab();
-        }
-        context.settingsDirty = false;
-    }
-    SwitchPane(context, index);
-    InvalidateRect(context.mainWindow, &context.contentRect, TRUE);
-    SetFocus(context.mainWindow);
-    if (select) context.selectedTab = context.currentPane;
-}
-
-void ReturnToSelectedTab() {
-    AppContext& context = *GetAppContext();
-    SwitchPane(context, context.selectedTab);
-}
-
-unsigned ReportTimerIntervalMs(const AppContext& context) {
-    if (context.rateMode != 0 || context.cellMonitor == nullptr || context.cellMonitor->enabled == 0) {
-        return kPeriodicReportMs;
-    }
-    // A server's interval beyond what a timer holds waits as long as a timer can, in whole seconds,
-    // rather than wrapping round to a few milliseconds.
-    int seconds = context.reportInterval;
-    if (seconds < kMinimumReportIntervalSeconds) seconds = kMinimumReportIntervalSeconds;
-    if (seconds > kMaximumReportIntervalSeconds) seconds = kMaximumReportIntervalSeconds;
-    return static_cast<unsigned>(seconds) * 1000u;
-}
-
-void RunReportCycle() {
-    AppContext& context = *GetAppContext();
-    ShowTransferStatus();
-    KillTimer(context.mainWindow, TIMER_REPORT);
-    if (!SendLocationReport(context, context.placeMark)) {
-        // Only the third failure in a row switches off: a user who switched on again while the
-        // reports still fail has decided, and the fourth and later failures leave that alone.
-        ++context.reportFailures;
-        if (context.reportFailures == kReportFailuresBeforeSwitchOff) context.visibility = kVisibilitySwitchedOff;
-        RestoreIdleUnlessReported(context);
-        return;
-    }
-    context.reportFailures = 0;
-    SetTimer(context.mainWindow, TIMER_REPORT, ReportTimerIntervalMs(context), nullptr);
-    ShowPlaceLine(context);
-    if (!context.inPrivateHours && context.accountMode == 0) FetchGroupsIntoPanes(context);
-    RestoreIdleUnlessReported(context);
-}
-
-void ClearShownGroups() {
-    AppContext& context = *GetAppContext();
-    ClearGroups(context);
-    SendMessageW(context.panes[kPaneGroups].window, WM_SIZE, 0, 0);
-    SendMessageW(context.panes[kPaneGroupList].window, WM_SIZE, 0, 0);
-}
-
-void SetPrivateHours(bool on) {
-    AppContext& context = *GetAppContext();
-    context.inPrivateHours = on;
-    if (on) {
-        ClearShownGroups();
-        return;
-    }
-    FetchGroupsIntoPanes(context);
 }

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_context.h"
-#include "app/text_conversion.h"
-#include "protocol/xml_document.h"
+#include <tinyxml.h>
+
+#include "platform/text_conversion.h"
+#include "platform/xml_document.h"
 
 namespace {
 
@@ -56,24 +57,29 @@ std::string EscapeMarkup(const std::string& value) {
     return escaped;
 }
 
-std::string BuildSettingsText(const AppContext& context, SettingsWriter writer) {
-    const std::string userId = EscapeMarkup(WideToUtf8(AnsiToWide(context.userId)));
+std::string BuildSettingsText(const StoredSettings& settings) {
+    const std::string userId = EscapeMarkup(WideToUtf8(AnsiToWide(settings.userId)));
     std::string text = "<?xml version=\"1.0\" standalone=\"yes\" encoding=\"UTF-8\" ?><Settings><AutoRun>";
-    text += context.autoRun ? "1" : "0";
-    if (context.autoLogIn) {
+    text += settings.autoRun ? "1" : "0";
+    if (settings.autoLogIn) {
         text += "</AutoRun><AutoLogIn>1</AutoLogIn><UserID>";
         text += userId;
         text += "</UserID><PassHash>";
-        text += EscapeMarkup(context.passHash);
+        text += EscapeMarkup(settings.passHash);
         text += "</PassHash><SubName>";
     } else {
         text += "</AutoRun><AutoLogIn>0</AutoLogIn><UserID>";
         text += userId;
         text += "</UserID><PassHash></PassHash><SubName>";
     }
-    if (writer == SettingsWriter::LogIn || context.accountMode == 1) text += EscapeMarkup(context.subName);
+    text += EscapeMarkup(settings.subName);
     text += "</SubName></Settings>";
     return text;
+}
+
+TiXmlElement* FindSettingsElement(TiXmlDocument& document) {
+    TiXmlNode* node = document.FirstChild("Settings");
+    return node != nullptr ? node->ToElement() : nullptr;
 }
 
 // Writes beside the file and then replaces it, so a failed write never leaves a damaged file.
@@ -93,33 +99,34 @@ bool SaveDocument(const TiXmlDocument& document, const std::string& path) {
 
 }  // namespace
 
-bool LoadSettings(AppContext& context) {
-    if (!LoadXmlFile(context.settingsPath, TIXML_ENCODING_UNKNOWN, &context.settingsDocument)) return false;
-    return ReadSettings(context);
+SettingsFile::SettingsFile() : document(new TiXmlDocument) {}
+
+SettingsFile::~SettingsFile() = default;
+
+bool LoadSettingsFile(SettingsFile& file, StoredSettings* settings) {
+    file.root = nullptr;
+    if (!LoadXmlFile(file.path, TIXML_ENCODING_UNKNOWN, file.document.get())) return false;
+    return ReadSettingsFile(file, settings);
 }
 
-bool ReadSettings(AppContext& context) {
-    context.autoLogIn = false;
-    context.autoRun = false;
-    context.settingsRoot = nullptr;
-    TiXmlNode* node = context.settingsDocument.FirstChild("Settings");
-    TiXmlElement* root = node != nullptr ? node->ToElement() : nullptr;
-    if (root == nullptr) return false;
-    context.settingsRoot = root;
+bool ReadSettingsFile(SettingsFile& file, StoredSettings* settings) {
+    settings->autoLogIn = false;
+    settings->autoRun = false;
+    file.root = FindSettingsElement(*file.document);
+    if (file.root == nullptr) return false;
 
-    context.autoLogIn = ReadFlag(root, "AutoLogIn");
-    context.autoRun = ReadFlag(root, "AutoRun");
-    context.userId = ReadAnsiText(root, "UserID");
-    context.passHash = ReadText(root, "PassHash");
-    context.subName = ReadUtf8Text(root, "SubName");
+    settings->autoLogIn = ReadFlag(file.root, "AutoLogIn");
+    settings->autoRun = ReadFlag(file.root, "AutoRun");
+    settings->userId = ReadAnsiText(file.root, "UserID");
+    settings->passHash = ReadText(file.root, "PassHash");
+    settings->subName = ReadUtf8Text(file.root, "SubName");
     return true;
 }
 
-void WriteSettings(AppContext& context, SettingsWriter writer) {
-    const std::string text = BuildSettingsText(context, writer);
-    context.settingsDocument.Clear();
-    context.settingsRoot = nullptr;
-    context.settingsDocument.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
-    if (TiXmlNode* node = context.settingsDocument.FirstChild("Settings")) context.settingsRoot = node->ToElement();
-    SaveDocument(context.settingsDocument, context.settingsPath);
+void WriteSettingsFile(SettingsFile& file, const StoredSettings& settings) {
+    const std::string text = BuildSettingsText(settings);
+    file.document->Clear();
+    file.document->Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+    file.root = FindSettingsElement(*file.document);
+    SaveDocument(*file.document, file.path);
 }

@@ -36,7 +36,7 @@ void ShowTransferStatus() {
 void ShowIdleStatus() {
     AppContext& context = *GetAppContext();
     // At rest the product line is greyed like disabled text; "offline" stays black.
-    if (context.visibility == 3) {
+    if (context.visibility == Visibility::SwitchedOff) {
         SetStatus(context, kTextIdleOffline);
     } else {
         SetStatus(context, kTextIdleProductLine, GetSysColor(COLOR_GRAYTEXT));

@@ -1,7 +1,8 @@
 #include "app/tab_header.h"
 
 #include "app/app_context.h"
-#include "app/main_window.h"
+#include "app/visibility_chooser.h"
+#include "screens/pane_window.h"
 
 namespace {
 
@@ -48,9 +49,8 @@ void PaintThreeTabs(HDC dc, const AppContext& context) {
     const int q = content.right / 4;
     const int top = content.top;
     const int by = context.borderY;
-    if (context.visibility >= 0 && context.visibility < kVisibilityStateCount) {
-        DrawIconEx(dc, content.left + (q - 24 * s) / 2, top - 2, context.visibilityStates[context.visibility].icon,
-                   24 * s, 24 * s, 0, nullptr, DI_NORMAL);
+    if (const VisibilityState* shown = FindVisibilityState(context, context.visibility)) {
+        DrawIconEx(dc, content.left + (q - 24 * s) / 2, top - 2, shown->icon, 24 * s, 24 * s, 0, nullptr, DI_NORMAL);
     }
     for (int tab = 0; tab < kTabCount; ++tab) {
         if (tab == context.selectedTab) continue;
@@ -108,7 +108,7 @@ void PaintMainWindow(HDC dc) {
     HGDIOBJ oldPen = SelectObject(dc, context.nullPen);
 
     if (!context.loginPhase) {
-        if (context.accountMode == 0) {
+        if (context.accountMode == AccountMode::Normal) {
             PaintThreeTabs(dc, context);
         } else {
             PaintTwoTabs(dc, context);
@@ -122,14 +122,13 @@ void PaintMainWindow(HDC dc) {
     SelectObject(dc, oldPen);
 }
 
-void HitTestHeader(int x, int y) {
-    const AppContext& context = *GetAppContext();
+void HitTestHeader(const AppContext& context, int x, int y) {
     if (context.loginPhase) return;
     const RECT& content = context.contentRect;
     const int s = context.scale;
     if (y <= content.top + 2 * s || y >= content.top + 22 * s) return;
 
-    if (context.accountMode != 0) {
+    if (context.accountMode != AccountMode::Normal) {
         ShowPane(x > 0 && x < content.right / 2 ? kPaneMe : kPaneConfiguration, true);
         return;
     }

@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+struct AppContext;
+
 // Draws the header (after log-in) and the status line into `dc`, which covers the main window's client area.
 void PaintMainWindow(HDC dc);
 
 // A tap at client coordinates x, y of the main window: switches tabs or opens the visibility chooser.
-void HitTestHeader(int x, int y);
+void HitTestHeader(const AppContext& context, int x, int y);

@@ -2,9 +2,6 @@
 
 #include <new>
 
-#include "location/cell_sampler.h"
-#include "location/cell_source.h"
-
 namespace {
 
 CellMonitor*& MonitorSlot() {
@@ -32,16 +29,11 @@ CellMonitor* GetCellMonitor() { return MonitorSlot(); }
 void DestroyCellMonitor() {
     CellMonitor* monitor = MonitorSlot();
     if (monitor == nullptr) return;
-    // The worker and the radio's callbacks find the monitor through GetCellMonitor(): both end first.
+    // The worker reads the monitor and the radio's callbacks write it: both end before it goes.
     StopCellSampler(monitor);
     CloseCellSources(monitor);
     CloseHandle(monitor->stopWorker);
     monitor->history.clear();
     MonitorSlot() = nullptr;
     delete monitor;
-}
-
-CellIdentity ReadCurrentCell(CellMonitor* monitor) {
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
-    return monitor->current;
 }

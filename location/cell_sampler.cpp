@@ -4,8 +4,8 @@
 #include <map>
 #include <mutex>
 
-#include "app/durations.h"
 #include "location/cell_source.h"
+#include "platform/durations.h"
 
 namespace {
 
@@ -23,22 +23,22 @@ std::int64_t SecondsSince1970() {
 }
 
 // One wait of the worker; false when it is asked to stop, which ends the wait at once.
-bool PauseWorker(CellMonitor* monitor, DWORD milliseconds) {
-    return WaitForSingleObject(monitor->stopWorker, milliseconds) == WAIT_TIMEOUT;
+bool PauseWorker(CellSampler* sampler, DWORD milliseconds) {
+    return WaitForSingleObject(sampler->stopWorker, milliseconds) == WAIT_TIMEOUT;
 }
 
 // A reading by the method in use; false when it gave no new value of `current`. Without a method the
 // current cell counts as read unchanged. `pause` is one wait for the radio; `stop`, when given, ends a
 // modem reading.
-bool TakeReading(CellMonitor* monitor, const std::function<bool()>& pause, HANDLE stop) {
-    switch (monitor->method) {
-    case 1: {
-        const RadioTicket ticket = RequestRadioCell(monitor);
-        return ticket && AwaitRadioAnswer(monitor, ticket, pause);
+bool TakeReading(CellSampler* sampler, const std::function<bool()>& pause, HANDLE stop) {
+    switch (sampler->method) {
+    case CellMethod::Radio: {
+        const RadioTicket ticket = RequestRadioCell(sampler);
+        return ticket && AwaitRadioAnswer(sampler, ticket, pause);
     }
-    case 2:
-    case 3:
-        return ReadCellFromModem(monitor, stop);
+    case CellMethod::Com2:
+    case CellMethod::Com9:
+        return ReadCellFromModem(sampler, stop);
     default:
         return true;
     }
@@ -50,62 +50,62 @@ constexpr DWORD kStopReleaseMs = 20;
 
 }  // namespace
 
-void TakeFirstReading(CellMonitor* monitor) {
+void TakeFirstReading(CellSampler* sampler) {
     TakeReading(
-        monitor,
+        sampler,
         [] {
             Sleep(GetDurations().radioWaitMs);
             return true;
         },
         nullptr);
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
-    monitor->history.insert(monitor->history.end(), kFirstReadingCopies, monitor->current);
+    std::lock_guard<std::mutex> lock(sampler->cellLock);
+    sampler->history.insert(sampler->history.end(), kFirstReadingCopies, sampler->current);
 }
 
-bool StartCellSampler(CellMonitor* monitor) {
-    if (IsCellSamplerRunning(monitor)) return false;
-    if (monitor->worker != nullptr) {
+bool StartCellSampler(CellSampler* sampler) {
+    if (IsCellSamplerRunning(sampler)) return false;
+    if (sampler->worker != nullptr) {
         // A worker that ended by itself (location switched off) leaves its handle behind.
-        CloseHandle(monitor->worker);
-        monitor->worker = nullptr;
+        CloseHandle(sampler->worker);
+        sampler->worker = nullptr;
     }
-    ResetEvent(monitor->stopWorker);
-    monitor->worker = CreateThread(nullptr, 0, RunCellSampler, monitor, 0, nullptr);
-    return monitor->worker != nullptr;
+    ResetEvent(sampler->stopWorker);
+    sampler->worker = CreateThread(nullptr, 0, RunCellSampler, sampler, 0, nullptr);
+    return sampler->worker != nullptr;
 }
 
-void StopCellSampler(CellMonitor* monitor) {
-    if (monitor->worker == nullptr) return;
-    SetEvent(monitor->stopWorker);
+void StopCellSampler(CellSampler* sampler) {
+    if (sampler->worker == nullptr) return;
+    SetEvent(sampler->stopWorker);
     // The event ends the worker's sleeps and waits for the radio, and a modem reading at its next step;
     // a step blocked in the port hears nothing of it and is released from here.
     do {
-        InterruptModemReading(monitor);
-    } while (WaitForSingleObject(monitor->worker, kStopReleaseMs) == WAIT_TIMEOUT);
-    CloseHandle(monitor->worker);
-    monitor->worker = nullptr;
+        InterruptModemReading(sampler);
+    } while (WaitForSingleObject(sampler->worker, kStopReleaseMs) == WAIT_TIMEOUT);
+    CloseHandle(sampler->worker);
+    sampler->worker = nullptr;
 }
 
-bool IsCellSamplerRunning(const CellMonitor* monitor) {
-    return monitor->worker != nullptr && WaitForSingleObject(monitor->worker, 0) == WAIT_TIMEOUT;
+bool IsCellSamplerRunning(const CellSampler* sampler) {
+    return sampler->worker != nullptr && WaitForSingleObject(sampler->worker, 0) == WAIT_TIMEOUT;
 }
 
-DWORD WINAPI RunCellSampler(LPVOID) {
-    CellMonitor* monitor = GetCellMonitor();
-    if (monitor == nullptr || monitor->enabled == 0) return 1;
+DWORD WINAPI RunCellSampler(LPVOID parameter) {
+    CellSampler* sampler = static_cast<CellSampler*>(parameter);
+    if (sampler->enabled == 0) return 1;
     CellSampleWindow window;
-    while (PauseWorker(monitor, GetDurations().samplingPeriodMs)) SampleCell(monitor, &window);
+    while (PauseWorker(sampler, GetDurations().samplingPeriodMs)) SampleCell(sampler, &window);
     return 1;
 }
 
-bool SampleCell(CellMonitor* monitor, CellSampleWindow* window) {
-    const auto pause = [monitor] { return PauseWorker(monitor, GetDurations().radioWaitMs); };
-    if (!TakeReading(monitor, pause, monitor->stopWorker)) return false;
-    window->samples.push_back(ReadCurrentCell(monitor));
+bool SampleCell(CellSampler* sampler, CellSampleWindow* window) {
+    const auto pause = [sampler] { return PauseWorker(sampler, GetDurations().radioWaitMs); };
+    if (!TakeReading(sampler, pause, sampler->stopWorker)) return false;
+    window->samples.push_back(ReadCurrentCell(sampler));
     if (window->samples.size() < kSamplesPerWindow) return true;
     const CellIdentity dominant = ChooseDominantCell(window->samples);
     window->samples.clear();
-    EnterDominantCell(monitor, dominant, SecondsSince1970());
+    EnterDominantCell(sampler, dominant, SecondsSince1970());
     return true;
 }
 
@@ -124,25 +124,25 @@ CellIdentity ChooseDominantCell(const std::vector<CellIdentity>& samples) {
     return dominant;
 }
 
-void EnterDominantCell(CellMonitor* monitor, const CellIdentity& dominant, std::int64_t now) {
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
-    monitor->current.lac = dominant.lac;
-    monitor->current.cid = dominant.cid;
-    std::list<CellIdentity>& history = monitor->history;
-    if (!history.empty() && history.front().cid == monitor->current.cid && history.front().lac == monitor->current.lac) {
+void EnterDominantCell(CellSampler* sampler, const CellIdentity& dominant, std::int64_t now) {
+    std::lock_guard<std::mutex> lock(sampler->cellLock);
+    sampler->current.lac = dominant.lac;
+    sampler->current.cid = dominant.cid;
+    std::list<CellIdentity>& history = sampler->history;
+    if (!history.empty() && history.front().cid == sampler->current.cid && history.front().lac == sampler->current.lac) {
         return;
     }
-    monitor->current.changedAt = now;
+    sampler->current.changedAt = now;
     // An empty history (no first reading yet) keeps the new entry instead of dropping it again.
     const bool hadEntries = !history.empty();
-    history.push_front(monitor->current);
+    history.push_front(sampler->current);
     if (hadEntries) history.pop_back();
 }
 
-std::size_t CopyFrontCells(CellMonitor* monitor, CellIdentity* cells, std::size_t count) {
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
+std::size_t CopyFrontCells(CellSampler* sampler, CellIdentity* cells, std::size_t count) {
+    std::lock_guard<std::mutex> lock(sampler->cellLock);
     std::size_t copied = 0;
-    for (auto entry = monitor->history.begin(); entry != monitor->history.end() && copied < count; ++entry) {
+    for (auto entry = sampler->history.begin(); entry != sampler->history.end() && copied < count; ++entry) {
         cells[copied++] = *entry;
     }
     return copied;

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 
-#include "app/durations.h"
-#include "location/cell_monitor.h"
 #include "platform/creg_reply.h"
+#include "platform/durations.h"
 #include "platform/ril.h"
 #include "platform/serial_port.h"
 
@@ -25,20 +24,55 @@ constexpr BYTE kModemControlInput[] = {0x84, 0x00};
 
 struct ModemPortChoice {
     const wchar_t* name;
-    int method;
+    CellMethod method;
 };
-constexpr ModemPortChoice kModemPorts[] = {{L"COM2:", 2}, {L"COM9:", 3}};
+constexpr ModemPortChoice kModemPorts[] = {{L"COM2:", CellMethod::Com2}, {L"COM9:", CellMethod::Com9}};
 
 // The record must reach at least as far as the cell identity to be read.
 constexpr DWORD kSmallestCellRecord = offsetof(RILCELLTOWERINFO, dwCellID) + sizeof(DWORD);
 
-void StoreCellLocked(CellMonitor* monitor, std::uint32_t lac, std::uint32_t cid) {
-    monitor->current.cid = static_cast<std::uint16_t>(cid & 0xFFFF);
-    monitor->current.lac = static_cast<std::uint16_t>(lac & 0xFFFF);
+// The open radio connections by their numbers. The radio layer hands every answer the number its
+// connection was opened with (RIL_Initialize's user parameter, a DWORD: no room for a pointer on a
+// 64-bit build), and this table turns it back into the source that opened the connection. Numbers
+// are never reused while their connection is open, so an answer of a connection closed since finds
+// nothing. An answer is stored with the table locked: once a connection has left the table, no answer
+// of it is at work any more.
+struct RadioConnections {
+    std::mutex lock;
+    std::map<DWORD, CellSource*> sources;
+    DWORD lastNumber = 0;
+};
+
+RadioConnections& OpenRadioConnections() {
+    static RadioConnections connections;
+    return connections;
 }
 
-std::vector<RadioRequest>::iterator FindRequest(CellMonitor* monitor, DWORD connection, HRESULT command) {
-    return std::find_if(monitor->radioRequests.begin(), monitor->radioRequests.end(),
+// A fresh number for a connection that `source` is about to open, entered in the table.
+DWORD EnterRadioConnection(CellSource* source) {
+    RadioConnections& connections = OpenRadioConnections();
+    std::lock_guard<std::mutex> lock(connections.lock);
+    do {
+        ++connections.lastNumber;
+    } while (connections.lastNumber == 0 || connections.sources.count(connections.lastNumber) != 0);
+    connections.sources[connections.lastNumber] = source;
+    return connections.lastNumber;
+}
+
+void LeaveRadioConnection(CellSource* source, DWORD connection) {
+    RadioConnections& connections = OpenRadioConnections();
+    std::lock_guard<std::mutex> lock(connections.lock);
+    const auto entry = connections.sources.find(connection);
+    if (entry != connections.sources.end() && entry->second == source) connections.sources.erase(entry);
+}
+
+void StoreCellLocked(CellSource* source, std::uint32_t lac, std::uint32_t cid) {
+    source->current.cid = static_cast<std::uint16_t>(cid & 0xFFFF);
+    source->current.lac = static_cast<std::uint16_t>(lac & 0xFFFF);
+}
+
+std::vector<RadioRequest>::iterator FindRequest(CellSource* source, DWORD connection, HRESULT command) {
+    return std::find_if(source->radioRequests.begin(), source->radioRequests.end(),
                         [&](const RadioRequest& request) {
                             return request.connection == connection && request.command == command;
                         });
@@ -46,52 +80,56 @@ std::vector<RadioRequest>::iterator FindRequest(CellMonitor* monitor, DWORD conn
 
 // Where a request stands for its waiter: answered (true) or abandoned (false), and then forgotten;
 // or still open (no value). `giveUp` abandons a request still open.
-std::optional<bool> SettleRequest(CellMonitor* monitor, const RadioTicket& ticket, bool giveUp) {
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
-    const auto request = FindRequest(monitor, ticket.connection, ticket.command);
-    if (request == monitor->radioRequests.end()) return false;  // the radio was closed before it answered
+std::optional<bool> SettleRequest(CellSource* source, const RadioTicket& ticket, bool giveUp) {
+    std::lock_guard<std::mutex> lock(source->cellLock);
+    const auto request = FindRequest(source, ticket.connection, ticket.command);
+    if (request == source->radioRequests.end()) return false;  // the radio was closed before it answered
     if (!request->answered && !giveUp) return std::nullopt;
     const bool answered = request->answered;
     // A request given up gives its count back: one lost answer must not hold up the requests after it.
-    if (!answered) InterlockedDecrement(&monitor->pendingAnswers);
-    monitor->radioRequests.erase(request);
+    if (!answered) InterlockedDecrement(&source->pendingAnswers);
+    source->radioRequests.erase(request);
     return answered;
 }
 
 // The functions below expect the caller to hold `sourceLock`.
 
-void CloseRadio(CellMonitor* monitor) {
-    if (monitor->radio != nullptr) {
+void CloseRadio(CellSource* source) {
+    if (source->radio != nullptr) {
         // Once this returns, no answer of the connection comes any more.
-        RIL_Deinitialize(monitor->radio);
-        monitor->radio = nullptr;
+        RIL_Deinitialize(source->radio);
+        source->radio = nullptr;
     }
+    LeaveRadioConnection(source, source->radioConnection);
     // The requests the connection still owed are abandoned; their waiters learn it at their next look.
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
-    std::vector<RadioRequest>& requests = monitor->radioRequests;
+    std::lock_guard<std::mutex> lock(source->cellLock);
+    std::vector<RadioRequest>& requests = source->radioRequests;
     for (auto request = requests.begin(); request != requests.end();) {
         if (request->answered) {
             ++request;
             continue;
         }
-        InterlockedDecrement(&monitor->pendingAnswers);
+        InterlockedDecrement(&source->pendingAnswers);
         request = requests.erase(request);
     }
 }
 
-void ClosePort(CellMonitor* monitor) {
-    const HANDLE port = monitor->port.exchange(nullptr);
+void ClosePort(CellSource* source) {
+    const HANDLE port = source->port.exchange(nullptr);
     if (port != nullptr) serial::CloseHandle(port);
 }
 
-bool OpenRadioLocked(CellMonitor* monitor) {
-    CloseRadio(monitor);
+bool OpenRadioLocked(CellSource* source) {
+    CloseRadio(source);
     HRIL radio = nullptr;
-    // The connection's number comes back with each of its answers, so that an answer of a connection
-    // closed since cannot pass for one of the new.
-    const DWORD connection = ++monitor->radioConnection;
-    if (RIL_Initialize(kRadioPortIndex, OnRadioResult, nullptr, 0, connection, &radio) != S_OK) return false;
-    monitor->radio = radio;
+    // The connection's number comes back with each of its answers: it finds this source, and an answer
+    // of a connection closed since cannot pass for one of the new.
+    source->radioConnection = EnterRadioConnection(source);
+    if (RIL_Initialize(kRadioPortIndex, OnRadioResult, nullptr, 0, source->radioConnection, &radio) != S_OK) {
+        LeaveRadioConnection(source, source->radioConnection);
+        return false;
+    }
+    source->radio = radio;
     return true;
 }
 
@@ -103,26 +141,26 @@ SourceResult RadioOpened(bool opened) {
     return result;
 }
 
-RadioTicket RequestRadioCellLocked(CellMonitor* monitor) {
+RadioTicket RequestRadioCellLocked(CellSource* source) {
     RadioTicket ticket;
-    if (monitor->radio == nullptr) return ticket;
+    if (source->radio == nullptr) return ticket;
     // The radio thread may answer before the request returns: the lock keeps that answer waiting until
     // the request is on the list.
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
-    const HRESULT command = RIL_GetCellTowerInfo(monitor->radio);
+    std::lock_guard<std::mutex> lock(source->cellLock);
+    const HRESULT command = RIL_GetCellTowerInfo(source->radio);
     if (command <= 0) return ticket;
-    ticket.connection = monitor->radioConnection;
+    ticket.connection = source->radioConnection;
     ticket.command = command;
-    monitor->radioRequests.push_back({ticket.connection, ticket.command, false});
-    InterlockedIncrement(&monitor->pendingAnswers);
+    source->radioRequests.push_back({ticket.connection, ticket.command, false});
+    InterlockedIncrement(&source->pendingAnswers);
     return ticket;
 }
 
-bool OpenModemPortLocked(CellMonitor* monitor, const wchar_t* portName) {
-    ClosePort(monitor);
+bool OpenModemPortLocked(CellSource* source, const wchar_t* portName) {
+    ClosePort(source);
     const HANDLE port = serial::CreateFileW(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == nullptr || port == INVALID_HANDLE_VALUE) return false;
-    monitor->port = port;
+    source->port = port;
 
     DCB state = {};
     state.DCBlength = sizeof(state);
@@ -155,7 +193,7 @@ bool OpenModemPortLocked(CellMonitor* monitor, const wchar_t* portName) {
 // One reading by AT commands: the two commands and the bytes they bring back into the reply buffer.
 class ModemReading {
 public:
-    ModemReading(CellMonitor* monitor, HANDLE port, HANDLE stop) : monitor_(monitor), port_(port), stop_(stop) {}
+    ModemReading(CellSource* source, HANDLE port, HANDLE stop) : source_(source), port_(port), stop_(stop) {}
 
     // Writes one command whole and waits for the modem's first byte back.
     bool Send(const char* command, DWORD length) {
@@ -172,7 +210,7 @@ public:
     bool Collect() {
         while (held_ < kModemReplySize) {
             DWORD got = 0;
-            if (Abandoned() || !serial::ReadFile(port_, monitor_->modemReply + held_,
+            if (Abandoned() || !serial::ReadFile(port_, source_->modemReply + held_,
                                                  static_cast<DWORD>(kModemReplySize - held_), &got, nullptr)) {
                 return false;
             }
@@ -187,16 +225,16 @@ public:
 private:
     bool Abandoned() const { return stop_ != nullptr && WaitForSingleObject(stop_, 0) != WAIT_TIMEOUT; }
 
-    CellMonitor* monitor_;
+    CellSource* source_;
     HANDLE port_;
     HANDLE stop_;
     std::size_t held_ = 0;
 };
 
-bool ReadCellFromModemLocked(CellMonitor* monitor, HANDLE stop) {
-    const HANDLE port = monitor->port;
+bool ReadCellFromModemLocked(CellSource* source, HANDLE stop) {
+    const HANDLE port = source->port;
     if (port == nullptr) return false;
-    ModemReading reading(monitor, port, stop);
+    ModemReading reading(source, port, stop);
     if (!reading.Send(kRegistrationReportOn, sizeof(kRegistrationReportOn) - 1) || !reading.Collect() ||
         !reading.Send(kRegistrationQuery, sizeof(kRegistrationQuery) - 1) || !reading.Collect() ||
         !serial::EscapeCommFunction(port, CLRDTR)) {
@@ -204,24 +242,24 @@ bool ReadCellFromModemLocked(CellMonitor* monitor, HANDLE stop) {
     }
     std::uint32_t lac = 0;
     std::uint32_t cid = 0;
-    if (!ParseCregReply(monitor->modemReply, reading.held(), &lac, &cid)) return false;
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
-    StoreCellLocked(monitor, lac, cid);
+    if (!ParseCregReply(source->modemReply, reading.held(), &lac, &cid)) return false;
+    std::lock_guard<std::mutex> lock(source->cellLock);
+    StoreCellLocked(source, lac, cid);
     return true;
 }
 
-SourceResult OpenCellSourceLocked(CellMonitor* monitor, int method) {
-    monitor->method = method;
+SourceResult OpenCellSourceLocked(CellSource* source, CellMethod method) {
+    source->method = method;
     SourceResult result;
     switch (method) {
-    case 1:
-        result = RadioOpened(OpenRadioLocked(monitor));
+    case CellMethod::Radio:
+        result = RadioOpened(OpenRadioLocked(source));
         break;
-    case 2:
-        result.opened = OpenModemPortLocked(monitor, kModemPorts[0].name);
+    case CellMethod::Com2:
+        result.opened = OpenModemPortLocked(source, kModemPorts[0].name);
         break;
-    case 3:
-        result.opened = OpenModemPortLocked(monitor, kModemPorts[1].name);
+    case CellMethod::Com9:
+        result.opened = OpenModemPortLocked(source, kModemPorts[1].name);
         break;
     default:
         break;
@@ -231,51 +269,59 @@ SourceResult OpenCellSourceLocked(CellMonitor* monitor, int method) {
 
 }  // namespace
 
-SourceResult OpenRadio(CellMonitor* monitor) {
-    std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    return RadioOpened(OpenRadioLocked(monitor));
+CellIdentity ReadCurrentCell(CellSource* source) {
+    std::lock_guard<std::mutex> lock(source->cellLock);
+    return source->current;
 }
 
-RadioTicket RequestRadioCell(CellMonitor* monitor) {
-    std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    return RequestRadioCellLocked(monitor);
+SourceResult OpenRadio(CellSource* source) {
+    std::lock_guard<std::mutex> lock(source->sourceLock);
+    return RadioOpened(OpenRadioLocked(source));
+}
+
+RadioTicket RequestRadioCell(CellSource* source) {
+    std::lock_guard<std::mutex> lock(source->sourceLock);
+    return RequestRadioCellLocked(source);
 }
 
 void CALLBACK OnRadioResult(DWORD code, HRESULT commandId, const void* data, DWORD size, DWORD parameter) {
-    CellMonitor* monitor = GetCellMonitor();
-    if (monitor == nullptr) return;
-    std::lock_guard<std::mutex> lock(monitor->cellLock);
-    const auto request = FindRequest(monitor, parameter, commandId);
+    RadioConnections& connections = OpenRadioConnections();
+    std::lock_guard<std::mutex> connectionsLock(connections.lock);
+    const auto connection = connections.sources.find(parameter);
+    if (connection == connections.sources.end()) return;
+    CellSource* source = connection->second;
+    std::lock_guard<std::mutex> lock(source->cellLock);
+    const auto request = FindRequest(source, parameter, commandId);
     // A late answer to a request given up, or to one of a connection closed since, is nobody's.
-    if (request == monitor->radioRequests.end() || request->answered) return;
+    if (request == source->radioRequests.end() || request->answered) return;
     // An error result carries an HRESULT, not a record: it answers the request and changes nothing.
     if (code == RIL_RESULT_OK && data != nullptr && size >= kSmallestCellRecord) {
         const auto* record = static_cast<const RILCELLTOWERINFO*>(data);
-        StoreCellLocked(monitor, record->dwLocationAreaCode, record->dwCellID);
+        StoreCellLocked(source, record->dwLocationAreaCode, record->dwCellID);
     }
     request->answered = true;
-    InterlockedDecrement(&monitor->pendingAnswers);
+    InterlockedDecrement(&source->pendingAnswers);
 }
 
-bool AwaitRadioAnswer(CellMonitor* monitor, const RadioTicket& ticket, const std::function<bool()>& pause) {
+bool AwaitRadioAnswer(CellSource* source, const RadioTicket& ticket, const std::function<bool()>& pause) {
     for (int waits = 0;; ++waits) {
-        if (const std::optional<bool> settled = SettleRequest(monitor, ticket, waits == kRadioWaits)) return *settled;
-        if (!pause()) return *SettleRequest(monitor, ticket, true);
+        if (const std::optional<bool> settled = SettleRequest(source, ticket, waits == kRadioWaits)) return *settled;
+        if (!pause()) return *SettleRequest(source, ticket, true);
     }
 }
 
-bool OpenModemPort(CellMonitor* monitor, const wchar_t* portName) {
-    std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    return OpenModemPortLocked(monitor, portName);
+bool OpenModemPort(CellSource* source, const wchar_t* portName) {
+    std::lock_guard<std::mutex> lock(source->sourceLock);
+    return OpenModemPortLocked(source, portName);
 }
 
-bool ReadCellFromModem(CellMonitor* monitor, HANDLE stop) {
-    std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    return ReadCellFromModemLocked(monitor, stop);
+bool ReadCellFromModem(CellSource* source, HANDLE stop) {
+    std::lock_guard<std::mutex> lock(source->sourceLock);
+    return ReadCellFromModemLocked(source, stop);
 }
 
-void InterruptModemReading(CellMonitor* monitor) {
-    const HANDLE port = monitor->port;
+void InterruptModemReading(CellSource* source) {
+    const HANDLE port = source->port;
     if (port == nullptr) return;
     // The mask the reading set, set again: a changed mask is what ends a pending wait, and the port
     // stays as the next reading needs it.
@@ -283,67 +329,66 @@ void InterruptModemReading(CellMonitor* monitor) {
     serial::PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT);
 }
 
-SourceResult ProbeCellSource(CellMonitor* monitor) {
-    std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    monitor->probed = 1;
+SourceResult ProbeCellSource(CellSource* source) {
+    std::lock_guard<std::mutex> lock(source->sourceLock);
+    source->probed = 1;
     SourceResult result;
-    result.radioRefused = !OpenRadioLocked(monitor);
+    result.radioRefused = !OpenRadioLocked(source);
     if (!result.radioRefused) {
-        const RadioTicket ticket = RequestRadioCellLocked(monitor);
-        if (ticket && AwaitRadioAnswer(monitor, ticket, [] {
+        const RadioTicket ticket = RequestRadioCellLocked(source);
+        if (ticket && AwaitRadioAnswer(source, ticket, [] {
                 Sleep(GetDurations().radioPollMs);
                 return true;
             })) {
-            monitor->method = 1;
+            source->method = CellMethod::Radio;
             result.opened = true;
             return result;
         }
     }
-    CloseRadio(monitor);
+    CloseRadio(source);
     for (const ModemPortChoice& choice : kModemPorts) {
-        if (OpenModemPortLocked(monitor, choice.name) && ReadCellFromModemLocked(monitor, nullptr)) {
-            monitor->method = choice.method;
+        if (OpenModemPortLocked(source, choice.name) && ReadCellFromModemLocked(source, nullptr)) {
+            source->method = choice.method;
             result.opened = true;
             return result;
         }
-        ClosePort(monitor);
+        ClosePort(source);
     }
-    monitor->method = -1;
-    monitor->enabled = 0;
+    source->method = CellMethod::Off;
+    source->enabled = 0;
     return result;
 }
 
-SourceResult OpenCellSource(CellMonitor* monitor, int method) {
-    if (method == -1 || method == 0) return {};
-    std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    return OpenCellSourceLocked(monitor, method);
+SourceResult OpenCellSource(CellSource* source, CellMethod method) {
+    if (method == CellMethod::Off || method == CellMethod::Probe) return {};
+    std::lock_guard<std::mutex> lock(source->sourceLock);
+    return OpenCellSourceLocked(source, method);
 }
 
-void CloseCellSources(CellMonitor* monitor) {
-    std::lock_guard<std::mutex> lock(monitor->sourceLock);
-    CloseRadio(monitor);
-    ClosePort(monitor);
+void CloseCellSources(CellSource* source) {
+    std::lock_guard<std::mutex> lock(source->sourceLock);
+    CloseRadio(source);
+    ClosePort(source);
 }
 
-MethodChoice ChooseCellMethod(CellMonitor* monitor, const std::vector<std::optional<std::string>>& methods,
+MethodChoice ChooseCellMethod(CellSource* source, const std::vector<std::optional<CellMethod>>& methods,
                               const std::function<void()>& beforeProbe, const std::function<void()>& radioRefused) {
-    // Each try has returned, and let go of the monitor's locks, before the user is told of it.
+    // Each try has returned, and let go of the source's locks, before the user is told of it.
     const auto tell = [&radioRefused](const SourceResult& result) {
         if (result.radioRefused && radioRefused) radioRefused();
         return result.opened;
     };
-    for (const std::optional<std::string>& text : methods) {
-        if (!text) continue;
-        const long method = std::strtol(text->c_str(), nullptr, 10);
-        if (method == -1) {
-            monitor->enabled = 0;
+    for (const std::optional<CellMethod>& method : methods) {
+        if (!method) continue;
+        if (*method == CellMethod::Off) {
+            source->enabled = 0;
             return MethodChoice::SwitchedOff;
         }
-        if (method == 0 || method > 3) {
+        if (*method == CellMethod::Probe || *method > CellMethod::Com9) {
             if (beforeProbe) beforeProbe();
-            return tell(ProbeCellSource(monitor)) ? MethodChoice::ProbeFound : MethodChoice::ProbeFailed;
+            return tell(ProbeCellSource(source)) ? MethodChoice::ProbeFound : MethodChoice::ProbeFailed;
         }
-        if (tell(OpenCellSource(monitor, static_cast<int>(method)))) return MethodChoice::Opened;
+        if (tell(OpenCellSource(source, *method))) return MethodChoice::Opened;
     }
     return MethodChoice::Exhausted;
 }

@@ -3,10 +3,10 @@
 #include <ctime>
 
 #include "app/app_context.h"
-#include "app/text_conversion.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/place_mark.h"
+#include "platform/text_conversion.h"
 #include "protocol/transport.h"
 #include "protocol/wire_format.h"
 
@@ -57,7 +57,7 @@ bool ReadLocationReply(const TiXmlElement* isee, AppContext& context, PlaceMark&
     if (status != kReportAccepted) return false;
 
     if (FindChild(isee, "timer") == nullptr) {
-        context.rateMode = 1;
+        context.rateMode = RateMode::CellChange;
     } else {
         ReadChildNumber(isee, "timer", &context.reportInterval);
     }

@@ -1,8 +1,7 @@
 // The "isee" request: the three last dominant cells out, the place, the interval and the status back.
 #pragma once
 
-#include <tinyxml.h>
-
+class TiXmlElement;
 struct AppContext;
 struct PlaceMark;
 

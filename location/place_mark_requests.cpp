@@ -1,10 +1,10 @@
 #include "location/place_mark_requests.h"
 
 #include "app/app_context.h"
-#include "app/text_conversion.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/place_mark.h"
+#include "platform/text_conversion.h"
 #include "protocol/transport.h"
 #include "protocol/wire_format.h"
 

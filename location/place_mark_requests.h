@@ -1,8 +1,7 @@
 // The "itake" and "cancel" requests that name and delete place marks on the server.
 #pragma once
 
-#include <tinyxml.h>
-
+class TiXmlElement;
 struct AppContext;
 struct PlaceMark;
 

@@ -7,7 +7,7 @@
 
 #include <tinyxml.h>
 
-#include "protocol/xml_document.h"
+#include "platform/xml_document.h"
 
 namespace {
 

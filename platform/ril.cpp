@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "app/durations.h"
 #include "platform/creg_reply.h"
 #include "platform/device_profile.h"
+#include "platform/durations.h"
 #include "platform/handle_table.h"
 #include "platform/modem_link.h"
 

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/durations.h"
 #include "platform/device_profile.h"
+#include "platform/durations.h"
 #include "platform/handle_table.h"
 #include "platform/modem_link.h"
 

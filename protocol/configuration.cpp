@@ -1,11 +1,8 @@
 #include "protocol/configuration.h"
 
 #include "app/app_context.h"
-#include "app/durations.h"
-#include "app/main_window.h"
-#include "app/private_hours.h"
-#include "app/status_line.h"
 #include "location/cell_monitor.h"
+#include "protocol/frontend.h"
 #include "protocol/transport.h"
 #include "protocol/wire_format.h"
 #include "resources/texts.h"
@@ -16,12 +13,12 @@ constexpr const char* kKind = "config";
 
 ChangeVerdict SendChange(AppContext& context, const std::string& body) {
     TiXmlDocument document;
-    return ConcludeChange(ExchangeRequest(context, kKind, body, &document));
+    return ConcludeChange(context, ExchangeRequest(context, kKind, body, &document));
 }
 
 }  // namespace
 
-ChangeVerdict ConcludeChange(const TiXmlElement* config) {
+ChangeVerdict ConcludeChange(AppContext& context, const TiXmlElement* config) {
     if (config == nullptr) return ChangeVerdict::NoReply;
     const TiXmlElement* status = FindChild(config, "status");
     if (status != nullptr) {
@@ -31,25 +28,21 @@ ChangeVerdict ConcludeChange(const TiXmlElement* config) {
     } else if (FindChild(config, "bad") == nullptr) {
         return ChangeVerdict::Refused;
     }
-    ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
+    context.frontend->ShowStatusMessage(kTextTransferError);
     return ChangeVerdict::Refused;
 }
 
 void ReadConfigurationReply(const TiXmlElement* config, AppContext& context) {
-    struct Setting {
-        const char* name;
-        int* member;
-        int fallback;
+    const auto read = [config](const char* name, int fallback) {
+        int value = fallback;
+        ReadChildNumber(config, name, &value);
+        return value;
     };
-    const Setting settings[] = {
-        {"config_rate", &context.rateMode, 0},       {"config_visibilily", &context.visibility, 0},
-        {"config_privatetime", &context.privateTime, 1}, {"config_forcegps", &context.forceGps, 0},
-        {"config_levelgps", &context.levelGps, 0},
-    };
-    for (const Setting& setting : settings) {
-        *setting.member = setting.fallback;
-        ReadChildNumber(config, setting.name, setting.member);
-    }
+    context.rateMode = static_cast<RateMode>(read("config_rate", 0));
+    context.visibility = static_cast<Visibility>(read("config_visibilily", 0));
+    context.privateTime = read("config_privatetime", 1);
+    context.forceGps = read("config_forcegps", 0);
+    context.levelGps = read("config_levelgps", 0);
 }
 
 bool ReadMethodReportReply(const TiXmlElement* config) {
@@ -67,39 +60,25 @@ bool GetConfiguration(AppContext& context) {
     return true;
 }
 
-void SaveConfiguration(AppContext& context, int previousPrivateTime) {
+ChangeVerdict SaveConfiguration(AppContext& context) {
     FormBody body;
     body.Add("token", context.token)
-        .Add("config_rate", context.rateMode == 1 ? 1 : 0)
+        .Add("config_rate", context.rateMode == RateMode::CellChange ? 1 : 0)
         .Add("config_privatetime", context.privateTime == 1 ? 1 : 0);
     if (!context.subName.empty()) body.Add("user_name", context.subName);
-
-    const ChangeVerdict verdict = SendChange(context, body.Text());
-    if (verdict == ChangeVerdict::NoReply) return;
-    if (verdict == ChangeVerdict::Refused) {
-        ShowPane(kPaneGroups, true);
-        return;
-    }
-    ShowStatusMessage(kTextSettingsSaved, GetDurations().statusMessageMs);
-    context.settingsDirty = false;
-    if (context.privateTime != previousPrivateTime) {
-        if (context.privateTime == 1 && IsPrivateTime(GetLocalClock())) SetPrivateHours(true);
-        if (context.privateTime == 0) SetPrivateHours(false);
-    }
-    // Only the two modes the service defines name a pane to go to; any other stays where it is.
-    if (context.accountMode == 0) ShowPane(kPaneGroups, true);
-    if (context.accountMode == 1) ShowPane(kPaneMe, true);
+    return SendChange(context, body.Text());
 }
 
-void SendVisibility(AppContext& context, int state) {
-    const std::string body = FormBody().Add("token", context.token).Add("config_visibilily", state).Text();
-    if (SendChange(context, body) == ChangeVerdict::Refused) ShowIdleStatus();
+ChangeVerdict SendVisibility(AppContext& context, Visibility state) {
+    return SendChange(context,
+                      FormBody().Add("token", context.token).Add("config_visibilily", static_cast<int>(state)).Text());
 }
 
 bool ReportMethodInUse(AppContext& context) {
     const CellMonitor* monitor = context.cellMonitor;
     if (monitor == nullptr || monitor->enabled == 0 || monitor->probed == 0) return true;
+    const int method = static_cast<int>(monitor->method.load());
     TiXmlDocument document;
     return ReadMethodReportReply(ExchangeRequest(
-        context, kKind, FormBody().Add("token", context.token).Add("method_use", monitor->method).Text(), &document));
+        context, kKind, FormBody().Add("token", context.token).Add("method_use", method).Text(), &document));
 }

@@ -1,8 +1,8 @@
 #include "protocol/groups.h"
 
 #include "app/app_context.h"
-#include "app/scratch_heap.h"
-#include "app/text_conversion.h"
+#include "platform/scratch_heap.h"
+#include "platform/text_conversion.h"
 #include "protocol/transport.h"
 #include "protocol/wire_format.h"
 #include "resources/texts.h"

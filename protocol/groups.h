@@ -1,10 +1,9 @@
 // The "ineed" request and the groups-and-people model it rebuilds.
 #pragma once
 
-#include <tinyxml.h>
-
 #include "protocol/groups_model.h"
 
+class TiXmlElement;
 struct AppContext;
 
 // Empties the model and rebuilds it from the server's reply; empty after any failure.

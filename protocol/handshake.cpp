@@ -8,14 +8,14 @@
 #include <memory>
 
 #include "app/app_context.h"
-#include "app/durations.h"
-#include "app/message_box.h"
-#include "app/status_line.h"
-#include "app/text_conversion.h"
-#include "app/web_link.h"
+#include "location/cell_monitor.h"
 #include "platform/tapi.h"
+#include "platform/text_conversion.h"
+#include "platform/web_link.h"
 #include "protocol/configuration.h"
+#include "protocol/frontend.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "protocol/wire_format.h"
 #include "resources/texts.h"
 
@@ -24,12 +24,6 @@ namespace {
 constexpr int kClientType = 2;
 constexpr int kClientVersion = 1;
 constexpr int kOperatingSystem = 2;
-
-// Method numbers that end the walk of the method list: no location, and "find out by probing" (as
-// is every number above the last source).
-constexpr int kMethodNone = -1;
-constexpr int kMethodProbe = 0;
-constexpr int kMethodLastSource = 3;
 
 // Handshake statuses.
 constexpr int kAccepted = 0;
@@ -105,17 +99,13 @@ std::string BuildHandshakeBody(const AppContext& context, const TerminalInfo& te
 void ReportRefusal(const AppContext& context, int status, const char* updateUrl) {
     switch (status) {
     case kUnknownUser:
-        ShowMessageBox(context.mainWindow, kTextUnknownUser, kTextErrorCaptionRussian, MB_OK | MB_ICONERROR);
+        context.frontend->Ask(Question::UnknownUser);
         break;
     case kClientOutdated:
-        if (ShowMessageBox(context.mainWindow, kTextClientOutdated, kTextErrorCaptionRussian,
-                           MB_OKCANCEL | MB_ICONERROR) == IDOK &&
-            updateUrl != nullptr) {
-            OpenUpdateUrl(updateUrl);
-        }
+        if (context.frontend->Ask(Question::ClientOutdated) && updateUrl != nullptr) OpenUpdateUrl(updateUrl);
         break;
     case kServiceSuspended:
-        ShowStatusMessage(kTextServiceSuspended, GetDurations().statusMessageMs);
+        context.frontend->ShowStatusMessage(kTextServiceSuspended);
         break;
     default:
         break;
@@ -127,7 +117,7 @@ void ReportRefusal(const AppContext& context, int status, const char* updateUrl)
 bool UseNamedServer(AppContext& context, const std::string& host) {
     in_addr address;
     if (ReadServerAddress(host.c_str(), &address)) {
-        context.serverAddress.sin_addr = address;
+        context.transport->serverAddress.sin_addr = address;
         return true;
     }
     context.serverHost = host;
@@ -205,37 +195,35 @@ bool ReadServerAddress(const char* host, in_addr* address) {
     return true;
 }
 
-std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* handshake) {
-    std::vector<std::optional<std::string>> methods;
+std::vector<std::optional<CellMethod>> ReadMethodList(const TiXmlElement* handshake) {
+    std::vector<std::optional<CellMethod>> methods;
     for (const TiXmlElement* method = FindChild(handshake, "method"); method != nullptr;
          method = method->NextSiblingElement()) {
         const char* text = method->GetText();
-        methods.push_back(text != nullptr ? std::optional<std::string>(text) : std::nullopt);
+        methods.push_back(text != nullptr ? std::optional<CellMethod>(static_cast<CellMethod>(ReadDecimal(text)))
+                                          : std::nullopt);
     }
     return methods;
 }
 
-std::vector<std::optional<std::string>> MethodsWorthTrying(const std::vector<std::optional<std::string>>& methods) {
-    std::vector<std::optional<std::string>> worth;
-    std::vector<int> tried;
-    const std::optional<std::string>* lastTried = nullptr;
-    for (const std::optional<std::string>& text : methods) {
-        if (!text) continue;
-        const int method = ReadDecimal(text->c_str());
-        if (method == kMethodNone || method == kMethodProbe || method > kMethodLastSource) {
+std::vector<std::optional<CellMethod>> MethodsWorthTrying(const std::vector<std::optional<CellMethod>>& methods) {
+    std::vector<std::optional<CellMethod>> worth;
+    std::vector<CellMethod> tried;
+    std::optional<CellMethod> lastTried;
+    for (const std::optional<CellMethod>& method : methods) {
+        if (!method) continue;
+        if (*method == CellMethod::Off || *method == CellMethod::Probe || *method > CellMethod::Com9) {
             // The walk ends here.
-            worth.push_back(text);
+            worth.push_back(method);
             return worth;
         }
-        lastTried = &text;
-        if (std::find(tried.begin(), tried.end(), method) != tried.end()) continue;
-        tried.push_back(method);
-        worth.push_back(text);
+        lastTried = method;
+        if (std::find(tried.begin(), tried.end(), *method) != tried.end()) continue;
+        tried.push_back(*method);
+        worth.push_back(method);
     }
     // A walk that runs out leaves the last method it tried as the one in use.
-    if (lastTried != nullptr && ReadDecimal(worth.back()->c_str()) != ReadDecimal((*lastTried)->c_str())) {
-        worth.push_back(*lastTried);
-    }
+    if (lastTried && *worth.back() != *lastTried) worth.push_back(lastTried);
     return worth;
 }
 
@@ -245,7 +233,9 @@ HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake) {
     if (ReadChildNumber(handshake, "status", &status)) reply.status = status;
     if (const char* updateUrl = ChildText(handshake, "updateurl")) reply.updateUrl = updateUrl;
     if (const char* token = ChildText(handshake, "token")) reply.token = token;
-    ReadChildNumber(handshake, "mode", &reply.accountMode);
+    int mode = 0;
+    ReadChildNumber(handshake, "mode", &mode);
+    reply.accountMode = static_cast<AccountMode>(mode);
     if (const char* host = ChildText(handshake, "host")) reply.host = host;
     reply.userName = ChildWideText(handshake, "userName");
     reply.methods = ReadMethodList(handshake);
@@ -254,9 +244,7 @@ HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake) {
 
 bool FinishMethodChoice(AppContext& context, MethodChoice choice) {
     if (choice == MethodChoice::ProbeFound) return ReportMethodInUse(context);
-    if (choice == MethodChoice::ProbeFailed) {
-        ShowMessageBox(context.loginWindow, kTextNoCellLocation, kTextErrorCaptionRussian, MB_OK | MB_ICONERROR);
-    }
+    if (choice == MethodChoice::ProbeFailed) context.frontend->Ask(Question::NoCellLocation);
     return true;
 }
 
@@ -277,23 +265,18 @@ bool Handshake(AppContext& context) {
         return false;
     }
 
-    if (reply.updateUrl && ShowMessageBox(context.mainWindow, kTextNewVersionOffer, kTextNewVersionCaption,
-                                          MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) {
-        OpenUpdateUrl(*reply.updateUrl);
-    }
+    if (reply.updateUrl && context.frontend->Ask(Question::NewVersion)) OpenUpdateUrl(*reply.updateUrl);
     if (!reply.token) return false;
     context.token = *reply.token;
     context.accountMode = reply.accountMode;
     if (reply.host && !UseNamedServer(context, *reply.host)) return false;
     context.userName = reply.userName;
 
-    const std::vector<std::optional<std::string>> methods = MethodsWorthTrying(reply.methods);
+    const std::vector<std::optional<CellMethod>> methods = MethodsWorthTrying(reply.methods);
     if (methods.empty() || context.cellMonitor == nullptr) return true;
+    Frontend& frontend = *context.frontend;
     const MethodChoice choice = ChooseCellMethod(
-        context.cellMonitor, methods,
-        [&context] {
-            ShowMessageBox(context.loginWindow, kTextProbeWarning, kTextAttentionCaption, MB_OK | MB_ICONWARNING);
-        },
-        [] { ShowMessageBox(nullptr, kTextCantInitializeRadio, nullptr, MB_OK); });
+        context.cellMonitor, methods, [&frontend] { frontend.Ask(Question::ProbeWarning); },
+        [&frontend] { frontend.ReportRadioRefused(); });
     return FinishMethodChoice(context, choice);
 }

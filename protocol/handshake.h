@@ -7,10 +7,10 @@
 
 #include <winsock2.h>
 
-#include <tinyxml.h>
-
 #include "location/cell_source.h"
+#include "protocol/session_states.h"
 
+class TiXmlElement;
 struct AppContext;
 
 // What the telephony layer tells about the handset, as UTF-8; empty what it could not deliver.
@@ -24,7 +24,7 @@ struct TerminalInfo {
     std::string networkCode;  // the rest of it
 };
 
-// 1 when the log-in may go on; shows its own message boxes and status texts.
+// 1 when the log-in may go on. Its refusals, offers and warnings go to the frontend.
 bool Handshake(AppContext& context);
 // MD5 of the password's bytes as 32 lower-case hexadecimal digits; false when hashing fails.
 bool HashPassword(const std::string& password, std::string* digits);
@@ -39,10 +39,10 @@ struct HandshakeReply {
     std::optional<int> status;  // none without "status" or without its text
     std::optional<std::string> updateUrl;
     std::optional<std::string> token;
-    int accountMode = 0;  // 0 when "mode" is missing or has no text
+    AccountMode accountMode = AccountMode::Normal;  // also when "mode" is missing or has no text
     std::optional<std::string> host;
     std::wstring userName;
-    std::vector<std::optional<std::string>> methods;  // as ReadMethodList reads them
+    std::vector<std::optional<CellMethod>> methods;  // as ReadMethodList reads them
 };
 HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake);
 
@@ -51,13 +51,15 @@ HandshakeReply ReadHandshakeReply(const TiXmlElement* handshake);
 // are then the address.
 bool ReadServerAddress(const char* host, in_addr* address);
 
-// The texts of the reply's first "method" element and of every sibling element after it, whatever
-// its name, in document order; an element without text gives no value. Empty without "method".
-std::vector<std::optional<std::string>> ReadMethodList(const TiXmlElement* handshake);
-// The method list without the tries that cannot change the outcome: a method number the walk has
-// tried already (a source that failed fails again, and the radio layer's failure is a message box
-// each time) is left out, except that a walk that runs out still ends on the method it tried last.
-std::vector<std::optional<std::string>> MethodsWorthTrying(const std::vector<std::optional<std::string>>& methods);
+// The methods of the reply's first "method" element and of every sibling element after it, whatever
+// its name, in document order, each text read as a number (ReadDecimal); an element without text gives
+// no value. Empty without "method".
+std::vector<std::optional<CellMethod>> ReadMethodList(const TiXmlElement* handshake);
+// The method list without the tries that cannot change the outcome: a method the walk has tried
+// already (a source that failed fails again, and the radio layer's failure is a message box each
+// time) is left out, except that a walk that runs out still ends on the method it tried last.
+std::vector<std::optional<CellMethod>> MethodsWorthTrying(const std::vector<std::optional<CellMethod>>& methods);
 // The end of the handshake once the cell sources have walked the method list: the method report
-// after a probe that found a source, the error box after one that found none. 1 when the log-in may go on.
+// after a probe that found a source, the notice that nothing works after one that found none. 1 when
+// the log-in may go on.
 bool FinishMethodChoice(AppContext& context, MethodChoice choice);

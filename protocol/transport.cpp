@@ -9,14 +9,14 @@
 #include <string_view>
 
 #include "app/app_context.h"
-#include "app/durations.h"
-#include "app/status_line.h"
-#include "app/text_conversion.h"
 #include "deployment.h"
 #include "platform/connection_manager.h"
+#include "platform/durations.h"
+#include "platform/text_conversion.h"
+#include "platform/xml_document.h"
+#include "protocol/frontend.h"
+#include "protocol/transport_state.h"
 #include "protocol/wire_format.h"
-#include "protocol/xml_document.h"
-#include "resources/resource_ids.h"
 #include "resources/texts.h"
 
 namespace {
@@ -195,13 +195,13 @@ unsigned short GetServicePort() {
 }
 
 bool StartNetwork(AppContext& context) {
-    if (!context.networkStarted) {
-        if (WSAStartup(MAKEWORD(2, 0), &context.socketData) != 0) return false;
-        context.networkStarted = true;
+    if (!context.transport->networkStarted) {
+        if (WSAStartup(MAKEWORD(2, 0), &context.transport->socketData) != 0) return false;
+        context.transport->networkStarted = true;
     }
-    std::memset(&context.serverAddress, 0, sizeof(context.serverAddress));
-    context.serverAddress.sin_family = AF_INET;
-    context.serverAddress.sin_port = htons(GetServicePort());
+    std::memset(&context.transport->serverAddress, 0, sizeof(context.transport->serverAddress));
+    context.transport->serverAddress.sin_family = AF_INET;
+    context.transport->serverAddress.sin_port = htons(GetServicePort());
 
     RequestDataConnection(GetDurations().connectionWaitMs);
     if (context.startedHidden) {
@@ -218,14 +218,14 @@ bool StartNetwork(AppContext& context) {
 bool ResolveServerHost(AppContext& context, const std::string& host) {
     const hostent* entry = gethostbyname(host.c_str());
     if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr) return false;
-    std::memcpy(&context.serverAddress.sin_addr, entry->h_addr_list[0], 4);
+    std::memcpy(&context.transport->serverAddress.sin_addr, entry->h_addr_list[0], 4);
     return true;
 }
 
 void StopNetwork(AppContext& context) {
-    if (!context.networkStarted) return;
+    if (!context.transport->networkStarted) return;
     WSACleanup();
-    context.networkStarted = false;
+    context.transport->networkStarted = false;
 }
 
 int PostRequest(AppContext& context, const std::string& host, const char* kind, const std::string& body,
@@ -235,11 +235,11 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
     const ULONGLONG deadline = GetTickCount64() + GetDurations().requestWatchdogMs;
     // Connecting to the address and port the request uses is the check that the data connection is
     // up: when it fails, the platform is asked for a data connection and the request tries once more.
-    SOCKET connection = ConnectBefore(context.serverAddress, deadline);
+    SOCKET connection = ConnectBefore(context.transport->serverAddress, deadline);
     if (connection == INVALID_SOCKET) {
         const DWORD left = TimeLeft(deadline);
         RequestDataConnection(left < GetDurations().connectionWaitMs ? left : GetDurations().connectionWaitMs);
-        connection = ConnectBefore(context.serverAddress, deadline);
+        connection = ConnectBefore(context.transport->serverAddress, deadline);
     }
     if (connection == INVALID_SOCKET) return kTransferFailed;
     SetSocketTimeouts(connection);
@@ -262,18 +262,18 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
         return kTransferFailed;
     }
     CloseHandle(watchdog);
-    context.socket = connection;
-    context.requestActive = true;
+    context.transport->socket = connection;
+    context.transport->requestActive = true;
 
     int result = SendAll(request, BuildRequest(host, kind, body));
     if (result == kTransferComplete) result = ReceiveAll(request, reply);
     if (!EndRequest(request)) result = kTransferFailed;
-    context.requestActive = false;
-    context.socket = INVALID_SOCKET;
+    context.transport->requestActive = false;
+    context.transport->socket = INVALID_SOCKET;
     return result;
 }
 
-bool CheckHttpStatus(const std::string& reply) {
+bool CheckHttpStatus(AppContext& context, const std::string& reply) {
     if (reply.size() < 9 || reply.compare(0, 5, "HTTP/") != 0) return false;
     if (ReadDecimal(reply.c_str() + 9) == 200) return true;
 
@@ -282,7 +282,7 @@ bool CheckHttpStatus(const std::string& reply) {
     if (end > 9 && reply[end - 1] == '\r') --end;
     std::string status = reply.substr(9, end - 9);
     if (status.size() > kStatusTextBuffer - 1) status.resize(kStatusTextBuffer - 1);
-    ShowStatusMessage(AnsiToWide(status).c_str(), GetDurations().statusMessageMs);
+    context.frontend->ShowStatusMessage(AnsiToWide(status).c_str());
     return false;
 }
 
@@ -327,11 +327,9 @@ int CheckErrorReply(AppContext& context, const TiXmlDocument& document) {
             if (IS_HIGH_SURROGATE(message[length - 1])) --length;
             message.resize(length);
         }
-        ShowStatusMessage(message.c_str(), GetDurations().statusMessageMs);
+        context.frontend->ShowStatusMessage(message.c_str());
     }
-    if (number == 401 && !context.renewingLogIn && context.mainWindow != nullptr) {
-        SendMessageW(context.mainWindow, WM_PELMORA_RENEW_LOGIN, 0, 0);
-    }
+    if (number == 401 && !context.transport->renewingLogIn) context.frontend->RenewLogIn();
     return number;
 }
 
@@ -339,8 +337,8 @@ const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const
                                     TiXmlDocument* document, ScratchHeap* scratch) {
     std::string reply;
     const int transfer = PostRequest(context, context.serverHost, kind, body, &reply);
-    if (transfer == kTransferFailed) ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
-    if (transfer == kTransferTimedOut) ShowStatusMessage(kTextTimeout, GetDurations().statusMessageMs);
+    if (transfer == kTransferFailed) context.frontend->ShowStatusMessage(kTextTransferError);
+    if (transfer == kTransferTimedOut) context.frontend->ShowStatusMessage(kTextTimeout);
     if (transfer != kTransferComplete) return nullptr;
     return ReadReply(context, kind, reply, document, scratch);
 }
@@ -348,13 +346,13 @@ const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const
 const TiXmlElement* ReadReply(AppContext& context, const char* kind, const std::string& reply,
                               TiXmlDocument* document, ScratchHeap* scratch) {
     document->Clear();
-    if (!CheckHttpStatus(reply)) return nullptr;
+    if (!CheckHttpStatus(context, reply)) return nullptr;
     const std::size_t start = FindXmlDocument(reply);
     if (start == std::string::npos) return nullptr;
     // Whatever part of the tree parses is used: a damaged document shows up as missing elements. A
     // document the parser cannot take safely is a transfer that went wrong.
     if (!ParseXmlText(std::string_view(reply).substr(start), TIXML_ENCODING_UNKNOWN, document, scratch)) {
-        ShowStatusMessage(kTextTransferError, GetDurations().statusMessageMs);
+        context.frontend->ShowStatusMessage(kTextTransferError);
         return nullptr;
     }
     if (CheckErrorReply(context, *document) != 0) return nullptr;

@@ -6,18 +6,20 @@
 // has not ended by then. Once connected, a send or receive that waits requestSocketTimeoutMs without
 // a byte moving fails as a time-out, when the request's limit leaves that much time.
 //
-// Log-in renewal: an error reply with code 401 makes CheckErrorReply send WM_PELMORA_RENEW_LOGIN
-// (resources/resource_ids.h) to AppContext::mainWindow and wait for the handler. The handler renews
-// the session (handshake, configuration, report) with AppContext::renewingLogIn set for the whole
-// renewal and cleared afterwards; while it is set, a 401 is shown like any other error but sends
-// no further message, so renewals never nest.
+// What the user is to see of an exchange (a failed transfer, a time-out, a refused reply, the
+// server's error text) goes to AppContext::frontend; nothing here draws or shows a box.
+//
+// Log-in renewal: an error reply with code 401 makes CheckErrorReply ask the frontend to renew the
+// log-in, and wait for it. The renewal (handshake, configuration, report) runs with
+// AppContext::renewingLogIn set for its whole length; while it is set, a 401 is shown like any other
+// error but asks for no further renewal, so renewals never nest.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-#include <tinyxml.h>
-
+class TiXmlDocument;
+class TiXmlElement;
 struct AppContext;
 class ScratchHeap;
 
@@ -52,20 +54,20 @@ int PostRequest(AppContext& context, const std::string& host, const char* kind, 
 
 // True for a reply with status 200. A reply with another status has its status text (code and reason,
 // at most 255 bytes) shown on the status line; a reply that is no HTTP reply at all is rejected silently.
-bool CheckHttpStatus(const std::string& reply);
+bool CheckHttpStatus(AppContext& context, const std::string& reply);
 
 // The offset of the XML document in `reply`, or std::string::npos when the reply has no "text/xml"
 // Content-Type header or no document that starts with an XML declaration.
 std::size_t FindXmlDocument(const std::string& reply);
 
 // The code of an "error" document (non-zero when the document is an error reply), 0 otherwise. Shows
-// "CODE: DESCRIPTION" itself (its first 255 characters); code 401 renews the log-in (see above) before it returns.
+// "CODE: DESCRIPTION" (its first 255 characters); code 401 renews the log-in (see above) before it returns.
 int CheckErrorReply(AppContext& context, const TiXmlDocument& document);
 
 // The exchange every request makes: sends `body` as `kind` to AppContext::serverHost and reads the
-// reply with ReadReply. Returns null after any failure, having shown what the user is to see:
+// reply with ReadReply. Returns null after any failure, having told what the user is to see:
 // "Ошибка передачи данных" or the time-out text for a failed transfer, and what ReadReply shows.
-// With `scratch`, the document's tree is built in that scratch heap (app/scratch_heap.h), which must
+// With `scratch`, the document's tree is built in that scratch heap (platform/scratch_heap.h), which must
 // outlive the document.
 const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const std::string& body,
                                     TiXmlDocument* document, ScratchHeap* scratch = nullptr);
@@ -73,7 +75,7 @@ const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const
 // The reply half of ExchangeRequest, over the reply's bytes (status line and headers included):
 // checks the status line, finds the XML document, parses it into `document`, handles an error reply
 // and returns the root element for the kind ("handshake" for "hand", the kind's own name otherwise).
-// Returns null after any failure, having shown the status text of a refused reply, the error of an
+// Returns null after any failure, having told the status text of a refused reply, the error of an
 // error reply (at most 255 characters of it), or "Ошибка передачи данных" for a document nested
 // too deep to parse safely (xml_document.h); a missing root element shows nothing.
 const TiXmlElement* ReadReply(AppContext& context, const char* kind, const std::string& reply,

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <climits>
 
-#include "app/text_conversion.h"
+#include "platform/text_conversion.h"
 
 void AppendFormValue(std::string* out, const std::string& value) {
     static const char kHexDigits[] = "0123456789ABCDEF";

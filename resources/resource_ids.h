@@ -37,6 +37,8 @@
 // Private window messages.
 #define WM_PELMORA_SCROLL_TO_ROW (WM_USER + 2)
 #define WM_PELMORA_RENEW_LOGIN (WM_USER + 3)
+// Sent by ShowPane to the pane on screen before it goes.
+#define WM_PELMORA_PANE_LEAVING (WM_USER + 4)
 
 // Login window controls. The e-mail field and both static texts share id 0.
 #define IDC_LOGIN_EMAIL 0

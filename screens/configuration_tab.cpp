@@ -1,15 +1,21 @@
 #include "screens/configuration_tab.h"
 
+#include <windowsx.h>
+
 #include <string>
 
 #include "app/app_context.h"
 #include "app/autostart.h"
-#include "app/main_window.h"
+#include "app/message_box.h"
+#include "app/private_hours.h"
+#include "app/report_cycle.h"
 #include "app/settings_file.h"
 #include "app/status_line.h"
-#include "app/text_conversion.h"
-#include "app/web_link.h"
+#include "app/window_state.h"
 #include "deployment.h"
+#include "platform/durations.h"
+#include "platform/text_conversion.h"
+#include "platform/web_link.h"
 #include "protocol/configuration.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
@@ -23,11 +29,8 @@ constexpr COLORREF kHeadingBlue = RGB(48, 48, 255);
 constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
 constexpr int kNameLength = 255;
 
-// The tab's scroll offset in pixels.
-int g_configurationScroll = 0;
-
 // Every mode but the normal one gets the short layout with the name field.
-bool HasNameLayout(const AppContext& context) { return context.accountMode != 0; }
+bool HasNameLayout(const AppContext& context) { return context.accountMode != AccountMode::Normal; }
 
 struct ControlLayout {
     int id;
@@ -59,8 +62,8 @@ void ShowAutoLogIn(HWND window, const AppContext& context) {
 }
 
 void ShowRate(HWND window, const AppContext& context) {
-    Check(window, IDC_CONFIG_RATE_OPTIMAL, context.rateMode == 0);
-    Check(window, IDC_CONFIG_RATE_CELL_CHANGE, context.rateMode == 1);
+    Check(window, IDC_CONFIG_RATE_OPTIMAL, context.rateMode == RateMode::Optimal);
+    Check(window, IDC_CONFIG_RATE_CELL_CHANGE, context.rateMode == RateMode::CellChange);
     Check(window, IDC_CONFIG_PRIVATE_TIME, context.privateTime == 1);
 }
 
@@ -68,8 +71,7 @@ void ShowName(HWND window, const AppContext& context) {
     if (!context.subName.empty()) SetDlgItemTextW(window, IDC_CONFIG_NAME, Utf8ToWide(context.subName).c_str());
 }
 
-void OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+void OnCreate(HWND window, AppContext& context) {
     context.panes[kPaneConfiguration].menuBar = CreatePaneMenuBar(context, window, IDR_MENU_CONFIGURATION);
     const DWORD checkBox = BS_AUTOCHECKBOX | BS_MULTILINE;
     if (!HasNameLayout(context)) {
@@ -86,7 +88,7 @@ void OnCreate(HWND window) {
         ShowRate(window, context);
     } else {
         // Only account mode 1 lets the user rename themselves; other modes show the name.
-        const DWORD nameStyle = WS_BORDER | ES_LEFT | (context.accountMode == 1 ? 0 : ES_READONLY);
+        const DWORD nameStyle = WS_BORDER | ES_LEFT | (context.accountMode == AccountMode::OwnName ? 0 : ES_READONLY);
         const ControlLayout controls[] = {
             {IDC_CONFIG_NAME, L"EDIT", L"", nameStyle, 70, 24},
             {IDC_CONFIG_AUTO_LOGIN, L"BUTTON", kTextAutoLogIn, checkBox, 114, 30},
@@ -97,15 +99,13 @@ void OnCreate(HWND window) {
     }
     ShowAutoLogIn(window, context);
     SetScrollPos(window, SB_VERT, 0, FALSE);
-    g_configurationScroll = 0;
 }
 
-void OnSize(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnSize(HWND window, const AppContext& context, ScrollingPaneState& state) {
     const int s = context.scale;
     RECT client;
     GetClientRect(window, &client);
-    ResetPaneScroll(window, g_configurationScroll, (HasNameLayout(context) ? 200 : 400) * s, client.bottom);
+    ResetPaneScroll(window, state.scrollOffset, (HasNameLayout(context) ? 200 : 400) * s, client.bottom);
     // The scroll bar may have come or gone with the new range.
     GetClientRect(window, &client);
     for (int id = IDC_CONFIG_REFRESH; id <= IDC_CONFIG_NAME; ++id) {
@@ -144,8 +144,7 @@ void PaintWebSiteParagraph(HDC dc, const AppContext& context, const RECT& client
     DrawTextW(dc, PELMORA_WEB_SITE_NAME, -1, &restLine, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context) {
     const int s = context.scale;
     const int p = GetScrollPos(window, SB_VERT);
     PAINTSTRUCT paint;
@@ -171,8 +170,7 @@ void OnPaint(HWND window) {
     EndPaint(window, &paint);
 }
 
-void OnTap(HWND window, int x, int y) {
-    const AppContext& context = *GetAppContext();
+void OnTap(HWND window, const AppContext& context, int x, int y) {
     if (HasNameLayout(context)) return;
     const int s = context.scale;
     const int p = GetScrollPos(window, SB_VERT);
@@ -184,8 +182,7 @@ void OnTap(HWND window, int x, int y) {
 }
 
 // A control of the tab reports a change; true when the notification was the tab's to handle.
-bool OnControl(HWND window, int id, int notification) {
-    AppContext& context = *GetAppContext();
+bool OnControl(HWND window, AppContext& context, int id, int notification) {
     switch (id) {
     case IDC_CONFIG_REFRESH:
         RunReportCycle();
@@ -213,28 +210,48 @@ bool OnControl(HWND window, int id, int notification) {
     }
 }
 
+// The tab goes off screen while it holds changes not saved: the user decides whether they are saved.
+void OnLeaving(AppContext& context) {
+    if (!context.settingsDirty) return;
+    const int answer = ShowMessageBox(context.mainWindow, kTextUnsavedSettings, kTextAttentionCaption,
+                                      MB_YESNO | MB_ICONEXCLAMATION);
+    if (answer == IDYES) {
+        SaveConfigurationTab();
+    } else {
+        RevertConfigurationTab();
+    }
+    context.settingsDirty = false;
+}
+
 LRESULT CALLBACK ConfigurationTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ScrollingPaneState* state = TrackWindowState<ScrollingPaneState>(window, message, lParam);
+    AppContext* application = GetAppContext();
+    if (state == nullptr || application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        OnCreate(window);
+        OnCreate(window, context);
         return 0;
     case WM_SIZE:
-        OnSize(window);
+        OnSize(window, context, *state);
         return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context);
         return 0;
     case WM_LBUTTONUP:
-        OnTap(window, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        OnTap(window, context, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_CTLCOLORSTATIC:
         return ColourControlOnWhite(wParam);
+    case WM_PELMORA_PANE_LEAVING:
+        OnLeaving(context);
+        return 0;
     case WM_VSCROLL:
-        HandlePaneScrollRequest(window, g_configurationScroll, wParam, GetAppContext()->scale);
+        HandlePaneScrollRequest(window, state->scrollOffset, wParam, context.scale);
         return 0;
     case WM_COMMAND:
         if (lParam != 0) {
-            if (OnControl(window, LOWORD(wParam), HIWORD(wParam))) return 0;
+            if (OnControl(window, context, LOWORD(wParam), HIWORD(wParam))) return 0;
         } else if (LOWORD(wParam) == IDM_SAVE_CONFIGURATION) {
             SaveConfigurationTab();
             return 0;
@@ -250,7 +267,7 @@ LRESULT CALLBACK ConfigurationTabProc(HWND window, UINT message, WPARAM wParam, 
 
 HWND CreateConfigurationTab(HWND parent) {
     AppContext& context = *GetAppContext();
-    HWND window = CreatePaneWindow(context, kClassName, ConfigurationTabProc, parent, WS_VSCROLL);
+    HWND window = CreateScrollingPane(context, kClassName, ConfigurationTabProc, parent);
     // Filling the name field counts as an edit; the tab starts clean.
     if (window != nullptr) context.settingsDirty = false;
     return window;
@@ -262,7 +279,7 @@ void SaveConfigurationTab() {
     ShowTransferStatus();
     context.autoLogIn = IsChecked(window, IDC_CONFIG_AUTO_LOGIN);
     context.autoRun = IsChecked(window, IDC_CONFIG_AUTO_RUN);
-    if (context.accountMode == 1) {
+    if (context.accountMode == AccountMode::OwnName) {
         wchar_t name[kNameLength + 1] = {};
         GetDlgItemTextW(window, IDC_CONFIG_NAME, name, kNameLength + 1);
         context.subName = WideToUtf8(name);
@@ -273,11 +290,29 @@ void SaveConfigurationTab() {
     } else {
         DeleteAutostartShortcut();
     }
-    if (IsChecked(window, IDC_CONFIG_RATE_OPTIMAL)) context.rateMode = 0;
-    if (IsChecked(window, IDC_CONFIG_RATE_CELL_CHANGE)) context.rateMode = 1;
+    if (IsChecked(window, IDC_CONFIG_RATE_OPTIMAL)) context.rateMode = RateMode::Optimal;
+    if (IsChecked(window, IDC_CONFIG_RATE_CELL_CHANGE)) context.rateMode = RateMode::CellChange;
     const int previousPrivateTime = context.privateTime;
     context.privateTime = IsChecked(window, IDC_CONFIG_PRIVATE_TIME) ? 1 : 0;
-    SaveConfiguration(context, previousPrivateTime);
+    ActOnSaveVerdict(SaveConfiguration(context), previousPrivateTime);
+}
+
+void ActOnSaveVerdict(ChangeVerdict verdict, int previousPrivateTime) {
+    AppContext& context = *GetAppContext();
+    if (verdict == ChangeVerdict::NoReply) return;
+    if (verdict == ChangeVerdict::Refused) {
+        ShowPane(kPaneGroups, true);
+        return;
+    }
+    ShowStatusMessage(kTextSettingsSaved, GetDurations().statusMessageMs);
+    context.settingsDirty = false;
+    if (context.privateTime != previousPrivateTime) {
+        if (context.privateTime == 1 && IsPrivateTime(GetLocalClock())) SetPrivateHours(true);
+        if (context.privateTime == 0) SetPrivateHours(false);
+    }
+    // Only the two modes the service defines name a pane to go to; any other stays where it is.
+    if (context.accountMode == AccountMode::Normal) ShowPane(kPaneGroups, true);
+    if (context.accountMode == AccountMode::OwnName) ShowPane(kPaneMe, true);
 }
 
 void RevertConfigurationTab() {

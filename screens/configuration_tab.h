@@ -5,9 +5,16 @@
 
 #include <string>
 
+#include "protocol/configuration.h"
+
 HWND CreateConfigurationTab(HWND parent);
 // Saves the tab's settings to settings.xml, the autostart shortcut and the server.
 void SaveConfigurationTab();
+// What the tab does with the server's verdict on the settings it sent: once they are accepted,
+// "Настройки сохранены", the tab clean, the private hours entered or left when the option changed
+// (`previousPrivateTime` is its value before the tab changed it), and the pane of the account mode;
+// a refusal goes to the group tab; without a reply nothing more happens.
+void ActOnSaveVerdict(ChangeVerdict verdict, int previousPrivateTime);
 // Puts the stored values back into the tab's controls.
 void RevertConfigurationTab();
 

@@ -11,8 +11,7 @@ namespace {
 constexpr wchar_t kClassName[] = L"DetailWnd";
 constexpr COLORREF kNameBlue = RGB(48, 48, 255);
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context) {
     const int s = context.scale;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
@@ -48,12 +47,15 @@ void OnPaint(HWND window) {
 }
 
 LRESULT CALLBACK DetailWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    AppContext* application = GetAppContext();
+    if (application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context);
         return 0;
     case WM_LBUTTONUP:
-        CloseDetailWindow(*GetAppContext());
+        CloseDetailWindow(context);
         return 0;
     default:
         break;

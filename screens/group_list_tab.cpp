@@ -1,7 +1,9 @@
 #include "screens/group_list_tab.h"
 
+#include <windowsx.h>
+
 #include "app/app_context.h"
-#include "app/main_window.h"
+#include "app/window_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"
@@ -14,26 +16,20 @@ constexpr wchar_t kClassName[] = L"PelGroupListTabWnd";
 constexpr int kAllGroups = -1;
 constexpr int kNoIdentifier = 2147483647;
 
-// The list's scroll offset in pixels.
-int g_listScroll = 0;
-
 // Rows are 28 units apart; row k's text band starts 8 units down.
 int RowTop(int row, int s) { return 8 * s + 28 * s * row; }
 
-void OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+void OnCreate(HWND window, AppContext& context) {
     context.panes[kPaneGroupList].menuBar = CreatePaneMenuBar(context, window, IDR_MENU_GROUP_LIST);
     SetScrollPos(window, SB_VERT, 0, FALSE);
-    g_listScroll = 0;
 }
 
-void OnSize(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnSize(HWND window, const AppContext& context, ScrollingPaneState& state) {
     const int s = context.scale;
     RECT client;
     GetClientRect(window, &client);
     const int rows = static_cast<int>(context.groups.size());
-    ResetPaneScroll(window, g_listScroll, (28 * rows + 48) * s - client.bottom, 10);
+    ResetPaneScroll(window, state.scrollOffset, (28 * rows + 48) * s - client.bottom, 10);
 }
 
 // The group list's rows: the groups, then "Показать всех" (its identifier is -1).
@@ -56,8 +52,7 @@ void DrawFrame(HDC dc, const RECT& band, int dx, int dy) {
     Rectangle(dc, band.left - dx, band.top - dy, band.right + dx, band.bottom + dy);
 }
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context) {
     const int s = context.scale;
     const int p = GetScrollPos(window, SB_VERT);
     PAINTSTRUCT paint;
@@ -84,8 +79,7 @@ void OnPaint(HWND window) {
 
 // Moves the highlight one row down or up in the ring of the groups and "Показать всех"; a
 // highlight whose identifier is no longer listed stays.
-void MoveHighlight(HWND window, bool down) {
-    AppContext& context = *GetAppContext();
+void MoveHighlight(HWND window, AppContext& context, bool down) {
     const int from = HighlightedRow(context);
     if (from < 0) return;
     const int row = NextInRing(RowCount(context.groups), from, down ? 1 : -1, [](int) { return true; });
@@ -99,8 +93,7 @@ void MoveHighlight(HWND window, bool down) {
 }
 
 // The group tab shows `group` from its top, with nothing selected.
-void ChooseGroup(int group) {
-    AppContext& context = *GetAppContext();
+void ChooseGroup(AppContext& context, int group) {
     context.groupSelection.shownGroup = group;
     context.groupSelection.selectedPerson = -1;
     context.groupSelection.selectedPersonGroup = -1;
@@ -112,24 +105,23 @@ void ChooseGroup(int group) {
     ShowPane(kPaneGroups, true);
 }
 
-void OnKeyDown(HWND window, WPARAM key) {
+void OnKeyDown(HWND window, AppContext& context, WPARAM key) {
     switch (key) {
     case VK_DOWN:
-        MoveHighlight(window, true);
+        MoveHighlight(window, context, true);
         break;
     case VK_UP:
-        MoveHighlight(window, false);
+        MoveHighlight(window, context, false);
         break;
     case VK_RETURN:
-        ChooseGroup(GetAppContext()->groupSelection.highlightedGroup);
+        ChooseGroup(context, context.groupSelection.highlightedGroup);
         break;
     default:
         break;
     }
 }
 
-void OnTap(HWND window, int x, int y) {
-    const AppContext& context = *GetAppContext();
+void OnTap(HWND window, AppContext& context, int x, int y) {
     const int s = context.scale;
     RECT client;
     GetClientRect(window, &client);
@@ -140,38 +132,41 @@ void OnTap(HWND window, int x, int y) {
         // The band that answers a tap starts 4 units above the drawn text.
         if (listY <= 4 * s + 28 * s * row || listY >= 24 * s + 28 * s * row) continue;
         if (row == rows) {
-            ChooseGroup(kAllGroups);
+            ChooseGroup(context, kAllGroups);
         } else if (context.groups[row].id != kNoIdentifier) {
-            ChooseGroup(context.groups[row].id);
+            ChooseGroup(context, context.groups[row].id);
         }
         return;
     }
 }
 
 LRESULT CALLBACK GroupListTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const AppContext& context = *GetAppContext();
+    ScrollingPaneState* state = TrackWindowState<ScrollingPaneState>(window, message, lParam);
+    AppContext* application = GetAppContext();
+    if (state == nullptr || application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        OnCreate(window);
+        OnCreate(window, context);
         return 0;
     case WM_SIZE:
-        OnSize(window);
+        OnSize(window, context, *state);
         return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context);
         return 0;
     case WM_KEYDOWN:
         if (wParam != VK_DOWN && wParam != VK_UP && wParam != VK_RETURN) break;
-        OnKeyDown(window, wParam);
+        OnKeyDown(window, context, wParam);
         return 0;
     case WM_LBUTTONUP:
-        OnTap(window, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        OnTap(window, context, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_VSCROLL:
-        HandlePaneScrollRequest(window, g_listScroll, wParam, context.scale);
+        HandlePaneScrollRequest(window, state->scrollOffset, wParam, context.scale);
         return 0;
     case WM_PELMORA_SCROLL_TO_ROW:
-        ScrollPaneTo(window, g_listScroll, static_cast<int>(wParam) * 28 * context.scale);
+        ScrollPaneTo(window, state->scrollOffset, static_cast<int>(wParam) * 28 * context.scale);
         return 0;
     case WM_COMMAND:
         if (lParam != 0) break;
@@ -194,5 +189,5 @@ LRESULT CALLBACK GroupListTabProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 HWND CreateGroupListTab(HWND parent) {
     const AppContext& context = *GetAppContext();
-    return CreatePaneWindow(context, kClassName, GroupListTabProc, parent, WS_VSCROLL);
+    return CreateScrollingPane(context, kClassName, GroupListTabProc, parent);
 }

@@ -1,11 +1,13 @@
 #include "screens/group_tab.h"
 
+#include <windowsx.h>
+
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/durations.h"
-#include "app/main_window.h"
 #include "app/status_line.h"
+#include "app/window_state.h"
+#include "platform/durations.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/detail_window.h"
@@ -20,9 +22,6 @@ constexpr COLORREF kNameBlue = RGB(48, 48, 255);
 
 constexpr int kNoPerson = -1;
 
-// The tab's scroll offset in pixels.
-int g_tabScroll = 0;
-
 // Entries are 38 units apart, the first one 8 units down.
 int EntryTop(int row, int s) { return 8 * s + 38 * s * row; }
 
@@ -36,14 +35,14 @@ int MeasureWidth(HDC dc, const std::wstring& text) {
 constexpr std::size_t kInlineExtents = 128;
 
 bool ShowsMessage(const AppContext& context) {
-    return context.inPrivateHours || (context.visibility != 0 && context.visibility != 1);
+    return context.inPrivateHours ||
+           (context.visibility != Visibility::Visible && context.visibility != Visibility::VisibleToGroups);
 }
 
 void OnCreate(HWND window) {
     AppContext& context = *GetAppContext();
     context.panes[kPaneGroups].menuBar = CreatePaneMenuBar(context, window, IDR_MENU_GROUPS);
     SetScrollPos(window, SB_VERT, 0, FALSE);
-    g_tabScroll = 0;
     GroupSelection& selection = context.groupSelection;
     selection.shownGroup = -1;
     selection.selectedPerson = -1;
@@ -53,7 +52,7 @@ void OnCreate(HWND window) {
 }
 
 // Texts are measured here only, once per model refresh or resize; painting draws stored parts.
-void OnSize(HWND window) {
+void OnSize(HWND window, ScrollingPaneState& state) {
     AppContext& context = *GetAppContext();
     const int s = context.scale;
     RECT client;
@@ -68,7 +67,7 @@ void OnSize(HWND window) {
     }
     SelectObject(dc, oldFont);
     ReleaseDC(window, dc);
-    ResetPaneScroll(window, g_tabScroll, (38 * entries + 60) * s, client.bottom);
+    ResetPaneScroll(window, state.scrollOffset, (38 * entries + 60) * s, client.bottom);
     CloseDetailWindow(context);
 }
 
@@ -77,9 +76,9 @@ void PaintMessage(HDC dc, const AppContext& context, const RECT& client) {
     std::wstring text;
     if (context.inPrivateHours) {
         text = kTextPrivateHoursNotice;
-    } else if (context.visibility == 3) {
+    } else if (context.visibility == Visibility::SwitchedOff) {
         text = kTextSwitchedOffNotice;
-    } else if (context.visibility == 2) {
+    } else if (context.visibility == Visibility::Invisible) {
         text = std::wstring(kTextInvisibleHint) + L'"' + kTextStateVisible + L'"';
     }
     SelectObject(dc, context.fontBold);
@@ -246,13 +245,16 @@ bool OnKeyDown(HWND window, WPARAM key) {
 }
 
 LRESULT CALLBACK GroupTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const AppContext& context = *GetAppContext();
+    ScrollingPaneState* state = TrackWindowState<ScrollingPaneState>(window, message, lParam);
+    AppContext* application = GetAppContext();
+    if (state == nullptr || application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
         OnCreate(window);
         return 0;
     case WM_SIZE:
-        OnSize(window);
+        OnSize(window, *state);
         return 0;
     case WM_PAINT:
         OnPaint(window);
@@ -261,14 +263,14 @@ LRESULT CALLBACK GroupTabProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         if (OnKeyDown(window, wParam)) return 0;
         break;
     case WM_LBUTTONUP:
-        OnTap(window, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        OnTap(window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_VSCROLL:
-        HandlePaneScrollRequest(window, g_tabScroll, wParam, context.scale);
+        HandlePaneScrollRequest(window, state->scrollOffset, wParam, context.scale);
         return 0;
     case WM_PELMORA_SCROLL_TO_ROW:
-        GetAppContext()->groupSelection.selectedRow = static_cast<int>(wParam);
-        ScrollPaneTo(window, g_tabScroll, static_cast<int>(wParam) * 38 * context.scale);
+        context.groupSelection.selectedRow = static_cast<int>(wParam);
+        ScrollPaneTo(window, state->scrollOffset, static_cast<int>(wParam) * 38 * context.scale);
         return 0;
     case WM_COMMAND:
         if (lParam != 0) break;
@@ -291,7 +293,7 @@ LRESULT CALLBACK GroupTabProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 HWND CreateGroupTab(HWND parent) {
     const AppContext& context = *GetAppContext();
-    return CreatePaneWindow(context, kClassName, GroupTabProc, parent, WS_VSCROLL);
+    return CreateScrollingPane(context, kClassName, GroupTabProc, parent);
 }
 
 void LayOutEntry(HDC dc, Person& person, int width) {

@@ -1,28 +1,23 @@
 #include "screens/me_tab.h"
 
 #include "app/app_context.h"
-#include "app/durations.h"
-#include "app/main_window.h"
 #include "app/status_line.h"
 #include "location/cell_monitor.h"
-#include "location/place_editor.h"
+#include "platform/durations.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/pane_window.h"
+#include "screens/place_editor.h"
+#include "screens/place_line.h"
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"PelAITabWnd";
 
-bool LocationDetermined(const AppContext& context) {
-    return context.cellMonitor != nullptr && context.cellMonitor->enabled != 0;
-}
-
-void OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+void OnCreate(HWND window, AppContext& context) {
     const int s = context.scale;
     context.panes[kPaneMe].menuBar =
-        CreatePaneMenuBar(context, window, context.accountMode != 0 ? IDR_MENU_ME_SIMPLE : IDR_MENU_ME);
+        CreatePaneMenuBar(context, window, context.accountMode != AccountMode::Normal ? IDR_MENU_ME_SIMPLE : IDR_MENU_ME);
     RECT client;
     GetClientRect(window, &client);
     // The notify style turns a tap on the line into a click notification.
@@ -31,8 +26,7 @@ void OnCreate(HWND window) {
 }
 
 // A turn of the phone changes the width; the place line follows it.
-void OnSize(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnSize(HWND window, const AppContext& context) {
     RECT client;
     GetClientRect(window, &client);
     // The size message that creation sends comes before the line exists when creating it failed.
@@ -44,8 +38,7 @@ void OnSize(HWND window) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context) {
     const int s = context.scale;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
@@ -67,14 +60,13 @@ void OpenPlaceEditor(AppContext& context) {
 
 void ShowUnavailable() { ShowStatusMessage(kTextUnavailable, GetDurations().statusMessageMs); }
 
-bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
-    AppContext& context = *GetAppContext();
+bool OnCommand(HWND window, AppContext& context, WPARAM wParam, LPARAM lParam) {
     const int id = LOWORD(wParam);
     const int notification = HIWORD(wParam);
     if (lParam != 0) {
         if (id != IDC_PLACE_LINE || reinterpret_cast<HWND>(lParam) != GetDlgItem(window, IDC_PLACE_LINE)) return false;
         if (notification != STN_CLICKED) return true;
-        if (LocationDetermined(context) && context.accountMode != 1) {
+        if (LocationDetermined(context) && context.accountMode != AccountMode::OwnName) {
             OpenPlaceEditor(context);
         } else {
             ShowUnavailable();
@@ -101,18 +93,21 @@ bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK MeTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    AppContext* application = GetAppContext();
+    if (application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        OnCreate(window);
+        OnCreate(window, context);
         return 0;
     case WM_SIZE:
-        OnSize(window);
+        OnSize(window, context);
         return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context);
         return 0;
     case WM_COMMAND:
-        if (OnCommand(window, wParam, lParam)) return 0;
+        if (OnCommand(window, context, wParam, lParam)) return 0;
         break;
     case WM_CTLCOLORSTATIC:
         return ColourControlOnWhite(wParam);
@@ -127,21 +122,4 @@ LRESULT CALLBACK MeTabProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 HWND CreateMeTab(HWND parent) {
     const AppContext& context = *GetAppContext();
     return CreatePaneWindow(context, kClassName, MeTabProc, parent, 0);
-}
-
-std::wstring ComposePlaceLine(const AppContext& context) {
-    if (!LocationDetermined(context)) return kTextPlaceUndetermined;
-    const PlaceMark& mark = context.placeMark;
-    if (!mark.title.empty()) {
-        std::wstring line = mark.title + L" " + mark.street;
-        if (!mark.house.empty() && mark.house != L"0") line += kTextHousePrefix + mark.house + mark.building;
-        return line;
-    }
-    if (!mark.address.empty()) return mark.address;
-    return kTextPlaceUnnamed;
-}
-
-void SetPlaceLine(const AppContext& context, const std::wstring& text) {
-    HWND pane = context.panes[kPaneMe].window;
-    if (pane != nullptr) SetDlgItemTextW(pane, IDC_PLACE_LINE, text.c_str());
 }

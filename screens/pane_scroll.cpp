@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "app/window_state.h"
+#include "screens/pane_window.h"
+
 namespace {
 
 // Moves the content by `dy` pixels: the painted part and the child windows. The children are
@@ -18,6 +21,12 @@ void MoveContent(HWND pane, int dy) {
 }
 
 }  // namespace
+
+HWND CreateScrollingPane(const AppContext& context, const wchar_t* className, WNDPROC procedure, HWND parent) {
+    std::unique_ptr<ScrollingPaneState> state = MakeWindowState<ScrollingPaneState>();
+    if (state == nullptr) return nullptr;
+    return CreatePaneWindow(context, className, procedure, parent, WS_VSCROLL, WindowStateParameter(state));
+}
 
 void ResetPaneScroll(HWND pane, int& offset, int maximum, int page) {
     MoveContent(pane, offset);

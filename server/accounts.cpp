@@ -158,9 +158,7 @@ Session Accounts::LogInWithPassword(const std::string& email, const std::string&
 
 std::optional<User> Accounts::Authenticate(const std::string& token) {
     if (token.empty()) return std::nullopt;
-    std::optional<std::int64_t> userId = store_.SessionUser(Sha256Hex(token), clock_(), store_.Settings().tokenLifetime);
-    if (!userId) return std::nullopt;
-    std::optional<User> user = store_.GetUser(*userId);
+    std::optional<User> user = store_.SessionUser(Sha256Hex(token), clock_(), store_.Settings().tokenLifetime);
     if (!user || user->disabled) return std::nullopt;
     return user;
 }

@@ -43,7 +43,7 @@ struct HttpServerState {
                     TrustedProxies proxies)
         : phone(phone), web(web), monitoring(monitoring), limits(limits), log(std::move(log)),
           proxies(std::move(proxies)), acceptor(io), readers(std::max(1u, limits.handlerThreads)),
-          writers(std::max(1u, limits.handlerThreads)) {}
+          writers(std::max(1u, limits.handlerThreads)), passwords(std::max(1u, limits.passwordThreads)) {}
 
     void Accept();
 
@@ -66,6 +66,7 @@ struct HttpServerState {
     std::vector<std::thread> threads;
     asio::thread_pool readers;
     asio::thread_pool writers;
+    asio::thread_pool passwords;
     std::uint16_t port = 0;
 };
 
@@ -158,7 +159,9 @@ private:
         if (request.method() != http::verb::post) {
             return RespondError(400, std::string(kBadRequestText) + ": ожидается POST");
         }
-        asio::thread_pool& pool = kind_ == "ineed" ? server_.readers : server_.writers;
+        asio::thread_pool& pool = kind_ == "ineed" ? server_.readers
+                                  : kind_ == "hand" ? server_.passwords
+                                                    : server_.writers;
         asio::post(pool, [self = shared_from_this()] {
             const http::request<http::string_body>& request = self->parser_->get();
             Outcome outcome = self->server_.phone.Handle(self->kind_, request.body(), self->client_);
@@ -184,7 +187,8 @@ private:
         web.body = request.body();
         web.client = client_;
         bool reads = request.method() == http::verb::get || request.method() == http::verb::head;
-        asio::post(reads ? server_.readers : server_.writers, [self = shared_from_this(), web = std::move(web), reads] {
+        // The web's writes are people's forms, among them every one that checks a password.
+        asio::post(reads ? server_.readers : server_.passwords, [self = shared_from_this(), web = std::move(web), reads] {
             WebAnswer answer = self->Monitored(web, reads);
             asio::post(self->stream_.get_executor(), [self, answer = std::move(answer)]() mutable {
                 self->RespondWeb(std::move(answer));
@@ -404,6 +408,7 @@ void HttpServer::Stop() {
     // The handlers finish what they run; what they hand back to a stopped io_context is dropped.
     impl_->readers.join();
     impl_->writers.join();
+    impl_->passwords.join();
     impl_->io.stop();
     for (std::thread& thread : impl_->threads) thread.join();
     impl_->threads.clear();

@@ -1,10 +1,11 @@
 // The service on the network, one listener for all: the phones' HTTP/1.0, one request per
 // connection, and the web's HTTP/1.1 with keep-alive. A POST whose Host names a phone request kind
 // (or whose request line has the phone's absolute form) is the phone protocol; anything else goes
-// to the web site. The handlers run on pools of their own, off the threads that move the bytes (a
-// password check takes tens of milliseconds): one for requests that only read ("ineed", the web's
-// GET, /healthz, /metrics), one for those that write, so that readers never queue behind writers
-// waiting for the database.
+// to the web site. The handlers run on pools of their own, off the threads that move the bytes: one
+// for requests that only read ("ineed", the web's GET, /healthz, /metrics), one for the phones' writes,
+// so that readers never queue behind writers waiting for the database, and one for the requests that
+// check or hash a password (the handshake, the web's forms), whose tens of milliseconds of Argon2id
+// never keep a report or a group list waiting for a thread.
 #pragma once
 
 #include "server/monitoring.h"
@@ -25,7 +26,8 @@ struct HttpLimits {
     std::chrono::milliseconds requestDeadline{20000};       // to receive the whole request
     std::chrono::milliseconds lingerDeadline{2000};         // to let the client read the reply and close
     int maxConnections = 512;                               // more at once are told the server is busy
-    unsigned handlerThreads = 4;                            // each of the two pools that run the handlers
+    unsigned handlerThreads = 4;                            // the readers' pool and the writers' each
+    unsigned passwordThreads = 2;                           // the pool of password checks
     int maxRequestsPerConnection = 100;                     // of a browser's kept-alive connection
 };
 

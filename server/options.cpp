@@ -12,7 +12,7 @@ namespace pelmora {
 
 const char* const kUsage =
     "usage: pelmora-server [--config FILE] [--listen ADDR:PORT] [--db TARGET] [--demo [--walk-step SECONDS]]\n"
-    "                      [--threads N] [--handler-threads N] [--db-connections N]\n"
+    "                      [--threads N] [--handler-threads N] [--password-threads N] [--db-connections N]\n"
     "                      [--trusted-proxy ADDR[,ADDR...]] [--ready-file FILE] [--idle-exit SECONDS]\n"
     "       pelmora-server [--config FILE] [--db TARGET] COMMAND...\n"
     "\n"
@@ -36,7 +36,10 @@ const char* const kUsage =
     "                       start of their routes)\n"
     "  --threads N          connection threads (default 2)\n"
     "  --handler-threads N  threads of each of the two handler pools, readers' and writers' (default 4)\n"
-    "  --db-connections N   PostgreSQL connections of this server (default: both pools and two more)\n"
+    "  --password-threads N threads that check and hash passwords: the handshake and the web's forms\n"
+    "                       (default: one per processor), so that log-ins never hold up the others\n"
+    "  --db-connections N   PostgreSQL connections of this server (default: every pool's threads and\n"
+    "                       two more)\n"
     "  --trusted-proxy ADDR the address of a proxy (nginx) whose X-Real-IP or X-Forwarded-For names the\n"
     "                       client; several separated by commas\n"
     "  --ready-file FILE    once listening, write the port number to FILE\n"
@@ -138,6 +141,7 @@ void Apply(ServerOptions& options, const std::string& name, const std::string& v
     else if (name == "walk-step") options.walkSeconds = Count(value, where, 0, 86400);
     else if (name == "threads") options.threads = Count(value, where, 1, 64);
     else if (name == "handler-threads") options.handlerThreads = Count(value, where, 1, 256);
+    else if (name == "password-threads") options.passwordThreads = Count(value, where, 1, 256);
     else if (name == "db-connections") options.dbConnections = Count(value, where, 1, 1000);
     else if (name == "trusted-proxy") AddProxies(options, value, where);
     else if (name == "ready-file") options.readyFile = value;

@@ -23,6 +23,7 @@ struct ServerOptions {
     unsigned walkSeconds = 20;
     unsigned threads = 2;
     unsigned handlerThreads = 4;
+    unsigned passwordThreads = 0;  // 0: one per processor
     unsigned dbConnections = 0;  // 0: enough for every handler thread
     std::string readyFile;
     unsigned idleExitSeconds = 0;  // 0: serve until a signal

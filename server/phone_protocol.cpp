@@ -1,8 +1,8 @@
 #include "server/phone_protocol.h"
 
 #include "server/places.h"
+#include "server/xml_writer.h"
 
-#include <tinyxml.h>
 
 #include <map>
 
@@ -22,41 +22,8 @@ struct Unauthorized {};
 
 const char* const kInternalErrorText = "Внутренняя ошибка сервера";
 
-// A reply document under construction: the XML declaration and one root element.
-class Reply {
-public:
-    explicit Reply(const char* rootName) {
-        document_.LinkEndChild(new TiXmlDeclaration("1.0", "UTF-8", ""));
-        root_ = new TiXmlElement(rootName);
-        document_.LinkEndChild(root_);
-    }
-
-    TiXmlElement* root() { return root_; }
-
-    // A child element holding `text`; TinyXML escapes it when printing.
-    static TiXmlElement* Add(TiXmlElement* parent, const char* name, const std::string& text) {
-        TiXmlElement* element = new TiXmlElement(name);
-        if (!text.empty()) element->LinkEndChild(new TiXmlText(text));
-        parent->LinkEndChild(element);
-        return element;
-    }
-    static TiXmlElement* Add(TiXmlElement* parent, const char* name, std::int64_t number) {
-        return Add(parent, name, std::to_string(number));
-    }
-
-    std::string Print() {
-        TiXmlPrinter printer;
-        document_.Accept(&printer);
-        return printer.Str();
-    }
-
-private:
-    TiXmlDocument document_;
-    TiXmlElement* root_;
-};
-
-Outcome Done(Reply& reply, const std::string& user, const std::string& result) {
-    return Outcome{reply.Print(), user, result};
+Outcome Done(XmlWriter& reply, const std::string& user, const std::string& result) {
+    return Outcome{reply.Finish(), user, result};
 }
 
 const std::string& Required(const FormFields& form, const char* key) {
@@ -102,10 +69,10 @@ bool IsPhoneRequestKind(std::string_view kind) {
 PhoneProtocol::PhoneProtocol(Rules& rules) : rules_(rules), store_(rules.store) {}
 
 Outcome PhoneProtocol::Error(int code, const std::string& description) {
-    Reply reply("error");
-    Reply::Add(reply.root(), "code", code);
-    Reply::Add(reply.root(), "description", description);
-    return Outcome{reply.Print(), "-", "error " + std::to_string(code)};
+    XmlWriter reply("error");
+    reply.Add("code", code);
+    reply.Add("description", description);
+    return Outcome{reply.Finish(), "-", "error " + std::to_string(code)};
 }
 
 Outcome PhoneProtocol::Handle(std::string_view kind, std::string_view body, const std::string& client) {
@@ -152,16 +119,15 @@ Outcome PhoneProtocol::Hand(const FormFields& form, const std::string& client) {
     std::string email = NormaliseEmailFromPhone(Required(form, "user_id"));
     std::string hash = Required(form, "auth");
     ServerSettings settings = store_.Settings();
-    Reply reply("handshake");
-    TiXmlElement* root = reply.root();
+    XmlWriter reply("handshake");
 
     if (clientId != 2 || clientVersion < settings.minClientVersion) {
-        Reply::Add(root, "status", 2);
-        if (!settings.updateUrl.empty()) Reply::Add(root, "updateurl", settings.updateUrl);
+        reply.Add("status", 2);
+        if (!settings.updateUrl.empty()) reply.Add("updateurl", settings.updateUrl);
         return Done(reply, email, "status 2");
     }
     if (settings.suspended) {
-        Reply::Add(root, "status", 3);
+        reply.Add("status", 3);
         return Done(reply, email, "status 3");
     }
     // A wrong address or password, too many failures, a disabled account: the phone has one answer.
@@ -169,7 +135,7 @@ Outcome PhoneProtocol::Hand(const FormFields& form, const std::string& client) {
     try {
         session = rules_.accounts.LogIn(email, hash, client, "phone");
     } catch (const Refusal& refusal) {
-        Reply::Add(root, "status", 1);
+        reply.Add("status", 1);
         const char* why = refusal.kind() == RefusalKind::kThrottled   ? "status 1 (throttled)"
                           : refusal.kind() == RefusalKind::kForbidden ? "status 1 (disabled)"
                                                                       : "status 1";
@@ -186,12 +152,12 @@ Outcome PhoneProtocol::Hand(const FormFields& form, const std::string& client) {
     }
     const std::string& token = session->token;
 
-    Reply::Add(root, "status", 0);
-    if (!settings.updateUrl.empty()) Reply::Add(root, "updateurl", settings.updateUrl);
-    Reply::Add(root, "token", token);
-    Reply::Add(root, "mode", user->mode);
-    if (!settings.host.empty()) Reply::Add(root, "host", settings.host);
-    Reply::Add(root, "userName", user->name);
+    reply.Add("status", 0);
+    if (!settings.updateUrl.empty()) reply.Add("updateurl", settings.updateUrl);
+    reply.Add("token", token);
+    reply.Add("mode", user->mode);
+    if (!settings.host.empty()) reply.Add("host", settings.host);
+    reply.Add("userName", user->name);
     // A method the phone found by probing comes first, so that it need not probe (and warn) again.
     std::vector<int> methods;
     if (user->methodUse && *user->methodUse >= 1 && *user->methodUse <= 3 && settings.methods.front() != -1) {
@@ -200,28 +166,27 @@ Outcome PhoneProtocol::Hand(const FormFields& form, const std::string& client) {
     for (int method : settings.methods) {
         if (methods.empty() || method != methods.front()) methods.push_back(method);
     }
-    for (int method : methods) Reply::Add(root, "method", method);
+    for (int method : methods) reply.Add("method", method);
     return Done(reply, email, "ok");
 }
 
 Outcome PhoneProtocol::Config(const FormFields& form) {
     User user = Authenticate(form);
-    Reply reply("config");
-    TiXmlElement* root = reply.root();
+    XmlWriter reply("config");
 
     if (form.Has("config_get")) {
-        Reply::Add(root, "config_rate", user.rate);
-        Reply::Add(root, "config_visibilily", user.visibility);
-        Reply::Add(root, "config_privatetime", user.privateTime);
-        Reply::Add(root, "config_forcegps", user.forceGps);
-        Reply::Add(root, "config_levelgps", user.levelGps);
+        reply.Add("config_rate", user.rate);
+        reply.Add("config_visibilily", user.visibility);
+        reply.Add("config_privatetime", user.privateTime);
+        reply.Add("config_forcegps", user.forceGps);
+        reply.Add("config_levelgps", user.levelGps);
         return Done(reply, user.email, "ok");
     }
 
     // The other forms are answered with status 0, or status 1 and the first field refused in "bad".
     auto refuse = [&](const char* key) {
-        Reply::Add(root, "status", 1);
-        Reply::Add(root, "bad", key);
+        reply.Add("status", 1);
+        reply.Add("bad", key);
         return Done(reply, user.email, std::string("status 1 (") + key + ")");
     };
     auto flag = [&](const char* key) -> std::optional<int> {
@@ -257,7 +222,7 @@ Outcome PhoneProtocol::Config(const FormFields& form) {
     } else {
         throw BadRequest{std::string(kBadRequestText) + ": неизвестная форма config"};
     }
-    Reply::Add(root, "status", 0);
+    reply.Add("status", 0);
     return Done(reply, user.email, "ok");
 }
 
@@ -278,24 +243,24 @@ Outcome PhoneProtocol::Isee(const FormFields& form) {
     std::optional<Mark> mark = MarkSeenBy(store_, user.id, cells[0]);
     std::optional<Cell> cell = AddressedCell(known);
 
-    Reply reply("isee");
-    TiXmlElement* root = reply.root();
-    Reply::Add(root, "status", 1);
-    Reply::Add(root, "timer", settings.reportInterval);
+    XmlWriter reply("isee");
+    reply.Add("status", 1);
+    reply.Add("timer", settings.reportInterval);
     if (mark || cell) {
-        TiXmlElement* sint = Reply::Add(root, "sint", std::string());
+        reply.Open("sint");
         if (mark) {
-            Reply::Add(sint, "sint_id", mark->id);
-            Reply::Add(sint, "sint_scope", mark->scope);
-            if (mark->groupId) Reply::Add(sint, "sint_group", *mark->groupId);
-            Reply::Add(sint, "sint_title", mark->title);
+            reply.Add("sint_id", mark->id);
+            reply.Add("sint_scope", mark->scope);
+            if (mark->groupId) reply.Add("sint_group", *mark->groupId);
+            reply.Add("sint_title", mark->title);
         }
-        Reply::Add(sint, "address", cell ? cell->address : std::string());
+        reply.Add("address", cell ? cell->address : std::string());
         if (mark) {
-            Reply::Add(sint, "address_street", mark->street);
-            Reply::Add(sint, "address_number", mark->number);
-            Reply::Add(sint, "address_build", mark->build);
+            reply.Add("address_street", mark->street);
+            reply.Add("address_number", mark->number);
+            reply.Add("address_build", mark->build);
         }
+        reply.Close();
     }
     return Done(reply, user.email, "ok");
 }
@@ -321,8 +286,8 @@ Outcome PhoneProtocol::Itake(const FormFields& form) {
         throw BadRequest{std::string(kBadRequestText) + ": " + refusal.what()};
     }
 
-    Reply reply("itake");
-    Reply::Add(reply.root(), "id", id);
+    XmlWriter reply("itake");
+    reply.Add("id", id);
     return Done(reply, user.email, "ok");
 }
 
@@ -335,30 +300,39 @@ Outcome PhoneProtocol::Cancel(const FormFields& form) {
     } catch (const Refusal&) {
         deleted = false;
     }
-    Reply reply("cancel");
-    Reply::Add(reply.root(), "status", deleted ? 0 : 1);
+    XmlWriter reply("cancel");
+    reply.Add("status", deleted ? 0 : 1);
     return Done(reply, user.email, deleted ? "ok" : "status 1");
 }
 
 Outcome PhoneProtocol::Ineed(const FormFields& form) {
     User viewer = Authenticate(form);
-    Reply reply("ineed");
-    TiXmlElement* groups = Reply::Add(reply.root(), "groups", std::string());
-    for (const GroupView& view : SeeGroups(store_, viewer, rules_.clock())) {
-        TiXmlElement* element = Reply::Add(groups, "group", std::string());
-        Reply::Add(element, "title", view.group.title);
-        Reply::Add(element, "group_id", view.group.id);
-        Reply::Add(element, "count", view.group.memberCount);
-        TiXmlElement* users = Reply::Add(element, "users", std::string());
+    std::vector<GroupView> views = SeeGroups(store_, viewer, rules_.clock());
+    std::size_t people = 0;
+    for (const GroupView& view : views) people += view.members.size();
+    // About this much a person: their element, id, name, address and distance.
+    XmlWriter reply("ineed", 512 + 320 * people);
+    reply.Open("groups");
+    for (const GroupView& view : views) {
+        reply.Open("group");
+        reply.Add("title", view.group.title);
+        reply.Add("group_id", view.group.id);
+        reply.Add("count", view.group.memberCount);
+        reply.Open("users");
         for (const PersonView& member : view.members) {
-            TiXmlElement* user = Reply::Add(users, "user", std::string());
-            Reply::Add(user, "user_id", member.id);
-            Reply::Add(user, "name", member.name);
-            if (!member.place) continue;
-            if (!member.place->address.empty()) Reply::Add(user, "address", member.place->address);
-            if (member.place->distance) Reply::Add(user, "distance", *member.place->distance);
+            reply.Open("user");
+            reply.Add("user_id", member.id);
+            reply.Add("name", member.name);
+            if (member.place) {
+                if (!member.place->address.empty()) reply.Add("address", member.place->address);
+                if (member.place->distance) reply.Add("distance", *member.place->distance);
+            }
+            reply.Close();
         }
+        reply.Close();
+        reply.Close();
     }
+    reply.Close();
     return Done(reply, viewer.email, "ok");
 }
 

@@ -1,7 +1,7 @@
 #include "server/places.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace pelmora {
 
@@ -31,9 +31,10 @@ double DistanceKm(const Coordinates& from, const Coordinates& to) {
 }
 
 std::string FormatDistance(double km) {
+    // printf's "%.1f" without its locale and format parsing: the same exact rounding.
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", km);
-    return text;
+    std::to_chars_result end = std::to_chars(text, text + sizeof text, km, std::chars_format::fixed, 1);
+    return std::string(text, end.ptr);
 }
 
 bool IsPrivateHour(std::time_t when) {
@@ -55,7 +56,16 @@ std::optional<Cell> AddressedCell(const Store::KnownCells& known) {
     return std::nullopt;
 }
 
-std::string DescribePlace(const std::optional<Mark>& mark, const std::optional<Cell>& cell) {
+const Cell* AddressedCell(const std::unordered_map<CellKey, std::shared_ptr<const Cell>, CellKeyHash>& known,
+                          const CellKey (&report)[3]) {
+    for (const CellKey& key : report) {
+        auto cell = known.find(key);
+        if (cell != known.end() && !cell->second->address.empty()) return cell->second.get();
+    }
+    return nullptr;
+}
+
+std::string DescribePlace(const std::optional<Mark>& mark, const Cell* cell) {
     if (mark && !mark->title.empty()) {
         std::string address = MarkAddress(*mark);
         return address.empty() ? mark->title : mark->title + ", " + address;

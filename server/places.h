@@ -4,6 +4,8 @@
 #include "server/store.h"
 
 #include <ctime>
+#include <memory>
+#include <unordered_map>
 #include <optional>
 #include <string>
 
@@ -27,9 +29,12 @@ std::string MarkAddress(const Mark& mark);
 
 // Of a report's cells as the store knows them, front first, the first that has an address line.
 std::optional<Cell> AddressedCell(const Store::KnownCells& known);
+// The same among the known cells by their keys: that cell, or null.
+const Cell* AddressedCell(const std::unordered_map<CellKey, std::shared_ptr<const Cell>, CellKeyHash>& known,
+                          const CellKey (&report)[3]);
 
 // How a place reads in a group list: the mark's title with its street and house, else the cell's
-// address line; empty when neither is known.
-std::string DescribePlace(const std::optional<Mark>& mark, const std::optional<Cell>& cell);
+// address line (the cell may be null); empty when neither is known.
+std::string DescribePlace(const std::optional<Mark>& mark, const Cell* cell);
 
 }  // namespace pelmora

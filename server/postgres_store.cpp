@@ -206,6 +206,23 @@ CREATE TABLE secrets(
     name TEXT PRIMARY KEY,
     value TEXT NOT NULL);
 )sql",
+    // 3: counts of the changes of the cells and of the marks, moved by every statement that writes them
+    // whoever runs it, so that a server may keep them in memory while the count stays.
+    R"sql(
+CREATE TABLE table_changes(
+    name TEXT PRIMARY KEY,
+    counter BIGINT NOT NULL);
+INSERT INTO table_changes(name, counter) VALUES('cells', 0), ('marks', 0);
+CREATE FUNCTION count_table_changes() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    UPDATE table_changes SET counter = counter + 1 WHERE name = TG_TABLE_NAME;
+    RETURN NULL;
+END $$;
+CREATE TRIGGER cells_changed AFTER INSERT OR DELETE OR TRUNCATE OR UPDATE OF mcc, mnc, lac, cid, lat, lon, address
+    ON cells FOR EACH STATEMENT EXECUTE FUNCTION count_table_changes();
+CREATE TRIGGER marks_changed AFTER INSERT OR DELETE OR TRUNCATE OR UPDATE
+    ON marks FOR EACH STATEMENT EXECUTE FUNCTION count_table_changes();
+)sql",
 };
 
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == PostgresStore::kSchemaVersion,

@@ -31,16 +31,6 @@ constexpr int kTransactionRuns = 8;
 #define PELMORA_GROUP_COLUMNS "g.id, g.title, (SELECT COUNT(*) FROM group_members c WHERE c.group_id = g.id), g.owner_id"
 #define PELMORA_POSITION_COLUMNS \
     "p.user_id, p.mnc, p.lac, p.cid, p.lac1, p.cid1, p.lac2, p.cid2, p.delta, p.lat, p.lon, p.reported_at"
-// The viewer ($1) and everybody who shares a group with them.
-#define PELMORA_CIRCLE_PEOPLE                                                                       \
-    "people(user_id) AS (SELECT CAST($1 AS BIGINT) UNION SELECT m.user_id FROM group_members v " \
-    "JOIN group_members m ON m.group_id = v.group_id WHERE v.user_id = $1), "                     \
-    "places AS (SELECT p.* FROM positions p JOIN people o ON o.user_id = p.user_id) "
-#define PELMORA_CIRCLE_FRONT_MARKS \
-    PELMORA_CIRCLE_PEOPLE          \
-    ", fronts AS (SELECT DISTINCT mnc, lac, cid FROM places) "
-#define PELMORA_MARKS_AT_FRONTS "marks m JOIN fronts f ON m.mnc = f.mnc AND m.lac = f.lac AND m.cid = f.cid"
-
 const Statement kAddUser{
     "INSERT INTO users(email, pass_hash, name, created_at) VALUES($1, $2, $3, $4) ON CONFLICT DO NOTHING "
     "RETURNING id"};
@@ -61,7 +51,8 @@ const Statement kDeleteUser{"DELETE FROM users WHERE id = $1"};
 const Statement kClearOldSessions{"DELETE FROM sessions WHERE used_at < $1"};
 const Statement kOpenSession{
     "INSERT INTO sessions(token_hash, user_id, kind, created_at, used_at) VALUES($1, $2, $3, $4, $4)"};
-const Statement kFindSession{"SELECT user_id, used_at FROM sessions WHERE token_hash = $1"};
+const Statement kFindSession{"SELECT s.used_at, " PELMORA_USER_COLUMNS
+                             " FROM sessions s JOIN users u ON u.id = s.user_id WHERE s.token_hash = $1"};
 const Statement kTouchSession{"UPDATE sessions SET used_at = $2 WHERE token_hash = $1 AND used_at < $2", nullptr,
                               true};
 const Statement kCloseSession{"DELETE FROM sessions WHERE token_hash = $1"};
@@ -96,25 +87,37 @@ const Statement kMemberIdsByJoining{
 const Statement kCircleGroups{"SELECT " PELMORA_GROUP_COLUMNS
                               " FROM user_groups g JOIN group_members v ON v.group_id = g.id "
                               "WHERE v.user_id = $1 ORDER BY g.id"};
-const Statement kCircleMembers{"SELECT m.group_id, " PELMORA_USER_COLUMNS
-                               " FROM group_members v JOIN group_members m ON m.group_id = v.group_id "
-                               "JOIN users u ON u.id = m.user_id WHERE v.user_id = $1 "
-                               "ORDER BY m.group_id, u.name, u.id"};
-const Statement kCirclePositions{"WITH " PELMORA_CIRCLE_PEOPLE "SELECT " PELMORA_POSITION_COLUMNS " FROM places p"};
-const Statement kCircleCells{
-    "WITH " PELMORA_CIRCLE_PEOPLE
-    "SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac AND c.cid = p.cid "
-    "UNION SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac1 AND c.cid = p.cid1 "
-    "UNION SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM cells c JOIN places p "
-    "ON c.mcc = $2 AND c.mnc = p.mnc AND c.lac = p.lac2 AND c.cid = p.cid2"};
-const Statement kCircleMarks{"WITH " PELMORA_CIRCLE_FRONT_MARKS "SELECT " PELMORA_MARK_COLUMNS
-                             " FROM " PELMORA_MARKS_AT_FRONTS " ORDER BY m.saved_at DESC, m.id DESC"};
-const Statement kCircleMarkOwnerGroups{
-    "WITH " PELMORA_CIRCLE_FRONT_MARKS ", owners AS (SELECT DISTINCT m.user_id FROM " PELMORA_MARKS_AT_FRONTS ") "
-    "SELECT g.user_id, g.group_id FROM group_members g JOIN owners o ON o.user_id = g.user_id "
-    "ORDER BY g.user_id, g.group_id"};
+// Every member of the viewer's groups (the viewer too) with what is shown of them and their last
+// report, a member of several groups once for each; first the count of changes of the cells in the same
+// snapshot, which tells whether the cells kept in memory are still the table's.
+const Statement kCircleMembers{
+    "SELECT (SELECT counter FROM table_changes WHERE name = 'cells'), "
+    "(SELECT counter FROM table_changes WHERE name = 'marks'), m.group_id, u.id, u.email, u.name, "
+    "u.visibility, u.private_time, " PELMORA_POSITION_COLUMNS
+    " FROM group_members v JOIN group_members m ON m.group_id = v.group_id JOIN users u ON u.id = m.user_id "
+    "LEFT JOIN positions p ON p.user_id = u.id WHERE v.user_id = $1"};
+// The cells of the country $1 named by the JSON array $2 of [mnc, lac, cid] arrays, key by key (SQLite
+// takes CROSS JOIN for that order; it would otherwise walk the country's cells).
+#define PELMORA_CELLS_BY_KEYS(keys)                                                                       \
+    "SELECT c.mnc, c.lac, c.cid, c.lat, c.lon, c.address FROM " keys " k CROSS JOIN cells c WHERE c.mcc = $1 " \
+    "AND c.mnc = CAST(k.value->>0 AS BIGINT) AND c.lac = CAST(k.value->>1 AS BIGINT) "                    \
+    "AND c.cid = CAST(k.value->>2 AS BIGINT)"
+const Statement kCellsByKeys{PELMORA_CELLS_BY_KEYS("json_each($2)"),
+                             PELMORA_CELLS_BY_KEYS("jsonb_array_elements(CAST($2 AS jsonb))")};
+// The marks at the cells named by the JSON array $1 of [mnc, lac, cid] arrays (the front cells of the
+// circle's last reports, which the group list has read already), key by key.
+#define PELMORA_MARKS_AT_KEYS(keys)                                                              \
+    "SELECT " PELMORA_MARK_COLUMNS " FROM " keys " k CROSS JOIN marks m "                        \
+    "WHERE m.mnc = CAST(k.value->>0 AS BIGINT) AND m.lac = CAST(k.value->>1 AS BIGINT) "         \
+    "AND m.cid = CAST(k.value->>2 AS BIGINT) ORDER BY m.saved_at DESC, m.id DESC"
+const Statement kMarksAtKeys{PELMORA_MARKS_AT_KEYS("json_each($1)"),
+                             PELMORA_MARKS_AT_KEYS("jsonb_array_elements(CAST($1 AS jsonb))")};
+// The groups of the users named by the JSON array $1 of ids (the owners of the marks a list shows).
+#define PELMORA_GROUPS_OF_USERS(ids)                                                            \
+    "SELECT g.user_id, g.group_id FROM " ids " k CROSS JOIN group_members g "                    \
+    "WHERE g.user_id = CAST(k.value AS BIGINT) ORDER BY g.user_id, g.group_id"
+const Statement kGroupsOfUsers{PELMORA_GROUPS_OF_USERS("json_each($1)"),
+                               PELMORA_GROUPS_OF_USERS("jsonb_array_elements_text(CAST($1 AS jsonb))")};
 
 const Statement kClearOldInvitations{"DELETE FROM invitations WHERE expires_at < $1"};
 const Statement kAddInvitation{
@@ -313,14 +316,16 @@ GroupSummary ReadGroup(const Rows& rows) {
     return {rows.Int(0), rows.Text(1), static_cast<int>(rows.Int(2)), rows.OptionalInt(3)};
 }
 
-// A row of PELMORA_POSITION_COLUMNS, the user's id first.
-Position ReadPosition(const Rows& rows) {
+// A row of PELMORA_POSITION_COLUMNS from column `first` on, the user's id first.
+Position ReadPosition(const Rows& rows, int first = 0) {
     Position position;
-    std::int64_t mnc = rows.Int(1);
-    for (int i = 0; i < 3; ++i) position.cells[i] = {mnc, rows.Int(2 + 2 * i), rows.Int(3 + 2 * i)};
-    position.delta = rows.Int(8);
-    if (!rows.IsNull(9) && !rows.IsNull(10)) position.where = Coordinates{rows.Real(9), rows.Real(10)};
-    position.reportedAt = rows.Int(11);
+    std::int64_t mnc = rows.Int(first + 1);
+    for (int i = 0; i < 3; ++i) position.cells[i] = {mnc, rows.Int(first + 2 + 2 * i), rows.Int(first + 3 + 2 * i)};
+    position.delta = rows.Int(first + 8);
+    if (!rows.IsNull(first + 9) && !rows.IsNull(first + 10)) {
+        position.where = Coordinates{rows.Real(first + 9), rows.Real(first + 10)};
+    }
+    position.reportedAt = rows.Int(first + 11);
     return position;
 }
 
@@ -328,6 +333,17 @@ std::map<std::int64_t, std::vector<std::int64_t>> ReadOwnerGroups(Rows rows) {
     std::map<std::int64_t, std::vector<std::int64_t>> groups;
     while (rows.Next()) groups[rows.Int(0)].push_back(rows.Int(1));
     return groups;
+}
+
+// Cell keys as the JSON array of [mnc, lac, cid] arrays that the key-by-key statements take.
+std::string KeyList(const std::vector<CellKey>& keys) {
+    std::string list = "[";
+    for (const CellKey& key : keys) {
+        if (list.size() > 1) list += ',';
+        list += "[" + std::to_string(key.mnc) + "," + std::to_string(key.lac) + "," + std::to_string(key.cid) + "]";
+    }
+    list += "]";
+    return list;
 }
 
 std::vector<Mark> ReadMarks(Rows rows) {
@@ -505,25 +521,24 @@ void SqlStore::OpenSession(const std::string& tokenHash, std::int64_t userId, co
     });
 }
 
-std::optional<std::int64_t> SqlStore::SessionUser(const std::string& tokenHash, std::int64_t now,
-                                                  std::int64_t lifetime) {
-    std::optional<std::int64_t> userId;
+std::optional<User> SqlStore::SessionUser(const std::string& tokenHash, std::int64_t now, std::int64_t lifetime) {
+    std::optional<User> user;
     std::int64_t usedAt = 0;
     Use([&](SqlConnection& connection) {
         Rows rows = connection.Run(kFindSession, {tokenHash});
         if (!rows.Next()) return;
-        userId = rows.Int(0);
-        usedAt = rows.Int(1);
+        usedAt = rows.Int(0);
+        user = ReadUser(rows, 1);
     });
-    if (!userId) return std::nullopt;
+    if (!user) return std::nullopt;
     if (now - usedAt > lifetime) {
         CloseSession(tokenHash);
         return std::nullopt;
     }
     // Renewing the last use is left for the next request when the database is busy with writers:
     // the session lives on for its lifetime all the same.
-    if (usedAt < now) Execute(kTouchSession, {tokenHash, now});
-    return userId;
+    if (now - usedAt >= std::max<std::int64_t>(1, SessionUseStep(lifetime))) Execute(kTouchSession, {tokenHash, now});
+    return user;
 }
 
 void SqlStore::CloseSession(const std::string& tokenHash) {
@@ -627,24 +642,92 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
             Rows rows = connection.Run(kCircleGroups, {viewerId});
             while (rows.Next()) circle.groups.push_back(ReadGroup(rows));
         }
+        std::int64_t cellChanges = 0;
+        std::int64_t markChanges = 0;
         {
+            // Columns: the counts of changes of the cells and the marks, the membership and the member
+            // (6), the report.
+            constexpr int kReport = 8;
             Rows rows = connection.Run(kCircleMembers, {viewerId});
-            while (rows.Next()) circle.members.push_back({rows.Int(0), ReadUser(rows, 1)});
-        }
-        {
-            Rows rows = connection.Run(kCirclePositions, {viewerId});
-            while (rows.Next()) circle.positions[rows.Int(0)] = ReadPosition(rows);
-        }
-        {
-            Rows rows = connection.Run(kCircleCells, {viewerId, mcc});
             while (rows.Next()) {
-                Cell cell{{rows.Int(0), rows.Int(1), rows.Int(2)}, rows.Real(3), rows.Real(4), rows.Text(5), mcc};
-                circle.cells[cell.key] = cell;
+                cellChanges = rows.Int(0);
+                markChanges = rows.Int(1);
+                GroupCircle::Membership& membership = circle.members.emplace_back();
+                membership.groupId = rows.Int(2);
+                membership.member.id = rows.Int(3);
+                membership.member.email = rows.Text(4);
+                membership.member.name = rows.Text(5);
+                membership.member.visibility = static_cast<int>(rows.Int(6));
+                membership.member.privateTime = static_cast<int>(rows.Int(7));
+                if (!rows.IsNull(kReport)) membership.position = ReadPosition(rows, kReport);
             }
         }
-        circle.marks.marks = ReadMarks(connection.Run(kCircleMarks, {viewerId}));
+        // Group by group, by name (its bytes, as both databases order it), then by id.
+        std::sort(circle.members.begin(), circle.members.end(),
+                  [](const GroupCircle::Membership& a, const GroupCircle::Membership& b) {
+                      return std::tie(a.groupId, a.member.name, a.member.id) <
+                             std::tie(b.groupId, b.member.name, b.member.id);
+                  });
+        std::vector<CellKey> keys;
+        keys.reserve(3 * circle.members.size());
+        for (const GroupCircle::Membership& membership : circle.members) {
+            if (membership.position) keys.insert(keys.end(), membership.position->cells, membership.position->cells + 3);
+        }
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        std::vector<CellKey> missing = cellCache_.Find({cellChanges, mcc}, keys, circle.cells);
+        if (!missing.empty()) {
+            std::string list = KeyList(missing);
+            decltype(cellCache_)::Found known;
+            Rows rows = connection.Run(kCellsByKeys, {mcc, list});
+            while (rows.Next()) {
+                auto cell = std::make_shared<const Cell>(
+                    Cell{{rows.Int(0), rows.Int(1), rows.Int(2)}, rows.Real(3), rows.Real(4), rows.Text(5), mcc});
+                known.emplace(cell->key, cell);
+                circle.cells.emplace(cell->key, cell);
+            }
+            cellCache_.Keep({cellChanges, mcc}, missing, known);
+        }
+        // The marks at the front cells of the reports just read, from memory while no mark changed.
+        std::vector<CellKey> fronts;
+        for (const GroupCircle::Membership& membership : circle.members) {
+            if (membership.position) fronts.push_back(membership.position->cells[0]);
+        }
+        std::sort(fronts.begin(), fronts.end());
+        fronts.erase(std::unique(fronts.begin(), fronts.end()), fronts.end());
+        decltype(markCache_)::Found marksAt;
+        std::vector<CellKey> unread = markCache_.Find({markChanges, 0}, fronts, marksAt);
+        if (!unread.empty()) {
+            std::string list = KeyList(unread);
+            std::unordered_map<CellKey, MarksAtCell, CellKeyHash> read;
+            for (Mark& mark : ReadMarks(connection.Run(kMarksAtKeys, {list}))) {
+                CellKey cell = mark.cell;
+                read[cell].push_back(std::move(mark));
+            }
+            decltype(markCache_)::Found there;
+            for (auto& [cell, marks] : read) there.emplace(cell, std::make_shared<const MarksAtCell>(std::move(marks)));
+            markCache_.Keep({markChanges, 0}, unread, there);
+            marksAt.insert(there.begin(), there.end());
+        }
+        for (const auto& [cell, marks] : marksAt) {
+            circle.marks.marks.insert(circle.marks.marks.end(), marks->begin(), marks->end());
+        }
+        // Saved last first, as a single read of them would have listed them.
+        std::sort(circle.marks.marks.begin(), circle.marks.marks.end(), [](const Mark& a, const Mark& b) {
+            return std::tie(b.savedAt, b.id) < std::tie(a.savedAt, a.id);
+        });
         if (!circle.marks.marks.empty()) {
-            circle.marks.ownerGroups = ReadOwnerGroups(connection.Run(kCircleMarkOwnerGroups, {viewerId}));
+            std::vector<std::int64_t> owners;
+            for (const Mark& mark : circle.marks.marks) owners.push_back(mark.userId);
+            std::sort(owners.begin(), owners.end());
+            owners.erase(std::unique(owners.begin(), owners.end()), owners.end());
+            std::string ownerList = "[";
+            for (std::int64_t owner : owners) {
+                if (ownerList.size() > 1) ownerList += ',';
+                ownerList += std::to_string(owner);
+            }
+            ownerList += "]";
+            circle.marks.ownerGroups = ReadOwnerGroups(connection.Run(kGroupsOfUsers, {ownerList}));
         }
         return circle;
     });

@@ -4,6 +4,7 @@
 // words for one gives its own text.
 #pragma once
 
+#include "server/change_counted_cache.h"
 #include "server/store.h"
 
 #include <initializer_list>
@@ -130,8 +131,7 @@ public:
 
     void OpenSession(const std::string& tokenHash, std::int64_t userId, const std::string& kind, std::int64_t now,
                      std::int64_t lifetime) override;
-    std::optional<std::int64_t> SessionUser(const std::string& tokenHash, std::int64_t now,
-                                            std::int64_t lifetime) override;
+    std::optional<User> SessionUser(const std::string& tokenHash, std::int64_t now, std::int64_t lifetime) override;
     void CloseSession(const std::string& tokenHash) override;
     void CloseSessionsOf(std::int64_t userId, const std::string& keptTokenHash) override;
     std::int64_t SessionCount() override;
@@ -198,6 +198,7 @@ public:
 protected:
     std::vector<std::pair<std::string, std::string>> SettingValues() override;
     void PutSetting(const std::string& key, const std::string& value) override;
+    bool InTransactionOnThisThread() const override { return Current() != nullptr; }
 
     // A connection for this thread's use until Release; throws DatabaseError when none can be had.
     virtual SqlConnection& Acquire() = 0;
@@ -231,6 +232,10 @@ private:
     std::vector<Mark> Marks(const Statement& statement, std::initializer_list<SqlValue> values);
     std::optional<User> OneUser(const Statement& statement, std::initializer_list<SqlValue> values);
     std::optional<GeocodingTask> OneTask(const Statement& statement, std::initializer_list<SqlValue> values);
+
+    using MarksAtCell = std::vector<Mark>;  // saved last first
+    ChangeCountedCache<CellKey, Cell, CellKeyHash> cellCache_;      // state: cells' changes, country
+    ChangeCountedCache<CellKey, MarksAtCell, CellKeyHash> markCache_;  // state: marks' changes
 };
 
 template <typename Work>

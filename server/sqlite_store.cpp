@@ -1,5 +1,6 @@
 #include "server/sqlite_store.h"
 
+#include "server/background.h"
 #include "server/passwords.h"
 
 #include <sqlite3.h>
@@ -87,11 +88,17 @@ NoRows noRows;
 
 }  // namespace
 
-// What the connections of one store share: the file, and the gate its writers pass one at a time.
+// What the connections of one store share: the file, the gate its writers pass one at a time, and the
+// thread that copies the write-ahead log into the file.
 struct SqliteShared {
+    // A log this many pages long is copied into the file (SQLite's own default length).
+    static constexpr int kCheckpointPages = 1000;
+
     std::string path;
     std::uint64_t serial = 0;
     std::timed_mutex writeGate;
+    std::atomic<bool> checkpointWanted{false};
+    Background checkpointer;
     std::mutex mutex;  // guards the two lists
     std::vector<std::unique_ptr<SqliteConnection>> connections;
     std::vector<SqliteConnection*> idle;  // of threads that have ended
@@ -111,6 +118,9 @@ public:
         }
         // Administration commands run as separate processes beside the server: wait for their writes.
         sqlite3_busy_timeout(db_, static_cast<int>(SqliteStore::kWriterWait.count()));
+        // The writer whose commit makes the log long enough does not copy it into the file itself (and
+        // sync it) while every other writer waits at the gate: the store's thread does.
+        sqlite3_wal_hook(db_, &LogGrew, &shared_);
         try {
             Script("PRAGMA synchronous=NORMAL");
             // What is deleted or replaced (a password's old hash, a closed session) is overwritten, not
@@ -222,6 +232,14 @@ public:
     }
 
     [[noreturn]] void Fail(int result) const { throw DatabaseError(KindOf(result), sqlite3_errmsg(db_)); }
+
+    static int LogGrew(void* data, sqlite3*, const char*, int pages) {
+        SqliteShared& shared = *static_cast<SqliteShared*>(data);
+        if (pages >= SqliteShared::kCheckpointPages && !shared.checkpointWanted.exchange(true)) {
+            shared.checkpointer.Wake();
+        }
+        return SQLITE_OK;
+    }
 
     sqlite3* db() const { return db_; }
     SqliteShared& shared() const { return shared_; }
@@ -499,6 +517,27 @@ CREATE TABLE secrets(
     value TEXT NOT NULL);
 )sql",
      nullptr},
+    // 4: counts of the changes of the cells and of the marks, moved by every write of them whoever
+    // makes it, so that a server may keep them in memory while the count stays.
+    {R"sql(
+CREATE TABLE table_changes(
+    name TEXT PRIMARY KEY,
+    counter INTEGER NOT NULL);
+INSERT INTO table_changes(name, counter) VALUES('cells', 0), ('marks', 0);
+CREATE TRIGGER cells_added AFTER INSERT ON cells
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
+CREATE TRIGGER cells_changed AFTER UPDATE OF mcc, mnc, lac, cid, lat, lon, address ON cells
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
+CREATE TRIGGER cells_removed AFTER DELETE ON cells
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'cells'; END;
+CREATE TRIGGER marks_added AFTER INSERT ON marks
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'marks'; END;
+CREATE TRIGGER marks_changed AFTER UPDATE ON marks
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'marks'; END;
+CREATE TRIGGER marks_removed AFTER DELETE ON marks
+BEGIN UPDATE table_changes SET counter = counter + 1 WHERE name = 'marks'; END;
+)sql",
+     nullptr},
 };
 
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == SqliteStore::kSchemaVersion,
@@ -574,6 +613,10 @@ public:
 }  // namespace
 
 SqliteStore::SqliteStore(const std::string& path) : shared_(std::make_shared<SqliteShared>()) {
+    // SQLite counts every allocation of every connection under one lock unless told not to; nothing
+    // here reads the counts. Only possible before SQLite first starts (otherwise refused, harmlessly).
+    static std::once_flag uncounted;
+    std::call_once(uncounted, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
     if (path.empty() || path == ":memory:" || path.rfind("file:", 0) == 0) {
         throw DatabaseError(DatabaseError::Kind::kUnavailable,
                             "a SQLite database must be a file that every thread of the server opens: " + path);
@@ -588,12 +631,24 @@ SqliteStore::SqliteStore(const std::string& path) : shared_(std::make_shared<Sql
         device_ = status.st_dev;
         inode_ = status.st_ino;
     }
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->idle.push_back(first.get());
-    shared_->connections.push_back(std::move(first));
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->idle.push_back(first.get());
+        shared_->connections.push_back(std::move(first));
+    }
+    shared_->checkpointer.Start([this] {
+        if (shared_->checkpointWanted.exchange(false)) {
+            // Passive: readers and writers go on meanwhile; what it cannot copy yet waits for the next time.
+            sqlite3_wal_checkpoint_v2(static_cast<SqliteConnection&>(Acquire()).db(), nullptr,
+                                      SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        return std::chrono::milliseconds(std::chrono::hours(1));
+    });
 }
 
-SqliteStore::~SqliteStore() = default;
+SqliteStore::~SqliteStore() {
+    shared_->checkpointer.Stop();
+}
 
 SqlConnection& SqliteStore::Acquire() {
     std::vector<ThreadConnections::Binding>& bindings = threadConnections.bindings;

@@ -19,7 +19,7 @@ struct SqliteShared;
 class SqliteStore : public SqlStore {
 public:
     // The schema version this server writes; an older file is migrated on opening.
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     // How long a writer waits for the file before the request is answered "busy".
     static constexpr std::chrono::milliseconds kWriterWait{10000};
 

@@ -112,6 +112,12 @@ std::unique_ptr<Store> OpenStore(const std::string& target, const StoreOptions& 
 }
 
 ServerSettings Store::Settings() {
+    bool keep = !InTransactionOnThisThread();
+    if (keep) {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        if (settings_ && std::chrono::steady_clock::now() - settingsRead_ < kSettingsFreshFor) return *settings_;
+    }
+    std::chrono::steady_clock::time_point read = std::chrono::steady_clock::now();
     ServerSettings settings;
     for (const auto& setting : SettingValues()) {
         try {
@@ -120,6 +126,11 @@ ServerSettings Store::Settings() {
             // A key this server does not know, or a value it no longer accepts, leaves the default.
         }
     }
+    if (keep) {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        settings_ = settings;
+        settingsRead_ = read;
+    }
     return settings;
 }
 
@@ -127,6 +138,8 @@ void Store::SetSetting(const std::string& key, const std::string& value) {
     ServerSettings check;
     ApplySetting(check, key, value);
     PutSetting(key, value);
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    settings_.reset();
 }
 
 std::vector<std::pair<std::string, std::string>> Store::DescribeSettings(const ServerSettings& settings) {

@@ -5,14 +5,17 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace pelmora {
@@ -67,6 +70,11 @@ inline bool operator<(const CellKey& a, const CellKey& b) {
 inline bool operator==(const CellKey& a, const CellKey& b) {
     return a.mnc == b.mnc && a.lac == b.lac && a.cid == b.cid;
 }
+struct CellKeyHash {
+    std::size_t operator()(const CellKey& key) const noexcept {
+        return std::hash<std::int64_t>()((key.mnc * 1000003 + key.lac) * 1000003 + key.cid);
+    }
+};
 
 // The country whose cells the service uses unless the setting mcc names another: Russia.
 constexpr std::int64_t kDefaultCountryCode = 250;
@@ -178,12 +186,13 @@ struct GroupCircle {
     std::vector<GroupSummary> groups;  // the viewer's, in the order they were made
     struct Membership {
         std::int64_t groupId = 0;
-        User member;
+        User member;  // what is shown of them: id, email, name, visibility and private time only
+        std::optional<Position> position;  // their last report
     };
-    std::vector<Membership> members;                   // group by group, by name
-    std::map<std::int64_t, Position> positions;        // the viewer's and every member's last report
-    std::map<CellKey, Cell> cells;                     // the known cells among those reports
-    MarksWithOwners marks;                             // at the front cells of those reports
+    std::vector<Membership> members;  // group by group, by name; the viewer among them
+    // The known cells among those reports, as the store keeps them in memory.
+    std::unordered_map<CellKey, std::shared_ptr<const Cell>, CellKeyHash> cells;
+    MarksWithOwners marks;  // at the front cells of those reports
 };
 
 // Who may sign up on the web.
@@ -258,11 +267,14 @@ public:
     virtual void DeleteUser(std::int64_t userId) = 0;
 
     // Sessions, found by the SHA-256 of their token (`kind`: "phone", "web" or "api"). Sessions unused
-    // for `lifetime` seconds are cleared out when one is opened; using one renews it.
+    // for `lifetime` seconds are cleared out when one is opened; using one renews it. A use is written
+    // when the one written before is SessionUseStep(lifetime) old or older: a phone's burst of requests
+    // costs one write, and a session ends at most that step before `lifetime` after its very last use.
     virtual void OpenSession(const std::string& tokenHash, std::int64_t userId, const std::string& kind,
                              std::int64_t now, std::int64_t lifetime) = 0;
-    virtual std::optional<std::int64_t> SessionUser(const std::string& tokenHash, std::int64_t now,
-                                                    std::int64_t lifetime) = 0;
+    // The user of a live session, read with it at once.
+    virtual std::optional<User> SessionUser(const std::string& tokenHash, std::int64_t now,
+                                            std::int64_t lifetime) = 0;
     virtual void CloseSession(const std::string& tokenHash) = 0;
     // Every session of the user but the one given (empty: all of them).
     virtual void CloseSessionsOf(std::int64_t userId, const std::string& keptTokenHash) = 0;
@@ -368,7 +380,10 @@ public:
     // Forgets the failures of this address from this client only, and every failure before `before`.
     virtual void ClearLoginFailures(const std::string& address, const std::string& client, std::int64_t before) = 0;
 
+    // The settings as the database held them at most kSettingsFreshFor ago: a change made through this
+    // store shows at once, one made by another server or an administration command within that time.
     ServerSettings Settings();
+    static constexpr std::chrono::milliseconds kSettingsFreshFor{1000};
     // Validates and stores one setting by its name (report_interval, methods, token_lifetime,
     // update_url, host, suspended, min_client_version, registration, map_tiles, site_address, mcc,
     // geocoder).
@@ -384,7 +399,20 @@ protected:
     // Every stored setting as it was written.
     virtual std::vector<std::pair<std::string, std::string>> SettingValues() = 0;
     virtual void PutSetting(const std::string& key, const std::string& value) = 0;
+    // Whether this thread is inside a transaction of this store: what it reads there may yet be undone.
+    virtual bool InTransactionOnThisThread() const = 0;
+
+private:
+    std::mutex settingsMutex_;  // guards the two below
+    std::optional<ServerSettings> settings_;
+    std::chrono::steady_clock::time_point settingsRead_;
 };
+
+// How old the written use of a session may grow before a use is written again: a minute, or a sixtieth
+// of a lifetime shorter than an hour.
+constexpr std::int64_t SessionUseStep(std::int64_t lifetime) {
+    return lifetime / 60 < 60 ? lifetime / 60 : 60;
+}
 
 // How many connections a store may open (the PostgreSQL pool); SQLite opens one per thread.
 struct StoreOptions {

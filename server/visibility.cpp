@@ -3,8 +3,8 @@
 #include "server/places.h"
 
 #include <algorithm>
-#include <map>
 #include <set>
+#include <unordered_map>
 
 namespace pelmora {
 
@@ -58,13 +58,11 @@ std::optional<Mark> ChooseMark(const MarksWithOwners& marks, std::int64_t viewer
 }
 
 PersonView::Place Describe(const std::optional<Mark>& mark, const std::optional<Cell>& cell, const Position& position,
-                           const std::optional<Position>& viewerPosition) {
+                           const std::optional<Coordinates>& viewerWhere) {
     PersonView::Place place;
-    place.address = DescribePlace(mark, cell);
+    place.address = DescribePlace(mark, cell ? &*cell : nullptr);
     place.where = position.where;
-    if (position.where && viewerPosition && viewerPosition->where) {
-        place.distance = FormatDistance(DistanceKm(*viewerPosition->where, *position.where));
-    }
+    if (position.where && viewerWhere) place.distance = FormatDistance(DistanceKm(*viewerWhere, *position.where));
     place.updatedAt = position.reportedAt;
     return place;
 }
@@ -86,36 +84,41 @@ std::vector<GroupView> SeeGroups(Store& store, const User& viewer, std::time_t n
     GroupCircle circle = store.CircleOf(viewer.id, store.Settings().mcc);
     std::set<std::int64_t> viewerGroups;
     for (const GroupSummary& group : circle.groups) viewerGroups.insert(group.id);
-    auto positionOf = [&](std::int64_t userId) -> std::optional<Position> {
-        auto found = circle.positions.find(userId);
-        if (found == circle.positions.end()) return std::nullopt;
-        return found->second;
+    std::optional<Coordinates> viewerWhere;
+    for (const GroupCircle::Membership& membership : circle.members) {
+        if (membership.member.id == viewer.id && membership.position) viewerWhere = membership.position->where;
+    }
+    // What the viewer may see of a member, worked out once even for a member of several groups.
+    std::unordered_map<std::int64_t, std::optional<PersonView::Place>> seen;
+    seen.reserve(circle.members.size());
+    auto placeOf = [&](const GroupCircle::Membership& membership) -> const std::optional<PersonView::Place>& {
+        const User& member = membership.member;
+        auto found = seen.find(member.id);
+        if (found != seen.end()) return found->second;
+        std::optional<PersonView::Place>& place = seen[member.id];
+        if (!membership.position || !PlaceShown(member, now)) return place;
+        const Position& position = *membership.position;
+        std::optional<Mark> mark = circle.marks.marks.empty()
+                                       ? std::nullopt
+                                       : ChooseMark(circle.marks, viewer.id, viewerGroups, position.cells[0]);
+        place = PersonView::Place();
+        place->address = DescribePlace(mark, AddressedCell(circle.cells, position.cells));
+        place->where = position.where;
+        if (place->where && viewerWhere) place->distance = FormatDistance(DistanceKm(*viewerWhere, *place->where));
+        place->updatedAt = position.reportedAt;
+        return place;
     };
-    std::optional<Position> viewerPosition = positionOf(viewer.id);
-    // What the viewer may see of each member, worked out once even for a member of several groups.
-    std::map<std::int64_t, std::optional<PersonView::Place>> seen;
     std::vector<GroupView> views;
+    views.reserve(circle.groups.size());
+    // The memberships come group by group, each group's in the order they are shown.
+    auto membership = circle.members.begin();
     for (const GroupSummary& group : circle.groups) {
         GroupView view{group, {}};
-        for (const GroupCircle::Membership& membership : circle.members) {
-            const User& member = membership.member;
-            if (membership.groupId != group.id || member.id == viewer.id) continue;
-            auto found = seen.find(member.id);
-            if (found == seen.end()) {
-                std::optional<PersonView::Place> place;
-                std::optional<Position> position = PlaceShown(member, now) ? positionOf(member.id) : std::nullopt;
-                if (position) {
-                    Store::KnownCells known;
-                    for (int i = 0; i < 3; ++i) {
-                        auto cell = circle.cells.find(position->cells[i]);
-                        if (cell != circle.cells.end()) known[i] = cell->second;
-                    }
-                    place = Describe(ChooseMark(circle.marks, viewer.id, viewerGroups, position->cells[0]),
-                                     AddressedCell(known), *position, viewerPosition);
-                }
-                found = seen.emplace(member.id, place).first;
-            }
-            view.members.push_back(PersonView{member.id, ShownName(member), found->second});
+        while (membership != circle.members.end() && membership->groupId < group.id) ++membership;
+        for (; membership != circle.members.end() && membership->groupId == group.id; ++membership) {
+            const User& member = membership->member;
+            if (member.id == viewer.id) continue;
+            view.members.push_back(PersonView{member.id, ShownName(member), placeOf(*membership)});
         }
         views.push_back(std::move(view));
     }

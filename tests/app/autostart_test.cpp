@@ -10,10 +10,10 @@
 
 #include "app/app_context.h"
 #include "app/autostart.h"
-#include "app/main_window.h"
-#include "app/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 #include "tests/support/shell_link_reader.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/app_context.h"
-#include "app/text_conversion.h"
 #include "location/cell_monitor.h"
+#include "platform/text_conversion.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ TEST_F(Initialisation, ReadsSettingsComputesScaleAndCreatesTheMonitor) {
     EXPECT_EQ("ivan@example.ru", context.userId);
     EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", context.passHash);
     EXPECT_EQ("", context.subName);
-    EXPECT_EQ(SettingsPathBesideExecutable(), context.settingsPath);
+    EXPECT_EQ(SettingsPathBesideExecutable(), context.settingsFile.path);
     EXPECT_EQ(GetModuleHandleW(nullptr), context.instance);
     EXPECT_EQ(1, context.scale) << "the tests run on a 240x320 screen";
     ASSERT_NE(nullptr, GetCellMonitor());

@@ -13,9 +13,10 @@
 #include "app/login_window.h"
 #include "app/main_window.h"
 #include "app/private_hours.h"
-#include "app/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 #include "tests/support/msxml_reader.h"
 
@@ -84,7 +85,7 @@ TEST_F(LoginFlow, ASuccessfulLogInEndsTheLoginLoopWithCodeOne) {
     EXPECT_EQ("T1", context().token);
     EXPECT_EQ(4, Progress());
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);
-    EXPECT_EQ(1, context().visibility) << "the configuration is applied";
+    EXPECT_EQ(Visibility::VisibleToGroups, context().visibility) << "the configuration is applied";
     EXPECT_TRUE(context().inPrivateHours) << "a log-in at night with the private hours wanted";
     EXPECT_EQ(L"Дом", context().placeMark.title);
 
@@ -103,8 +104,8 @@ TEST_F(LoginFlow, AnAccountWithoutGroupsFetchesNoConfigurationAndReportsEveryFif
     PressLogIn();
     EXPECT_TRUE(TakeQuit(kQuitLoginSucceeded));
     EXPECT_EQ((std::vector<std::string>{"hand", "isee"}), RequestKinds());
-    EXPECT_EQ(2, context().accountMode);
-    EXPECT_EQ(1, context().rateMode);
+    EXPECT_EQ(static_cast<AccountMode>(2), context().accountMode);
+    EXPECT_EQ(RateMode::CellChange, context().rateMode);
 }
 
 TEST_F(LoginFlow, AFailedHandshakeWritesNothing) {
@@ -161,7 +162,7 @@ TEST_F(LoginFlow, AFailedFirstReportLeavesSettingsAndConfiguration) {
     EXPECT_EQ(std::wstring(kTextTransferError), context().statusText);
     EXPECT_TRUE(FormEnabled());
     EXPECT_TRUE(SettingsWritten());
-    EXPECT_EQ(1, context().visibility) << "the configuration stays applied";
+    EXPECT_EQ(Visibility::VisibleToGroups, context().visibility) << "the configuration stays applied";
 }
 
 TEST_F(LoginFlow, TheAutomaticLogInUsesTheStoredCredentialsUntilTheUserTypesAPassword) {

@@ -7,9 +7,8 @@
 #include <string>
 
 #include "app/login_window.h"
-#include "app/main_window.h"
-#include "app/web_link.h"
 #include "deployment.h"
+#include "platform/web_link.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "tests/app/shell_fixture.h"

@@ -2,13 +2,16 @@
 // cycle and its timer, the private hours, and the log-in renewal.
 #include <windows.h>
 
-#include "app/main_window.h"
 #include "app/private_hours.h"
+#include "app/report_cycle.h"
 #include "app/status_line.h"
 #include "app/visibility_chooser.h"
 #include "location/cell_monitor.h"
+#include "protocol/session_states.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {
@@ -49,7 +52,7 @@ TEST_F(MainWindow, FillsTheScreenAboveTheMenuBarWithTheLoginWindowOverIt) {
     EXPECT_STREQ(L"PelMainWnd", className);
     EXPECT_EQ(std::wstring(kTextProductName), TextOf(main()));
     EXPECT_TRUE(context().loginPhase);
-    EXPECT_EQ(0, context().visibility);
+    EXPECT_EQ(Visibility::Visible, context().visibility);
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);
     EXPECT_EQ(GetSystemMetrics(SM_CXBORDER), context().borderX);
     EXPECT_EQ(GetSystemMetrics(SM_CYBORDER), context().borderY);
@@ -170,7 +173,7 @@ TEST_F(MainWindow, LeftAndRightWalkAllThreeTabsInARing) {
     EXPECT_EQ(kPaneMe, context().selectedTab);
 
     // Also with the two tabs of an account without groups.
-    context().accountMode = 2;
+    context().accountMode = static_cast<AccountMode>(2);
     Key(VK_RIGHT);
     EXPECT_EQ(kPaneGroups, context().currentPane);
 }
@@ -256,9 +259,9 @@ TEST_F(MainWindow, TheReportIntervalFollowsTheServerWithinLimits) {
     EXPECT_EQ(2147483000u, ReportTimerIntervalMs(context()));
 
     context().reportInterval = 45;
-    context().rateMode = 1;
+    context().rateMode = RateMode::CellChange;
     EXPECT_EQ(900000u, ReportTimerIntervalMs(context()));
-    context().rateMode = 0;
+    context().rateMode = RateMode::Optimal;
     context().cellMonitor->enabled = 0;
     EXPECT_EQ(900000u, ReportTimerIntervalMs(context()));
 }
@@ -271,10 +274,10 @@ TEST_F(MainWindow, ThreeFailedReportsInARowSwitchTheUserOff) {
     EXPECT_FALSE(TakeTimer(TIMER_REPORT)) << "after a failure the report waits for another caller";
     EXPECT_NE(std::wstring(kTextTransfer), context().statusText) << "no transfer is under way any more";
     RunReportCycle();
-    EXPECT_EQ(kVisibilityVisible, context().visibility);
+    EXPECT_EQ(Visibility::Visible, context().visibility);
     RunReportCycle();
     EXPECT_EQ(3, context().reportFailures);
-    EXPECT_EQ(kVisibilitySwitchedOff, context().visibility);
+    EXPECT_EQ(Visibility::SwitchedOff, context().visibility);
     Timer(TIMER_STATUS_MESSAGE);
     EXPECT_EQ(std::wstring(kTextIdleOffline), context().statusText);
 }
@@ -348,17 +351,17 @@ TEST_F(MainWindow, ALogInRenewalThatFailsSaysSoAndEndsTheRenewal) {
     CreateRunningMain();
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);
     EXPECT_EQ(std::wstring(kTextCannotInitializeSession), context().statusText);
-    EXPECT_FALSE(context().renewingLogIn);
+    EXPECT_FALSE(context().transport->renewingLogIn);
 }
 
 TEST_F(MainWindow, NoRenewalStartsInsideARenewalOrDuringTheLogIn) {
     CreateRunningMain();
     ShowIdleStatus();
-    context().renewingLogIn = true;
+    context().transport->renewingLogIn = true;
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);
-    EXPECT_TRUE(context().renewingLogIn);
-    context().renewingLogIn = false;
+    EXPECT_TRUE(context().transport->renewingLogIn);
+    context().transport->renewingLogIn = false;
 
     context().loginPhase = true;
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);

@@ -6,13 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
 #include "app/private_hours.h"
+#include "app/report_cycle.h"
 #include "app/visibility_chooser.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
+#include "protocol/session_states.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {
@@ -49,9 +52,9 @@ TEST_F(Running, ASuccessInBetweenStartsTheFailureCountAgain) {
     EXPECT_EQ(0, context().reportFailures);
     ReportFails();
     ReportFails();
-    EXPECT_EQ(kVisibilityVisible, context().visibility);
+    EXPECT_EQ(Visibility::Visible, context().visibility);
     ReportFails();
-    EXPECT_EQ(kVisibilitySwitchedOff, context().visibility);
+    EXPECT_EQ(Visibility::SwitchedOff, context().visibility);
     EXPECT_EQ(std::wstring(kTextIdleOffline), context().statusText)
         << "a refused report shows nothing of its own, so the idle text is back at once";
 }
@@ -72,7 +75,7 @@ TEST_F(Running, OnlyASuccessfulReportArmsTheTimerAgainAndFetchesTheGroups) {
 }
 
 TEST_F(Running, ATransferErrorStaysOnTheStatusLine) {
-    context().serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context().transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     RunReportCycle();
     EXPECT_EQ(std::wstring(kTextTransferError), context().statusText);
     EXPECT_EQ(1, context().reportFailures);
@@ -131,7 +134,7 @@ TEST_F(Running, AnExpiredSessionIsRenewedAndTheReportRepeated) {
     EXPECT_EQ((std::vector<std::string>{"ineed", "isee", "hand", "config", "isee", "ineed"}), RequestKinds());
     EXPECT_EQ("T1", context().token) << "the new session's token";
     EXPECT_NE(std::string::npos, RequestBody(4).find("token=T1&"));
-    EXPECT_FALSE(context().renewingLogIn);
+    EXPECT_FALSE(context().transport->renewingLogIn);
     EXPECT_TRUE(TakeTimer(TIMER_REPORT));
 }
 
@@ -141,7 +144,7 @@ TEST_F(Running, ARefusalInsideTheRenewalStartsNoSecondRenewal) {
     Reply(kLogInExpired);  // its report
     SendMessageW(main(), WM_PELMORA_RENEW_LOGIN, 0, 0);
     EXPECT_EQ((std::vector<std::string>{"ineed", "hand", "config", "isee"}), RequestKinds());
-    EXPECT_FALSE(context().renewingLogIn);
+    EXPECT_FALSE(context().transport->renewingLogIn);
     EXPECT_EQ(1, context().reportFailures);
 }
 
@@ -154,26 +157,26 @@ TEST_F(Running, AFailedRenewalSaysTheSessionCannotBeOpened) {
 
 class Visibility : public Running {
 protected:
-    void Pick(int state) {
+    void Pick(::Visibility state) {
         ShowPane(kPaneVisibility, false);
         RECT client;
         GetClientRect(pane(kPaneVisibility), &client);
         const int row = client.bottom / 4;
-        Tap(pane(kPaneVisibility), client.right / 2, state * row + row / 2);
+        Tap(pane(kPaneVisibility), client.right / 2, static_cast<int>(state) * row + row / 2);
     }
 };
 
 TEST_F(Visibility, PickingTheStateInForceSendsNothing) {
-    Pick(kVisibilityVisible);
+    Pick(::Visibility::Visible);
     EXPECT_EQ(1u, server_.RequestCount());
 }
 
 TEST_F(Visibility, AnotherStateIsSentToTheServer) {
     Reply("<config><status>0</status></config>");
-    Pick(kVisibilityVisibleToGroups);
+    Pick(::Visibility::VisibleToGroups);
     EXPECT_EQ((std::vector<std::string>{"ineed", "config"}), RequestKinds());
     EXPECT_EQ("token=T0K&config_visibilily=1", RequestBody(1));
-    EXPECT_EQ(kVisibilityVisibleToGroups, context().visibility);
+    EXPECT_EQ(::Visibility::VisibleToGroups, context().visibility);
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);
 }
 
@@ -196,7 +199,7 @@ TEST_F(Visibility, InvisibleEmptiesTheGroupsBeforeTheRequest) {
     originalGroupTabProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(pane(kPaneGroups), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SizeRecordingProc)));
     Reply("<config><status>0</status></config>");
-    Pick(kVisibilityInvisible);
+    Pick(::Visibility::Invisible);
     SetWindowLongPtrW(pane(kPaneGroups), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(originalGroupTabProc));
 
     ASSERT_FALSE(SizesSeen().empty());
@@ -208,7 +211,7 @@ TEST_F(Visibility, InvisibleEmptiesTheGroupsBeforeTheRequest) {
 TEST_F(Visibility, SwitchingOffStopsTheWorkerAndSendsNothing) {
     ASSERT_TRUE(IsCellSamplerRunning(context().cellMonitor));
     ASSERT_NE(L"", PlaceLine());
-    Pick(kVisibilitySwitchedOff);
+    Pick(::Visibility::SwitchedOff);
     EXPECT_EQ(L"", PlaceLine()) << "no place while switched off";
     EXPECT_EQ(1u, server_.RequestCount());
     EXPECT_FALSE(IsCellSamplerRunning(context().cellMonitor));
@@ -218,11 +221,11 @@ TEST_F(Visibility, SwitchingOffStopsTheWorkerAndSendsNothing) {
 }
 
 TEST_F(Visibility, LeavingSwitchedOffReportsAtOnceAndStartsTheWorkerAgain) {
-    Pick(kVisibilitySwitchedOff);
+    Pick(::Visibility::SwitchedOff);
     Reply(kReportAccepted);
     Reply(kOneGroup);
     Reply("<config><status>0</status></config>");
-    Pick(kVisibilityVisible);
+    Pick(::Visibility::Visible);
     EXPECT_EQ((std::vector<std::string>{"ineed", "isee", "ineed", "config"}), RequestKinds());
     EXPECT_EQ("token=T0K&config_visibilily=0", RequestBody(3));
     EXPECT_TRUE(IsCellSamplerRunning(context().cellMonitor));
@@ -234,7 +237,7 @@ TEST_F(Visibility, LeavingASwitchOffByFailedReportsKeepsTheOneWorker) {
     ReportFails();
     ReportFails();
     ReportFails();
-    ASSERT_EQ(kVisibilitySwitchedOff, context().visibility);
+    ASSERT_EQ(::Visibility::SwitchedOff, context().visibility);
     const HANDLE worker = context().cellMonitor->worker;
     ASSERT_NE(nullptr, worker);
     ASSERT_TRUE(IsCellSamplerRunning(context().cellMonitor));
@@ -242,10 +245,10 @@ TEST_F(Visibility, LeavingASwitchOffByFailedReportsKeepsTheOneWorker) {
     Reply(kReportAccepted);
     Reply(kOneGroup);
     Reply("<config><status>0</status></config>");
-    Pick(kVisibilityVisibleToGroups);
+    Pick(::Visibility::VisibleToGroups);
     EXPECT_EQ(worker, context().cellMonitor->worker) << "the running worker is kept, no second one started";
     EXPECT_TRUE(IsCellSamplerRunning(context().cellMonitor));
-    EXPECT_EQ(kVisibilityVisibleToGroups, context().visibility);
+    EXPECT_EQ(::Visibility::VisibleToGroups, context().visibility);
 }
 
 // Three failures in a row switch the user off once; the user may switch on again while reports
@@ -256,19 +259,19 @@ TEST_F(Visibility, OnlyTheThirdFailureInARowSwitchesOff) {
     struct Case {
         Step step;
         int failures;
-        int visibility;
+        ::Visibility visibility;
     };
     const Case steps[] = {
-        {Fail, 1, kVisibilityVisible},
-        {Fail, 2, kVisibilityVisible},
-        {Fail, 3, kVisibilitySwitchedOff},
-        {SwitchOnWithAFailingReport, 4, kVisibilityVisible},
-        {Fail, 5, kVisibilityVisible},
-        {Fail, 6, kVisibilityVisible},
-        {Succeed, 0, kVisibilityVisible},
-        {Fail, 1, kVisibilityVisible},
-        {Fail, 2, kVisibilityVisible},
-        {Fail, 3, kVisibilitySwitchedOff},
+        {Fail, 1, ::Visibility::Visible},
+        {Fail, 2, ::Visibility::Visible},
+        {Fail, 3, ::Visibility::SwitchedOff},
+        {SwitchOnWithAFailingReport, 4, ::Visibility::Visible},
+        {Fail, 5, ::Visibility::Visible},
+        {Fail, 6, ::Visibility::Visible},
+        {Succeed, 0, ::Visibility::Visible},
+        {Fail, 1, ::Visibility::Visible},
+        {Fail, 2, ::Visibility::Visible},
+        {Fail, 3, ::Visibility::SwitchedOff},
     };
     int number = 0;
     for (const Case& test : steps) {
@@ -283,7 +286,7 @@ TEST_F(Visibility, OnlyTheThirdFailureInARowSwitchesOff) {
         case SwitchOnWithAFailingReport:
             Reply(kReportRefused);
             Reply("<config><status>0</status></config>");
-            Pick(kVisibilityVisible);
+            Pick(::Visibility::Visible);
             break;
         }
         EXPECT_EQ(test.failures, context().reportFailures) << "step " << number;
@@ -296,52 +299,52 @@ TEST_F(Visibility, OnlyTheThirdFailureInARowSwitchesOff) {
 TEST_F(Visibility, LeavingInvisibleOrSwitchedOffReportsFirstWithTheWorkerRunning) {
     const char kAccepted[] = "<config><status>0</status></config>";
     struct Case {
-        int from;
+        ::Visibility from;
         bool workerStopped;
-        int to;
+        ::Visibility to;
         std::vector<std::string> kinds;
     };
     const Case cases[] = {
-        {kVisibilityInvisible, false, kVisibilityVisible, {"isee", "ineed", "config"}},
-        {kVisibilityInvisible, false, kVisibilityVisibleToGroups, {"isee", "ineed", "config"}},
-        {kVisibilityInvisible, true, kVisibilityVisible, {"isee", "ineed", "config"}},
-        {kVisibilityInvisible, false, kVisibilitySwitchedOff, {"isee", "ineed"}},
-        {kVisibilitySwitchedOff, false, kVisibilityVisible, {"isee", "ineed", "config"}},
-        {kVisibilitySwitchedOff, false, kVisibilityVisibleToGroups, {"isee", "ineed", "config"}},
-        {kVisibilitySwitchedOff, false, kVisibilityInvisible, {"isee", "ineed", "config"}},
+        {::Visibility::Invisible, false, ::Visibility::Visible, {"isee", "ineed", "config"}},
+        {::Visibility::Invisible, false, ::Visibility::VisibleToGroups, {"isee", "ineed", "config"}},
+        {::Visibility::Invisible, true, ::Visibility::Visible, {"isee", "ineed", "config"}},
+        {::Visibility::Invisible, false, ::Visibility::SwitchedOff, {"isee", "ineed"}},
+        {::Visibility::SwitchedOff, false, ::Visibility::Visible, {"isee", "ineed", "config"}},
+        {::Visibility::SwitchedOff, false, ::Visibility::VisibleToGroups, {"isee", "ineed", "config"}},
+        {::Visibility::SwitchedOff, false, ::Visibility::Invisible, {"isee", "ineed", "config"}},
     };
     for (const Case& test : cases) {
-        const std::string name = std::to_string(test.from) + " to " + std::to_string(test.to) +
+        const std::string name = std::to_string(static_cast<int>(test.from)) + " to " + std::to_string(static_cast<int>(test.to)) +
                                  (test.workerStopped ? " without the worker" : "");
-        if (test.from != kVisibilitySwitchedOff) Reply(kAccepted);
+        if (test.from != ::Visibility::SwitchedOff) Reply(kAccepted);
         Pick(test.from);
         ASSERT_EQ(test.from, context().visibility) << name;
         if (test.workerStopped) StopCellSampler(context().cellMonitor);
-        ASSERT_EQ(test.from != kVisibilitySwitchedOff && !test.workerStopped,
+        ASSERT_EQ(test.from != ::Visibility::SwitchedOff && !test.workerStopped,
                   IsCellSamplerRunning(context().cellMonitor))
             << name;
 
         const size_t before = server_.RequestCount();
         Reply(kReportAccepted);
         Reply(kOneGroup);
-        if (test.to != kVisibilitySwitchedOff) Reply(kAccepted);
+        if (test.to != ::Visibility::SwitchedOff) Reply(kAccepted);
         Pick(test.to);
         std::vector<std::string> kinds = RequestKinds();
         kinds.erase(kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(before));
         EXPECT_EQ(test.kinds, kinds) << name;
         EXPECT_EQ(test.to, context().visibility) << name;
-        EXPECT_EQ(test.to != kVisibilitySwitchedOff, IsCellSamplerRunning(context().cellMonitor)) << name;
-        EXPECT_EQ(test.to != kVisibilitySwitchedOff, TakeTimer(TIMER_REPORT)) << name << ": the periodic report";
+        EXPECT_EQ(test.to != ::Visibility::SwitchedOff, IsCellSamplerRunning(context().cellMonitor)) << name;
+        EXPECT_EQ(test.to != ::Visibility::SwitchedOff, TakeTimer(TIMER_REPORT)) << name << ": the periodic report";
 
         // Back to "Виден" for the next case, through the report that leaving either state makes.
-        if (test.to == kVisibilityVisible) continue;
-        if (test.to == kVisibilityInvisible || test.to == kVisibilitySwitchedOff) {
+        if (test.to == ::Visibility::Visible) continue;
+        if (test.to == ::Visibility::Invisible || test.to == ::Visibility::SwitchedOff) {
             Reply(kReportAccepted);
             Reply(kOneGroup);
         }
         Reply(kAccepted);
-        Pick(kVisibilityVisible);
-        ASSERT_EQ(kVisibilityVisible, context().visibility) << name;
+        Pick(::Visibility::Visible);
+        ASSERT_EQ(::Visibility::Visible, context().visibility) << name;
     }
 }
 

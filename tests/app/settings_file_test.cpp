@@ -4,13 +4,14 @@
 #include <windows.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "app/app_context.h"
 #include "app/settings_file.h"
-#include "app/text_conversion.h"
-#include "protocol/xml_document.h"
+#include "platform/text_conversion.h"
+#include "platform/xml_document.h"
 #include "tests/support/msxml_reader.h"
 
 namespace {
@@ -28,7 +29,7 @@ protected:
         char temporary[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, temporary);
         path_ = std::string(temporary) + "pelmora-settings-" + std::to_string(GetCurrentProcessId()) + ".xml";
-        context_.settingsPath = path_;
+        context_.settingsFile.path = path_;
     }
     void TearDown() override {
         DeleteFileA(path_.c_str());
@@ -36,18 +37,18 @@ protected:
 
     // Parses `text` as the start does and reads it.
     bool Read(const std::string& text) {
-        context_.settingsDocument.Clear();
-        context_.settingsDocument.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+        context_.settingsFile.document->Clear();
+        context_.settingsFile.document->Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
         return ReadSettings(context_);
     }
 
     // Loads the written file the way the next start will.
-    AppContext Reload() { return Load(path_); }
+    std::unique_ptr<AppContext> Reload() { return Load(path_); }
 
-    static AppContext Load(const std::string& path) {
-        AppContext loaded;
-        loaded.settingsPath = path;
-        EXPECT_TRUE(LoadSettings(loaded)) << path;
+    static std::unique_ptr<AppContext> Load(const std::string& path) {
+        auto loaded = std::make_unique<AppContext>();
+        loaded->settingsFile.path = path;
+        EXPECT_TRUE(LoadSettings(*loaded)) << path;
         return loaded;
     }
 
@@ -82,14 +83,14 @@ TEST_F(SettingsFile, AcceptsAnyOrderAndMissingChildren) {
     EXPECT_EQ("", context_.passHash) << "an absent element empties the value";
     EXPECT_EQ("Маша", context_.subName);
     EXPECT_FALSE(context_.autoLogIn);
-    ASSERT_NE(nullptr, context_.settingsRoot);
-    EXPECT_STREQ("Settings", context_.settingsRoot->Value());
+    ASSERT_NE(nullptr, context_.settingsFile.root);
+    EXPECT_STREQ("Settings", context_.settingsFile.root->Value());
 }
 
 TEST_F(SettingsFile, FailsWithoutSettingsElement) {
     EXPECT_FALSE(Read("<?xml version=\"1.0\"?><Preferences><AutoRun>1</AutoRun></Preferences>"));
     EXPECT_FALSE(Read(""));
-    EXPECT_EQ(nullptr, context_.settingsRoot);
+    EXPECT_EQ(nullptr, context_.settingsFile.root);
 }
 
 TEST_F(SettingsFile, LogInWriterMatchesTheGoldenFile) {
@@ -98,7 +99,7 @@ TEST_F(SettingsFile, LogInWriterMatchesTheGoldenFile) {
     context_.userId = "ivan@example.ru";
     context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
     context_.subName = "Иван";
-    context_.accountMode = 0;
+    context_.accountMode = AccountMode::Normal;
     WriteSettings(context_, SettingsWriter::LogIn);
     EXPECT_EQ(ReadWholeFile(PELMORA_TEST_DATA_DIR "/golden/settings_login.xml"), ReadWholeFile(path_));
 }
@@ -109,7 +110,7 @@ TEST_F(SettingsFile, ConfigurationWriterLeavesOutHashAndNameOutsideModeOne) {
     context_.userId = "ivan@example.ru";
     context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
     context_.subName = "Иван";
-    context_.accountMode = 0;
+    context_.accountMode = AccountMode::Normal;
     WriteSettings(context_, SettingsWriter::Configuration);
     EXPECT_EQ(ReadWholeFile(PELMORA_TEST_DATA_DIR "/golden/settings_configuration.xml"), ReadWholeFile(path_));
     EXPECT_EQ("e10adc3949ba59abbe56e057f20f883e", context_.passHash) << "the hash in memory stays";
@@ -120,9 +121,10 @@ TEST_F(SettingsFile, ConfigurationWriterKeepsTheNameInModeOne) {
     context_.autoLogIn = true;
     context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
     context_.subName = "Иван";
-    context_.accountMode = 1;
+    context_.accountMode = AccountMode::OwnName;
     WriteSettings(context_, SettingsWriter::Configuration);
-    const AppContext reloaded = Reload();
+    const std::unique_ptr<AppContext> reload = Reload();
+    const AppContext& reloaded = *reload;
     EXPECT_EQ("Иван", reloaded.subName);
     EXPECT_EQ("e10adc3949ba59abbe56e057f20f883e", reloaded.passHash);
 }
@@ -131,9 +133,10 @@ TEST_F(SettingsFile, LogInWriterKeepsTheNameInEveryMode) {
     context_.autoLogIn = false;
     context_.passHash = "e10adc3949ba59abbe56e057f20f883e";
     context_.subName = "Иван";
-    context_.accountMode = 2;
+    context_.accountMode = static_cast<AccountMode>(2);
     WriteSettings(context_, SettingsWriter::LogIn);
-    const AppContext reloaded = Reload();
+    const std::unique_ptr<AppContext> reload = Reload();
+    const AppContext& reloaded = *reload;
     EXPECT_EQ("Иван", reloaded.subName);
     EXPECT_EQ("", reloaded.passHash) << "no hash without automatic log-in";
     EXPECT_FALSE(reloaded.autoLogIn);
@@ -146,7 +149,8 @@ TEST_F(SettingsFile, MarkupInValuesReadsBackUnchanged) {
     context_.passHash = "</PassHash>&amp;";
     context_.subName = "<Settings>Том & Джерри</Settings>";
     WriteSettings(context_, SettingsWriter::LogIn);
-    const AppContext reloaded = Reload();
+    const std::unique_ptr<AppContext> reload = Reload();
+    const AppContext& reloaded = *reload;
     EXPECT_TRUE(reloaded.autoLogIn);
     EXPECT_TRUE(reloaded.autoRun);
     EXPECT_EQ(context_.userId, reloaded.userId);
@@ -195,7 +199,8 @@ TEST_F(SettingsFile, CyrillicAddressesAreKeptAsUtf8ThatAnotherReaderAcceptsAndRe
         EXPECT_EQ(L"e10adc3949ba59abbe56e057f20f883e", other.childTexts.at(L"PassHash")) << label;
         EXPECT_EQ(L"Иван", other.childTexts.at(L"SubName")) << label;
 
-        const AppContext reloaded = Reload();
+        const std::unique_ptr<AppContext> reload = Reload();
+        const AppContext& reloaded = *reload;
         EXPECT_EQ(context_.userId, reloaded.userId) << label;
         EXPECT_EQ("e10adc3949ba59abbe56e057f20f883e", reloaded.passHash) << label;
         EXPECT_EQ(context_.subName, reloaded.subName) << label;
@@ -238,18 +243,19 @@ TEST_F(SettingsFile, FilesOfEarlierVersionsReadAsBefore) {
         } else {
             WriteFile(test.bytes);
         }
-        AppContext read = Load(path);
+        const std::unique_ptr<AppContext> loaded = Load(path);
+        AppContext& read = *loaded;
         EXPECT_EQ(test.userId, read.userId) << test.name;
         EXPECT_EQ(test.passHash, read.passHash) << test.name;
         EXPECT_EQ(test.subName, read.subName) << test.name;
         EXPECT_EQ(test.autoLogIn, read.autoLogIn) << test.name;
         EXPECT_EQ(test.autoRun, read.autoRun) << test.name;
 
-        read.settingsPath = path_;
+        read.settingsFile.path = path_;
         WriteSettings(read, SettingsWriter::LogIn);
         const pelmora_test::MsxmlReading other = pelmora_test::ReadWithMsxml(AnsiToWide(path_));
         EXPECT_TRUE(other.accepted) << test.name << " saved again: " << WideToUtf8(other.error);
-        EXPECT_EQ(test.userId, Reload().userId) << test.name << " saved again";
+        EXPECT_EQ(test.userId, Reload()->userId) << test.name << " saved again";
     }
 }
 
@@ -282,10 +288,10 @@ TEST_F(SettingsFile, AFileBeyondTheParsersBoundsFailsToLoad) {
     for (const Case& test : cases) {
         WriteFile("<Settings><UserID>\xE8\xE2\xE0\xED@mail.ru</UserID>" + test.inside + "</Settings>");
         AppContext loaded;
-        loaded.settingsPath = path_;
+        loaded.settingsFile.path = path_;
         EXPECT_EQ(test.loaded, LoadSettings(loaded)) << test.name;
         EXPECT_EQ(test.loaded ? "\xE8\xE2\xE0\xED@mail.ru" : "", loaded.userId) << test.name;
-        EXPECT_EQ(test.loaded, loaded.settingsRoot != nullptr) << test.name;
+        EXPECT_EQ(test.loaded, loaded.settingsFile.root != nullptr) << test.name;
     }
 }
 

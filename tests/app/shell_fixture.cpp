@@ -1,16 +1,18 @@
 #include "tests/app/shell_fixture.h"
 
-#include "app/durations.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
 #include "app/settings_file.h"
+#include "app/shell_frontend.h"
 #include "app/tab_header.h"
-#include "app/web_link.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
+#include "platform/durations.h"
 #include "platform/screen_metrics.h"
+#include "platform/web_link.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 
 void ShellTest::SetUp() {
     char folder[MAX_PATH] = {};
@@ -35,11 +37,12 @@ void ShellTest::TearDown() {
 
 void ShellTest::BeginProgram() {
     ASSERT_TRUE(CreateAppContext());
+    context().frontend = std::make_unique<ShellFrontend>(context());
     context().instance = GetModuleHandleW(nullptr);
     context().scale = GetScreenScale();
     ASSERT_TRUE(CreateCellMonitor());
     context().cellMonitor = GetCellMonitor();
-    context().settingsPath = settingsPath_;
+    context().settingsFile.path = settingsPath_;
 }
 
 void ShellTest::EndProgram() {
@@ -221,7 +224,7 @@ void ServedShellTest::TearDown() {
 void ServedShellTest::OpenSession() {
     ASSERT_TRUE(StartNetwork(context()));
     context().serverHost = "localhost";
-    context().serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context().transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     context().token = "T0K";
 }
 

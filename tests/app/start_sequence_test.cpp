@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {

@@ -2,10 +2,10 @@
 // and the log-in, the status line's colour, and whether the texts fit their places.
 #include <windows.h>
 
-#include "app/main_window.h"
 #include "app/status_line.h"
 #include "app/tab_header.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {
@@ -50,7 +50,7 @@ TEST_F(TabHeader, TapsAtTheQvgaBoundariesHitOnlyInside) {
 
 TEST_F(TabHeader, TwoTabsSplitTheHeaderInHalves) {
     CreateRunningMain();
-    context().accountMode = 1;
+    context().accountMode = AccountMode::OwnName;
     const int half = context().contentRect.right / 2;
     const int y = 15 * s();
     TapHeader(half + 10, y);
@@ -118,7 +118,7 @@ TEST_F(Painting, TheIconShowsTheVisibilityState) {
     PaintMain(visible);
     EXPECT_TRUE(visible.AnyIn(iconArea, notWhite));
 
-    context().visibility = 3;
+    context().visibility = Visibility::SwitchedOff;
     Picture switchedOff(client_.right, client_.bottom);
     PaintMain(switchedOff);
     bool differs = false;
@@ -127,14 +127,14 @@ TEST_F(Painting, TheIconShowsTheVisibilityState) {
     }
     EXPECT_TRUE(differs) << "each state has its own icon";
 
-    context().visibility = 9;
+    context().visibility = static_cast<Visibility>(9);
     Picture unknown(client_.right, client_.bottom);
     PaintMain(unknown);
     EXPECT_FALSE(unknown.AnyIn(iconArea, notWhite)) << "a state the table does not know has no icon";
 }
 
 TEST_F(Painting, TwoTabsShowTheSelectedHalfOpen) {
-    context().accountMode = 1;
+    context().accountMode = AccountMode::OwnName;
     const int half = context().contentRect.right / 2;
     ShowPane(kPaneMe, true);
     Picture me(client_.right, client_.bottom);
@@ -170,17 +170,17 @@ TEST_F(Painting, TheIdleProductLineIsGreyAndEveryOtherStatusBlack) {
     const COLORREF black = RGB(0, 0, 0);
     const struct {
         const char* name;
-        int visibility;
+        Visibility visibility;
         void (*show)();
         const wchar_t* text;
         COLORREF colour;
     } cases[] = {
-        {"idle, visible", 0, ShowIdleStatus, kTextIdleProductLine, grey},
-        {"idle, visible to groups", 1, ShowIdleStatus, kTextIdleProductLine, grey},
-        {"idle, invisible", 2, ShowIdleStatus, kTextIdleProductLine, grey},
-        {"idle, switched off", 3, ShowIdleStatus, kTextIdleOffline, black},
-        {"transfer", 0, ShowTransferStatus, kTextTransfer, black},
-        {"message", 0, [] { ShowStatusMessage(kTextTimeout, 5000); }, kTextTimeout, black},
+        {"idle, visible", Visibility::Visible, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, visible to groups", Visibility::VisibleToGroups, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, invisible", Visibility::Invisible, ShowIdleStatus, kTextIdleProductLine, grey},
+        {"idle, switched off", Visibility::SwitchedOff, ShowIdleStatus, kTextIdleOffline, black},
+        {"transfer", Visibility::Visible, ShowTransferStatus, kTextTransfer, black},
+        {"message", Visibility::Visible, [] { ShowStatusMessage(kTextTimeout, 5000); }, kTextTimeout, black},
     };
     ASSERT_NE(black, grey);
     const int bottom = context().contentRect.bottom;

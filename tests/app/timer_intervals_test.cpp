@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/durations.h"
-#include "app/main_window.h"
+#include "app/report_cycle.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
+#include "platform/durations.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "tests/app/shell_fixture.h"
 #include "tests/support/import_patch.h"
@@ -75,22 +76,22 @@ TEST_F(TimerIntervals, ASuccessfulReportArmsTheReportByTheRateTheLocationAndTheS
     Reply(kOneGroup);
     CreateRunningMain();
     struct Case {
-        int rateMode;
+        RateMode rateMode;
         bool locationKnown;
         const char* serverSeconds;
         long long expected;
     };
     const Case cases[] = {
-        {0, true, "300", 300000},
-        {0, true, "31", 31000},
-        {0, true, "30", 30000},
-        {0, true, "29", 30000},            // the lower bound
-        {0, true, "0", 30000},
-        {0, true, "-5", 30000},
-        {1, true, "300", 900000},          // "При смене соты": every 15 minutes
-        {0, false, nullptr, 900000},       // no location, no request: every 15 minutes
-        {0, true, "2147483", 2147483000},
-        {0, true, "4294968", kMaximumReportIntervalSeconds * 1000LL},  // beyond what a timer holds, not wrapped round
+        {RateMode::Optimal, true, "300", 300000},
+        {RateMode::Optimal, true, "31", 31000},
+        {RateMode::Optimal, true, "30", 30000},
+        {RateMode::Optimal, true, "29", 30000},            // the lower bound
+        {RateMode::Optimal, true, "0", 30000},
+        {RateMode::Optimal, true, "-5", 30000},
+        {RateMode::CellChange, true, "300", 900000},          // "При смене соты": every 15 minutes
+        {RateMode::Optimal, false, nullptr, 900000},       // no location, no request: every 15 minutes
+        {RateMode::Optimal, true, "2147483", 2147483000},
+        {RateMode::Optimal, true, "4294968", kMaximumReportIntervalSeconds * 1000LL},  // beyond what a timer holds, not wrapped round
     };
     for (const Case& test : cases) {
         context().rateMode = test.rateMode;
@@ -101,7 +102,7 @@ TEST_F(TimerIntervals, ASuccessfulReportArmsTheReportByTheRateTheLocationAndTheS
         ArmedTimers().clear();
         RunReportCycle();
         EXPECT_EQ(test.expected, LastInterval(TIMER_REPORT))
-            << "rate " << test.rateMode << ", location " << test.locationKnown << ", timer "
+            << "rate " << static_cast<int>(test.rateMode) << ", location " << test.locationKnown << ", timer "
             << (test.serverSeconds != nullptr ? test.serverSeconds : "-");
     }
 }
@@ -111,7 +112,7 @@ TEST_F(TimerIntervals, AStatusMessageStaysForItsDuration) {
     CreateRunningMain();
     for (unsigned duration : {5000u, 700u}) {
         GetDurations().statusMessageMs = duration;
-        context().serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+        context().transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
         ArmedTimers().clear();
         RunReportCycle();
         EXPECT_EQ(duration, LastInterval(TIMER_STATUS_MESSAGE)) << "the failed report's message";

@@ -4,10 +4,11 @@
 
 #include <algorithm>
 
-#include "app/main_window.h"
 #include "app/visibility_chooser.h"
+#include "protocol/session_states.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
+#include "screens/pane_window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {
@@ -80,7 +81,7 @@ TEST_F(Chooser, TitlesAndDescriptionsFitTheirColumns) {
 TEST_F(Chooser, ATapOnARowPicksItsStateAndReturnsToTheTab) {
     RecordPaintedStatuses();
     TapRow(1);
-    EXPECT_EQ(kVisibilityVisibleToGroups, context().visibility);
+    EXPECT_EQ(Visibility::VisibleToGroups, context().visibility);
     EXPECT_EQ(kPaneGroups, context().currentPane);
     EXPECT_FALSE(IsWindowVisible(chooser()));
     EXPECT_EQ(std::wstring(kTextIdleProductLine), context().statusText);
@@ -93,14 +94,14 @@ TEST_F(Chooser, TapsOnTheRowBoundariesPickNothing) {
     Tap(chooser(), client_.right / 2, 3 * rowHeight_);
     Tap(chooser(), 0, rowHeight_ + rowHeight_ / 2);
     Tap(chooser(), client_.right, rowHeight_ + rowHeight_ / 2);
-    EXPECT_EQ(kVisibilityVisible, context().visibility);
+    EXPECT_EQ(Visibility::Visible, context().visibility);
     EXPECT_EQ(kPaneVisibility, context().currentPane);
 }
 
 TEST_F(Chooser, PickingTheStateInForcePassesThroughTheTransferText) {
     RecordPaintedStatuses();
     TapRow(0);
-    EXPECT_EQ(kVisibilityVisible, context().visibility);
+    EXPECT_EQ(Visibility::Visible, context().visibility);
     EXPECT_EQ(kPaneGroups, context().currentPane);
     const auto& painted = paintedStatuses();
     const auto transfer = std::find(painted.begin(), painted.end(), std::wstring(kTextTransfer));
@@ -115,7 +116,7 @@ TEST_F(Chooser, SwitchingOffStopsTheLocationWorkOnThePhone) {
     group.id = 3;
     context().groups.push_back(group);
     TapRow(3);
-    EXPECT_EQ(kVisibilitySwitchedOff, context().visibility);
+    EXPECT_EQ(Visibility::SwitchedOff, context().visibility);
     EXPECT_TRUE(context().groups.empty());
     EXPECT_FALSE(TakeTimer(TIMER_REPORT)) << "no more periodic reports";
     EXPECT_EQ(std::wstring(kTextIdleOffline), context().statusText);
@@ -127,7 +128,7 @@ TEST_F(Chooser, InvisibleEmptiesTheGroups) {
     group.id = 3;
     context().groups.push_back(group);
     TapRow(2);
-    EXPECT_EQ(kVisibilityInvisible, context().visibility);
+    EXPECT_EQ(Visibility::Invisible, context().visibility);
     EXPECT_TRUE(context().groups.empty());
     EXPECT_TRUE(TakeTimer(TIMER_REPORT)) << "an invisible user still reports";
 }

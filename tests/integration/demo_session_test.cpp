@@ -10,20 +10,23 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
+#include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/location_report.h"
 #include "location/place_mark.h"
 #include "location/place_mark_requests.h"
 #include "phonesim_process.h"
+#include "platform/durations.h"
 #include "protocol/configuration.h"
 #include "protocol/groups.h"
 #include "protocol/handshake.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
+#include "screens/configuration_tab.h"
 #include "server_process.h"
 
 namespace {
@@ -94,6 +97,7 @@ protected:
         ASSERT_NE(nullptr, mainWindow);
         ASSERT_TRUE(CreateAppContext());
         context = GetAppContext();
+        context->frontend = std::make_unique<ShellFrontend>(*context);
         context->mainWindow = mainWindow;
         context->loginWindow = mainWindow;
         ASSERT_TRUE(CreateCellMonitor());
@@ -142,19 +146,19 @@ protected:
 TEST_F(DemoSession, TheLogInReportsThePlaceAndTheGroupsShowTheDemoPeople) {
     Connect(kDemoEmail, kDemoPassword);
     EXPECT_EQ("localhost", context->serverHost);
-    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->serverAddress.sin_addr.s_addr);
-    EXPECT_EQ(server.Port(), ntohs(context->serverAddress.sin_port));
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->transport->serverAddress.sin_addr.s_addr);
+    EXPECT_EQ(server.Port(), ntohs(context->transport->serverAddress.sin_port));
     EXPECT_EQ("5ef81f0bf48880bff0addd8443f2b381", context->passHash) << "MD5 of \"pelmora\"";
 
     ASSERT_TRUE(Handshake(*context));
     EXPECT_EQ(32u, context->token.size()) << context->token;
     EXPECT_EQ(std::string::npos, context->token.find_first_not_of("0123456789abcdef")) << context->token;
     EXPECT_EQ(L"Алексей Смирнов", context->userName);
-    EXPECT_EQ(0, context->accountMode);
+    EXPECT_EQ(AccountMode::Normal, context->accountMode);
     EXPECT_EQ("250", context->countryCode);
     EXPECT_EQ("01", context->networkCode);
     // The demo offers the methods 1, 2, 3: the radio layer, the first, opens.
-    EXPECT_EQ(1, context->cellMonitor->method);
+    EXPECT_EQ(CellMethod::Radio, context->cellMonitor->method);
     EXPECT_EQ(0, context->cellMonitor->probed);
     EXPECT_EQ(1, context->cellMonitor->enabled);
     EXPECT_TRUE(boxes.empty());
@@ -166,14 +170,14 @@ TEST_F(DemoSession, TheLogInReportsThePlaceAndTheGroupsShowTheDemoPeople) {
         EXPECT_EQ(40403, cell.cid);
     }
 
-    context->rateMode = 7;
-    context->visibility = 7;
+    context->rateMode = static_cast<RateMode>(7);
+    context->visibility = static_cast<Visibility>(7);
     context->privateTime = 7;
     context->forceGps = 7;
     context->levelGps = 7;
     ASSERT_TRUE(GetConfiguration(*context));
-    EXPECT_EQ(0, context->rateMode);
-    EXPECT_EQ(0, context->visibility);
+    EXPECT_EQ(RateMode::Optimal, context->rateMode);
+    EXPECT_EQ(Visibility::Visible, context->visibility);
     EXPECT_EQ(0, context->privateTime);
     EXPECT_EQ(0, context->forceGps);
     EXPECT_EQ(0, context->levelGps);
@@ -277,27 +281,27 @@ TEST_F(DemoSession, VisibilityAndSettingsReachTheServer) {
     };
     const SeenPerson atHome = {L"Алексей Смирнов: ", std::wstring(kHomeAddress) + L", 0.0 км"};
     EXPECT_EQ(atHome, marinaSeesDemo());
-    SendVisibility(*context, 2);
+    SendVisibility(*context, Visibility::Invisible);
     EXPECT_EQ((SeenPerson{L"Алексей Смирнов: ", L""}), marinaSeesDemo());
-    SendVisibility(*context, 0);
+    SendVisibility(*context, Visibility::Visible);
     EXPECT_EQ(atHome, marinaSeesDemo());
 
-    context->rateMode = 1;
+    context->rateMode = RateMode::CellChange;
     context->privateTime = 1;
     context->subName = "Лёша";
-    SaveConfiguration(*context, 0);
+    ActOnSaveVerdict(SaveConfiguration(*context), 0);
     EXPECT_EQ(kTextSettingsSaved, context->statusText);
 
     // The next log-in brings the settings back, and the name the phone gave.
-    context->rateMode = 0;
+    context->rateMode = RateMode::Optimal;
     context->privateTime = 0;
     context->subName.clear();
     ASSERT_TRUE(Handshake(*context));
     EXPECT_EQ(L"Лёша", context->userName);
     ASSERT_TRUE(GetConfiguration(*context));
-    EXPECT_EQ(1, context->rateMode);
+    EXPECT_EQ(RateMode::CellChange, context->rateMode);
     EXPECT_EQ(1, context->privateTime);
-    EXPECT_EQ(0, context->visibility);
+    EXPECT_EQ(Visibility::Visible, context->visibility);
 }
 
 TEST_F(DemoSession, AWrongPasswordIsRefusedWithTheUnknownUserBox) {

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/durations.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
 #include "app/tab_header.h"
 #include "native_process.h"
 #include "phonesim_process.h"
+#include "platform/durations.h"
 #include "platform/screen_metrics.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"

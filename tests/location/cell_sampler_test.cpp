@@ -106,7 +106,7 @@ TEST_F(Sampler, AFailedModemReadingSkipsTheCycleWithoutResettingTheWindow) {
     PhoneSim modem;
     ASSERT_TRUE(modem.Start({"--unregistered-every", "2"}));
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
-    ASSERT_TRUE(OpenCellSource(monitor, 2));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Com2));
     ASSERT_TRUE(ReadCellFromModem(monitor)) << "the first query finds the network, the second does not";
     FillHistory(cellX);
 
@@ -130,12 +130,12 @@ TEST_F(Sampler, TheFirstReadingPutsThreeCopiesBehindTheHistory) {
     PhoneSim modem;
     ASSERT_TRUE(modem.Start({"--cell", "00C1,FFFF"}));
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("modem", modem.Endpoint(), {{"COM2:", modem.Endpoint()}})));
-    ASSERT_TRUE(OpenCellSource(monitor, 2));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Com2));
     monitor->current.changedAt = 42;
     TakeFirstReading(monitor);
     EXPECT_EQ((std::vector<CellIdentity>(3, Cell(193, 65535, 42))), History()) << "changedAt is copied unchanged";
 
-    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Radio));
     monitor->current = cellX;
     TakeFirstReading(monitor);
     ASSERT_EQ(6u, monitor->history.size()) << "a second log-in appends three more";
@@ -147,7 +147,7 @@ TEST_F(Sampler, TheFirstReadingPutsThreeCopiesBehindTheHistory) {
 
 TEST_F(Sampler, TheFirstReadingDoesNotWaitForeverForASilentRadio) {
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("silent", "", {})));
-    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Radio));
     monitor->current = cellX;
     const ULONGLONG start = GetTickCount64();
     TakeFirstReading(monitor);
@@ -216,7 +216,7 @@ TEST_F(Sampler, OneWorkerAtATimeAndAStopEndsItsSleepAtOnce) {
 
 TEST_F(Sampler, AStopWhileTheWorkerWaitsForTheRadioIsPromptToo) {
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("silent", "", {})));
-    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Radio));
     FillHistory(cellX);
     GetDurations().radioWaitMs = 60000;
     ASSERT_TRUE(StartCellSampler(monitor));
@@ -230,7 +230,7 @@ TEST_F(Sampler, AStopWhileTheWorkerWaitsForTheRadioIsPromptToo) {
 
 TEST_F(Sampler, ASilentRadioSkipsCyclesButTheWorkerLivesOn) {
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("silent", "", {})));
-    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Radio));
     FillHistory(cellX);
     CellSampleWindow window;
     const ULONGLONG start = GetTickCount64();
@@ -273,7 +273,7 @@ TEST_F(Sampler, StoppingTheWorkerInsideAModemReadingTakesUnderHalfASecond) {
         PhoneSim simulator;
         ASSERT_TRUE(simulator.Start({modem.fault}));
         ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", simulator.Endpoint()}})));
-        ASSERT_TRUE(OpenCellSource(monitor, 2));
+        ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Com2));
         FillHistory(cellX);
         ASSERT_TRUE(StartCellSampler(monitor));
         // The worker is inside its reading once the modem has the first command.
@@ -299,7 +299,7 @@ TEST_F(Sampler, ALostRadioAnswerCostsOneCycleAndTheNextCyclesReadFreshCells) {
     // The radio's modem hangs up instead of answering the second query: that answer never comes.
     ASSERT_TRUE(modem.Start({"--hang-up-at-query", "2", "--cell", "00C1,FFFF"}));
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("modem", modem.Endpoint(), {})));
-    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Radio));
     FillHistory(cellX);
     const CellIdentity reported = Cell(0xC1, 0xFFFF);
     CellSampleWindow window;
@@ -329,12 +329,12 @@ TEST_F(Sampler, ALostRadioAnswerCostsOneCycleAndTheNextCyclesReadFreshCells) {
 TEST_F(Sampler, ARadioReopenedWhileTheWorkerWaitsAbandonsItsRequest) {
     GetDurations().radioWaitMs = 200;
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("silent", "", {})));
-    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Radio));
     FillHistory(cellX);
     CellSampleWindow window;
     std::thread renewal([this] {
         Sleep(300);
-        OpenCellSource(monitor, 1);  // a log-in renewal names the radio again
+        OpenCellSource(monitor, CellMethod::Radio);  // a log-in renewal names the radio again
     });
     const ULONGLONG start = GetTickCount64();
     EXPECT_FALSE(SampleCell(monitor, &window)) << "the closed radio will never answer: no sample";
@@ -356,7 +356,7 @@ TEST_F(Sampler, CopiesOfTheHistoryNeverSeeATornEntry) {
     PhoneSim modem;
     ASSERT_TRUE(modem.Start({"--route", route}));
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("modem", modem.Endpoint(), {})));
-    ASSERT_TRUE(OpenCellSource(monitor, 1));
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Radio));
     FillHistory(cellA);
     ASSERT_TRUE(StartCellSampler(monitor));
 

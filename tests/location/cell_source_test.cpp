@@ -194,7 +194,7 @@ TEST_F(CellSources, OnlyTheAnswerToTheAwaitedRequestCounts) {
         {"its record after the waiter gave up", RIL_RESULT_OK, Data::Record, 0, 0, true, false, Cell(1, 2)},
     };
     for (const auto& entry : cases) {
-        ASSERT_TRUE(OpenCellSource(monitor, 1)) << entry.name;
+        ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Radio)) << entry.name;
         monitor->current = Cell(1, 2);
         const RadioTicket ticket = RequestRadioCell(monitor);
         ASSERT_TRUE(ticket) << entry.name;
@@ -235,7 +235,7 @@ TEST_F(CellSources, AnAnsweringRadioIsMethod1AndNoPortIsOpened) {
     ASSERT_TRUE(UseDeviceProfile(
         DeviceProfileText("modem", radioModem.Endpoint(), {{"COM2:", portModem.Endpoint()}, {"COM9:", portModem.Endpoint()}})));
     ASSERT_TRUE(ProbeCellSource(monitor));
-    EXPECT_EQ(1, monitor->method);
+    EXPECT_EQ(CellMethod::Radio, monitor->method);
     EXPECT_EQ(1, monitor->probed);
     EXPECT_EQ(1, monitor->enabled);
     EXPECT_EQ(Cell(193, 65535), ReadCurrentCell(monitor));
@@ -256,7 +256,7 @@ TEST_F(CellSources, ASilentRadioGetsTenPollsThenCom2IsTried) {
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_GE(elapsed, 10u * 40u - 20u) << "ten waits for the radio";
     EXPECT_LT(elapsed, 11u * 40u + 1500u) << "and no more";
-    EXPECT_EQ(2, monitor->method);
+    EXPECT_EQ(CellMethod::Com2, monitor->method);
     EXPECT_EQ(1, monitor->probed);
     EXPECT_EQ(Cell(6699, 15437), ReadCurrentCell(monitor));
     EXPECT_NE(nullptr, monitor->port) << "the port stays open";
@@ -272,7 +272,7 @@ TEST_F(CellSources, WithoutARadioTheRefusalIsReportedAndCom2IsTriedAtOnce) {
     const SourceResult result = ProbeCellSource(monitor);
     ASSERT_TRUE(result);
     EXPECT_TRUE(result.radioRefused) << "for the caller to tell the user";
-    EXPECT_EQ(2, monitor->method);
+    EXPECT_EQ(CellMethod::Com2, monitor->method);
     EXPECT_TRUE(boxes.empty()) << "the sources themselves show nothing";
 }
 
@@ -281,7 +281,7 @@ TEST_F(CellSources, AMissingCom2LeadsToCom9) {
     ASSERT_TRUE(modem.Start({"--cell", "00C1,FFFF"}));
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM9:", modem.Endpoint()}})));
     ASSERT_TRUE(ProbeCellSource(monitor));
-    EXPECT_EQ(3, monitor->method);
+    EXPECT_EQ(CellMethod::Com9, monitor->method);
     EXPECT_EQ(Cell(193, 65535), ReadCurrentCell(monitor));
 }
 
@@ -293,9 +293,9 @@ TEST_F(CellSources, AFailedReadingOnCom2ClosesItAndTriesCom9) {
         ASSERT_TRUE(working.Start({"--cell", "00C1,FFFF"}));
         ASSERT_TRUE(UseDeviceProfile(
             DeviceProfileText("none", "", {{"COM2:", broken.Endpoint()}, {"COM9:", working.Endpoint()}})));
-        monitor->method = 0;
+        monitor->method = CellMethod::Probe;
         ASSERT_TRUE(ProbeCellSource(monitor)) << fault;
-        EXPECT_EQ(3, monitor->method) << fault;
+        EXPECT_EQ(CellMethod::Com9, monitor->method) << fault;
         EXPECT_EQ(Cell(193, 65535), ReadCurrentCell(monitor)) << fault;
         EXPECT_TRUE(PortIsFree(L"COM2:")) << fault << ": COM2: was closed";
         EXPECT_FALSE(PortIsFree(L"COM9:")) << fault << ": COM9: stays open";
@@ -306,7 +306,7 @@ TEST_F(CellSources, AFailedReadingOnCom2ClosesItAndTriesCom9) {
 TEST_F(CellSources, WhenNothingWorksLocationIsSwitchedOff) {
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {})));
     EXPECT_FALSE(ProbeCellSource(monitor));
-    EXPECT_EQ(-1, monitor->method);
+    EXPECT_EQ(CellMethod::Off, monitor->method);
     EXPECT_EQ(0, monitor->enabled);
     EXPECT_EQ(1, monitor->probed);
     EXPECT_EQ(nullptr, monitor->port);
@@ -318,41 +318,41 @@ TEST_F(CellSources, OpeningANamedSource) {
     ASSERT_TRUE(modem.Start());
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
 
-    EXPECT_FALSE(OpenCellSource(monitor, -1));
-    EXPECT_FALSE(OpenCellSource(monitor, 0));
-    EXPECT_EQ(0, monitor->method) << "-1 and 0 change nothing";
+    EXPECT_FALSE(OpenCellSource(monitor, CellMethod::Off));
+    EXPECT_FALSE(OpenCellSource(monitor, CellMethod::Probe));
+    EXPECT_EQ(CellMethod::Probe, monitor->method) << "-1 and 0 change nothing";
     EXPECT_EQ(1, monitor->enabled);
 
-    const SourceResult missingPort = OpenCellSource(monitor, 3);
+    const SourceResult missingPort = OpenCellSource(monitor, CellMethod::Com9);
     EXPECT_FALSE(missingPort) << "this phone has no COM9:";
     EXPECT_FALSE(missingPort.radioRefused);
-    EXPECT_EQ(3, monitor->method) << "the method is stored before the open";
+    EXPECT_EQ(CellMethod::Com9, monitor->method) << "the method is stored before the open";
     EXPECT_EQ(1, monitor->enabled);
-    EXPECT_FALSE(OpenCellSource(monitor, 7));
-    EXPECT_EQ(7, monitor->method);
-    EXPECT_FALSE(OpenCellSource(monitor, -5));
-    EXPECT_EQ(-5, monitor->method);
+    EXPECT_FALSE(OpenCellSource(monitor, static_cast<CellMethod>(7)));
+    EXPECT_EQ(static_cast<CellMethod>(7), monitor->method);
+    EXPECT_FALSE(OpenCellSource(monitor, static_cast<CellMethod>(-5)));
+    EXPECT_EQ(static_cast<CellMethod>(-5), monitor->method);
     EXPECT_TRUE(boxes.empty());
 
-    const SourceResult radio = OpenCellSource(monitor, 1);
+    const SourceResult radio = OpenCellSource(monitor, CellMethod::Radio);
     EXPECT_FALSE(radio);
     EXPECT_TRUE(radio.radioRefused);
-    EXPECT_EQ(1, monitor->method);
+    EXPECT_EQ(CellMethod::Radio, monitor->method);
     EXPECT_TRUE(boxes.empty());
 
-    ASSERT_TRUE(OpenCellSource(monitor, 2));
-    EXPECT_EQ(2, monitor->method);
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Com2));
+    EXPECT_EQ(CellMethod::Com2, monitor->method);
     EXPECT_NE(nullptr, monitor->port);
     EXPECT_EQ("", modem.ReceivedBytes()) << "opening does not read";
 
-    ASSERT_TRUE(OpenCellSource(monitor, 2)) << "a renewed log-in opens the same port again";
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Com2)) << "a renewed log-in opens the same port again";
     EXPECT_TRUE(ReadCellFromModem(monitor));
 }
 
 TEST_F(CellSources, TheServerSwitchesLocationOffWithoutAProbe) {
     int probes = 0;
     EXPECT_EQ(MethodChoice::SwitchedOff,
-              ChooseCellMethod(monitor, {std::string("-1"), std::string("0")}, [&] { ++probes; }, nullptr));
+              ChooseCellMethod(monitor, {CellMethod::Off, CellMethod::Probe}, [&] { ++probes; }, nullptr));
     EXPECT_EQ(0, monitor->enabled);
     EXPECT_EQ(0, probes);
     EXPECT_EQ(0, monitor->probed);
@@ -367,14 +367,15 @@ TEST_F(CellSources, TheServersMethodsAreTriedInOrder) {
     const auto probe = [&] { ++probes; };
     const auto refused = [&] { ++refusals; };
     EXPECT_EQ(MethodChoice::Opened,
-              ChooseCellMethod(monitor, {std::nullopt, std::string("3"), std::string("2"), std::string("1")}, probe, refused));
-    EXPECT_EQ(2, monitor->method);
+              ChooseCellMethod(monitor, {std::nullopt, CellMethod::Com9, CellMethod::Com2, CellMethod::Radio}, probe,
+                               refused));
+    EXPECT_EQ(CellMethod::Com2, monitor->method);
     EXPECT_NE(nullptr, monitor->port);
     EXPECT_EQ(0, refusals) << "the radio after COM2: was never tried";
     EXPECT_EQ(0, probes);
 
-    EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {std::string("3")}, probe, refused));
-    EXPECT_EQ(3, monitor->method);
+    EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {CellMethod::Com9}, probe, refused));
+    EXPECT_EQ(CellMethod::Com9, monitor->method);
     EXPECT_EQ(1, monitor->enabled) << "the log-in goes on with location";
     EXPECT_EQ(MethodChoice::Exhausted, ChooseCellMethod(monitor, {}, probe, refused));
     EXPECT_EQ(0, probes);
@@ -385,13 +386,13 @@ TEST_F(CellSources, ARefusedRadioIsToldWithTheSourcesLetGo) {
     ASSERT_TRUE(modem.Start());
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
     const struct {
-        std::vector<std::optional<std::string>> methods;
+        std::vector<std::optional<CellMethod>> methods;
         MethodChoice choice;
-        int method;
+        CellMethod method;
     } walks[] = {
-        {{std::string("1"), std::string("2")}, MethodChoice::Opened, 2},
-        {{std::string("1")}, MethodChoice::Exhausted, 1},
-        {{std::string("0")}, MethodChoice::ProbeFound, 2},
+        {{CellMethod::Radio, CellMethod::Com2}, MethodChoice::Opened, CellMethod::Com2},
+        {{CellMethod::Radio}, MethodChoice::Exhausted, CellMethod::Radio},
+        {{CellMethod::Probe}, MethodChoice::ProbeFound, CellMethod::Com2},
     };
     for (const auto& walk : walks) {
         CloseCellSources(monitor);
@@ -419,14 +420,16 @@ TEST_F(CellSources, ZeroOrAnUnknownMethodProbesAfterTheWarning) {
     PhoneSim modem;
     ASSERT_TRUE(modem.Start());
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM9:", modem.Endpoint()}})));
-    for (const char* text : {"0", "4", "abc"}) {
+    // A text without digits reads as 0 (ReadMethodList), a probe like the others.
+    for (const CellMethod method : {CellMethod::Probe, static_cast<CellMethod>(4)}) {
+        const int text = static_cast<int>(method);
         CloseCellSources(monitor);
         monitor->probed = 0;
-        monitor->method = 0;
+        monitor->method = CellMethod::Probe;
         int warnings = 0;
         bool warnedBeforeProbing = false;
         EXPECT_EQ(MethodChoice::ProbeFound, ChooseCellMethod(
-                                                monitor, {std::string(text), std::string("2")},
+                                                monitor, {method, CellMethod::Com2},
                                                 [&] {
                                                     ++warnings;
                                                     warnedBeforeProbing = monitor->probed == 0;
@@ -435,13 +438,13 @@ TEST_F(CellSources, ZeroOrAnUnknownMethodProbesAfterTheWarning) {
             << text;
         EXPECT_EQ(1, warnings) << text;
         EXPECT_TRUE(warnedBeforeProbing) << text;
-        EXPECT_EQ(3, monitor->method) << text << ": nothing after the probe is examined";
+        EXPECT_EQ(CellMethod::Com9, monitor->method) << text << ": nothing after the probe is examined";
         EXPECT_EQ(1, monitor->probed) << text;
     }
 
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {})));
-    EXPECT_EQ(MethodChoice::ProbeFailed, ChooseCellMethod(monitor, {std::string("0")}, [] {}, [] {}));
-    EXPECT_EQ(-1, monitor->method);
+    EXPECT_EQ(MethodChoice::ProbeFailed, ChooseCellMethod(monitor, {CellMethod::Probe}, [] {}, [] {}));
+    EXPECT_EQ(CellMethod::Off, monitor->method);
     EXPECT_EQ(0, monitor->enabled);
 }
 

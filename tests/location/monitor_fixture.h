@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/durations.h"
 #include "app/message_box.h"
 #include "location/cell_monitor.h"
 #include "phonesim_process.h"
+#include "platform/durations.h"
 
 struct ShownBox {
     HWND owner;

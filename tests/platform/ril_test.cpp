@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/durations.h"
 #include "phonesim_process.h"
+#include "platform/durations.h"
 #include "platform/ril.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/durations.h"
 #include "phonesim_process.h"
+#include "platform/durations.h"
 #include "platform/serial_port.h"
 
 namespace {

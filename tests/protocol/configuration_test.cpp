@@ -2,11 +2,13 @@
 // every verdict of the server, and the report of a probed cell-reading method.
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
 #include "app/private_hours.h"
+#include "app/visibility_chooser.h"
 #include "location/cell_monitor.h"
 #include "protocol/configuration.h"
 #include "resources/texts.h"
+#include "screens/configuration_tab.h"
+#include "screens/pane_window.h"
 #include "tests/protocol/exchange_fixture.h"
 
 namespace {
@@ -28,14 +30,16 @@ protected:
         ExchangeTest::TearDown();
     }
     void SetSettings(int rate, int visibility, int privateTime, int forceGps, int levelGps) {
-        context->rateMode = rate;
-        context->visibility = visibility;
+        // Any number, as the server may send it.
+        context->rateMode = static_cast<RateMode>(rate);
+        context->visibility = static_cast<Visibility>(visibility);
         context->privateTime = privateTime;
         context->forceGps = forceGps;
         context->levelGps = levelGps;
     }
     std::vector<int> Settings() const {
-        return {context->rateMode, context->visibility, context->privateTime, context->forceGps, context->levelGps};
+        return {static_cast<int>(context->rateMode), static_cast<int>(context->visibility), context->privateTime,
+                context->forceGps, context->levelGps};
     }
 };
 
@@ -67,21 +71,21 @@ TEST_F(ConfigurationTest, GetReadsTheFiveSettingsWithTheirDefaults) {
 
 TEST_F(ConfigurationTest, SettingsBodySendsOnlyOneAsOneAndTheOwnNameWhenThereIsOne) {
     const struct {
-        int rate;
+        RateMode rate;
         int privateTime;
         const char* subName;
         const char* body;
     } cases[] = {
-        {1, 1, "", "token=T0K&config_rate=1&config_privatetime=1"},
-        {0, 2, "", "token=T0K&config_rate=0&config_privatetime=0"},
-        {5, 0, "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "token=T0K&config_rate=0&config_privatetime=0&user_name=\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"},
+        {RateMode::CellChange, 1, "", "token=T0K&config_rate=1&config_privatetime=1"},
+        {RateMode::Optimal, 2, "", "token=T0K&config_rate=0&config_privatetime=0"},
+        {static_cast<RateMode>(5), 0, "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "token=T0K&config_rate=0&config_privatetime=0&user_name=\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"},
     };
     for (const auto& testCase : cases) {
         server.Push(Config("<status>0</status>"));
         context->rateMode = testCase.rate;
         context->privateTime = testCase.privateTime;
         context->subName = testCase.subName;
-        SaveConfiguration(*context, testCase.privateTime);
+        SaveConfiguration(*context);
     }
     const auto requests = server.Requests();
     ASSERT_EQ(3u, requests.size());
@@ -91,19 +95,19 @@ TEST_F(ConfigurationTest, SettingsBodySendsOnlyOneAsOneAndTheOwnNameWhenThereIsO
 TEST_F(ConfigurationTest, SaveReportsTheVerdictAndSwitchesPanes) {
     const struct {
         const char* reply;
-        int accountMode;
+        AccountMode accountMode;
         const wchar_t* shown;
         bool saved;
         int pane;
     } cases[] = {
-        {"<config><status>0</status></config>", 0, kTextSettingsSaved, true, kPaneGroups},
-        {"<config><status>0</status></config>", 1, kTextSettingsSaved, true, kPaneMe},
-        {"<config><status>0</status><bad/></config>", 0, kTextSettingsSaved, true, kPaneGroups},
-        {"<config><status>3</status></config>", 1, kTextTransferError, false, kPaneGroups},
-        {"<config><status/></config>", 1, kUntouched, false, kPaneGroups},
-        {"<config><bad/></config>", 1, kTextTransferError, false, kPaneGroups},
-        {"<config/>", 1, kUntouched, false, kPaneGroups},
-        {"<isee><status>0</status></isee>", 1, kUntouched, false, kPaneGroupList},
+        {"<config><status>0</status></config>", AccountMode::Normal, kTextSettingsSaved, true, kPaneGroups},
+        {"<config><status>0</status></config>", AccountMode::OwnName, kTextSettingsSaved, true, kPaneMe},
+        {"<config><status>0</status><bad/></config>", AccountMode::Normal, kTextSettingsSaved, true, kPaneGroups},
+        {"<config><status>3</status></config>", AccountMode::OwnName, kTextTransferError, false, kPaneGroups},
+        {"<config><status/></config>", AccountMode::OwnName, kUntouched, false, kPaneGroups},
+        {"<config><bad/></config>", AccountMode::OwnName, kTextTransferError, false, kPaneGroups},
+        {"<config/>", AccountMode::OwnName, kUntouched, false, kPaneGroups},
+        {"<isee><status>0</status></isee>", AccountMode::OwnName, kUntouched, false, kPaneGroupList},
     };
     for (const auto& testCase : cases) {
         server.Push(XmlReply(testCase.reply));
@@ -112,7 +116,7 @@ TEST_F(ConfigurationTest, SaveReportsTheVerdictAndSwitchesPanes) {
         context->settingsDirty = true;
         // Any pane but the configuration tab, whose leaving would ask about the unsaved settings.
         context->currentPane = context->selectedTab = kPaneGroupList;
-        SaveConfiguration(*context, context->privateTime);
+        ActOnSaveVerdict(SaveConfiguration(*context), context->privateTime);
         EXPECT_EQ(std::wstring(testCase.shown), context->statusText) << testCase.reply;
         EXPECT_EQ(!testCase.saved, context->settingsDirty) << testCase.reply;
         EXPECT_EQ(testCase.pane, context->currentPane) << testCase.reply;
@@ -131,14 +135,14 @@ TEST_F(ConfigurationTest, SavingAChangedPrivateTimeEntersOrLeavesThePrivateHours
 
     server.Push(Config("<status>0</status>"));
     context->privateTime = 1;
-    SaveConfiguration(*context, 0);
+    ActOnSaveVerdict(SaveConfiguration(*context), 0);
     EXPECT_TRUE(context->inPrivateHours);
 
     // Leaving the private hours refreshes the groups, which the script answers as well.
     server.Push(Config("<status>0</status>"));
     server.Push(XmlReply("<ineed><groups/></ineed>"));
     context->privateTime = 0;
-    SaveConfiguration(*context, 1);
+    ActOnSaveVerdict(SaveConfiguration(*context), 1);
     EXPECT_FALSE(context->inPrivateHours);
     EXPECT_EQ(kTextSettingsSaved, context->statusText);
 
@@ -148,7 +152,7 @@ TEST_F(ConfigurationTest, SavingAChangedPrivateTimeEntersOrLeavesThePrivateHours
     SetLocalClockForTesting(&mondayNoon);
     server.Push(Config("<status>0</status>"));
     context->privateTime = 1;
-    SaveConfiguration(*context, 0);
+    ActOnSaveVerdict(SaveConfiguration(*context), 0);
     EXPECT_FALSE(context->inPrivateHours) << "outside the private hours nothing is entered";
 }
 
@@ -166,10 +170,10 @@ TEST_F(ConfigurationTest, VisibilityIsSentAndARefusalRestoresTheIdleText) {
     for (const auto& testCase : cases) server.Push(XmlReply(testCase.reply));
     for (const auto& testCase : cases) {
         context->statusText = kUntouched;
-        context->visibility = 2;
-        SendVisibility(*context, 2);
+        context->visibility = Visibility::Invisible;
+        ActOnVisibilityVerdict(SendVisibility(*context, Visibility::Invisible));
         EXPECT_EQ(std::wstring(testCase.shown), context->statusText) << testCase.reply;
-        EXPECT_EQ(2, context->visibility) << "the local choice stays";
+        EXPECT_EQ(Visibility::Invisible, context->visibility) << "the local choice stays";
     }
     const auto requests = server.Requests();
     ASSERT_EQ(5u, requests.size());
@@ -178,7 +182,7 @@ TEST_F(ConfigurationTest, VisibilityIsSentAndARefusalRestoresTheIdleText) {
 
 TEST_F(ConfigurationTest, TheMethodIsReportedOnlyAfterAProbe) {
     CellMonitor& monitor = *context->cellMonitor;
-    monitor.method = 3;
+    monitor.method = CellMethod::Com9;
     monitor.enabled = 1;
     monitor.probed = 0;
     EXPECT_TRUE(ReportMethodInUse(*context));

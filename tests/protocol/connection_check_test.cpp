@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/durations.h"
+#include "platform/durations.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "tests/protocol/exchange_fixture.h"
 #include "tests/support/import_patch.h"
 
@@ -74,7 +75,7 @@ TEST_F(ConnectionCheck, EveryConnectionGoesToTheServersOwnPort) {
     };
     for (const Case& test : cases) {
         if (test.result == kTransferComplete) server.Push(pelmora_test::XmlReply("<config/>"));
-        context->serverAddress.sin_port = htons(test.port);
+        context->transport->serverAddress.sin_port = htons(test.port);
         ConnectedPorts().clear();
         std::string reply;
         EXPECT_EQ(test.result, PostRequest(*context, "localhost", "config", "token=T0K", &reply)) << test.name;
@@ -98,14 +99,14 @@ TEST_F(ConnectionCheck, AServerThatDoesNotAnswerCannotHoldARequestBeyondItsLimit
     ASSERT_EQ(0, connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
 
     GetDurations().requestWatchdogMs = 1000;
-    context->serverAddress.sin_port = address.sin_port;
+    context->transport->serverAddress.sin_port = address.sin_port;
     const DWORD start = GetTickCount();
     std::string reply;
     EXPECT_EQ(kTransferFailed, PostRequest(*context, "localhost", "config", "token=T0K", &reply));
     const DWORD elapsed = GetTickCount() - start;
     // An unbounded attempt to connect lasts minutes; the request's limit here is one second.
     EXPECT_LT(elapsed, 10000u);
-    EXPECT_FALSE(context->requestActive);
+    EXPECT_FALSE(context->transport->requestActive);
     closesocket(queued);
     closesocket(listener);
 }

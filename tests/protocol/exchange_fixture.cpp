@@ -1,10 +1,12 @@
 #include "tests/protocol/exchange_fixture.h"
 
-#include "app/durations.h"
 #include "app/message_box.h"
-#include "app/web_link.h"
+#include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
+#include "platform/durations.h"
+#include "platform/web_link.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -41,6 +43,7 @@ void ExchangeTest::SetUp() {
 
     ASSERT_TRUE(CreateAppContext());
     context = GetAppContext();
+    context->frontend = std::make_unique<ShellFrontend>(*context);
     context->mainWindow = mainWindow;
     context->loginWindow = loginWindow;
     ASSERT_TRUE(CreateCellMonitor());
@@ -48,8 +51,8 @@ void ExchangeTest::SetUp() {
 
     ASSERT_TRUE(StartNetwork(*context));
     context->serverHost = "localhost";
-    context->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    context->serverAddress.sin_port = htons(server.Port());
+    context->transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context->transport->serverAddress.sin_port = htons(server.Port());
     context->token = "T0K";
 
     SetMessageBoxAnswerer([this](HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags) {

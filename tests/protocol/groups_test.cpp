@@ -1,8 +1,9 @@
 // The "ineed" request and the groups-and-people model it rebuilds.
 #include <gtest/gtest.h>
 
-#include "app/scratch_heap.h"
+#include "platform/scratch_heap.h"
 #include "protocol/groups.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
 #include "tests/protocol/exchange_fixture.h"
 
@@ -111,7 +112,7 @@ TEST_F(GroupsTest, AnyFailureLeavesTheModelEmpty) {
     EXPECT_EQ(L"9: No", context->statusText);
 
     context->groups.push_back(Group());
-    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context->transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     FetchGroups(*context);
     EXPECT_TRUE(context->groups.empty());
     EXPECT_EQ(kTextTransferError, context->statusText);

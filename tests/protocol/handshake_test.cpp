@@ -8,6 +8,7 @@
 #include "platform/device_profile.h"
 #include "protocol/configuration.h"
 #include "protocol/handshake.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
 #include "tests/protocol/exchange_fixture.h"
 
@@ -193,7 +194,7 @@ TEST_F(HandshakeTest, FailsWithoutATokenOrAReply) {
     EXPECT_EQ("OLD", context->token);
     EXPECT_EQ(kUntouched, context->statusText);
 
-    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context->transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     EXPECT_FALSE(Handshake(*context));
     EXPECT_EQ(kTextTransferError, context->statusText);
 }
@@ -203,10 +204,10 @@ TEST_F(HandshakeTest, StoresModeAndUserNameAndResetsAMissingMode) {
                      "<userName>\xD0\x9F\xD1\x91\xD1\x82\xD1\x80</userName>"));
     server.Push(Hand("<status>0</status><token>B</token>"));
     ASSERT_TRUE(Handshake(*context));
-    EXPECT_EQ(2, context->accountMode);
+    EXPECT_EQ(static_cast<AccountMode>(2), context->accountMode);
     EXPECT_EQ(L"Пётр", context->userName);
     ASSERT_TRUE(Handshake(*context));
-    EXPECT_EQ(0, context->accountMode);
+    EXPECT_EQ(AccountMode::Normal, context->accountMode);
     EXPECT_EQ(L"", context->userName);
 }
 
@@ -214,17 +215,17 @@ TEST_F(HandshakeTest, AnAddressChangesOnlyTheAddressAndANameChangesBoth) {
     server.Push(Hand("<status>0</status><token>A</token><host>10.0.0.1</host>"));
     ASSERT_TRUE(Handshake(*context));
     EXPECT_EQ("localhost", context->serverHost);
-    EXPECT_EQ(inet_addr("10.0.0.1"), context->serverAddress.sin_addr.s_addr);
-    EXPECT_EQ(server.Port(), ntohs(context->serverAddress.sin_port));
+    EXPECT_EQ(inet_addr("10.0.0.1"), context->transport->serverAddress.sin_addr.s_addr);
+    EXPECT_EQ(server.Port(), ntohs(context->transport->serverAddress.sin_port));
 
     // From the loopback address by number to the same server by name.
     context->serverHost = "127.0.0.1";
-    context->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context->transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     server.Push(Hand("<status>0</status><token>B</token><host>localhost</host>"));
     server.Push(XmlReply("<config/>"));
     ASSERT_TRUE(Handshake(*context));
     EXPECT_EQ("localhost", context->serverHost);
-    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->serverAddress.sin_addr.s_addr);
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->transport->serverAddress.sin_addr.s_addr);
     ASSERT_TRUE(GetConfiguration(*context));
     const auto requests = server.Requests();
     ASSERT_EQ(3u, requests.size());
@@ -235,13 +236,16 @@ TEST_F(HandshakeTest, AnAddressChangesOnlyTheAddressAndANameChangesBoth) {
 TEST(MethodList, TakesTheFirstMethodAndEverySiblingAfterIt) {
     const struct {
         const char* elements;
-        std::vector<std::optional<std::string>> methods;
+        std::vector<std::optional<CellMethod>> methods;
     } cases[] = {
         {"<status>0</status>", {}},
-        {"<method>-1</method>", {"-1"}},
-        {"<method>2</method><method>1</method>", {"2", "1"}},
-        {"<other>9</other><method>0</method>", {"0"}},
-        {"<method>3</method><token>abc</token><method/><mode>1</mode>", {"3", "abc", std::nullopt, "1"}},
+        {"<method>-1</method>", {CellMethod::Off}},
+        {"<method>2</method><method>1</method>", {CellMethod::Com2, CellMethod::Radio}},
+        {"<other>9</other><method>0</method>", {CellMethod::Probe}},
+        {"<method>3</method><token>abc</token><method/><mode>1</mode>",
+         {CellMethod::Com9, CellMethod::Probe, std::nullopt, CellMethod::Radio}},
+        {"<method>01</method><method> 1</method><method>7</method><method>-5x</method>",
+         {CellMethod::Radio, CellMethod::Radio, static_cast<CellMethod>(7), static_cast<CellMethod>(-5)}},
     };
     for (const auto& testCase : cases) {
         TiXmlDocument document;
@@ -254,7 +258,7 @@ TEST_F(HandshakeTest, AProbeIsReportedAndAFailedOneWarnsOnTheLoginWindow) {
     CellMonitor& monitor = *context->cellMonitor;
     monitor.enabled = 1;
     monitor.probed = 1;
-    monitor.method = 2;
+    monitor.method = CellMethod::Com2;
     server.Push(XmlReply("<config><status>0</status></config>"));
     server.Push(XmlReply("<config><status>4</status></config>"));
     EXPECT_TRUE(FinishMethodChoice(*context, MethodChoice::ProbeFound));
@@ -285,7 +289,7 @@ protected:
         CellMonitor& monitor = *context->cellMonitor;
         monitor.enabled = 1;
         monitor.probed = 0;
-        monitor.method = 0;
+        monitor.method = CellMethod::Probe;
     }
     bool HandshakeWithMethods(const std::string& methods) {
         server.Push(Hand("<status>0</status><token>T0K</token>" + methods));
@@ -298,7 +302,7 @@ TEST_F(MethodWalkTest, MinusOneSwitchesLocationOffWithoutAProbe) {
     EXPECT_TRUE(HandshakeWithMethods("<method>-1</method><method>1</method>"));
     EXPECT_EQ(0, context->cellMonitor->enabled);
     EXPECT_EQ(0, context->cellMonitor->probed);
-    EXPECT_EQ(0, context->cellMonitor->method);
+    EXPECT_EQ(CellMethod::Probe, context->cellMonitor->method);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(1u, server.RequestCount()) << "no method report";
 }
@@ -306,12 +310,12 @@ TEST_F(MethodWalkTest, MinusOneSwitchesLocationOffWithoutAProbe) {
 TEST_F(MethodWalkTest, NamedSourcesAreTriedInTheServersOrder) {
     UseDevice("silent");  // the radio layer opens; there are no serial ports
     EXPECT_TRUE(HandshakeWithMethods("<method>2</method><method>1</method>"));
-    EXPECT_EQ(1, context->cellMonitor->method) << "COM2: missing, then the radio";
+    EXPECT_EQ(CellMethod::Radio, context->cellMonitor->method) << "COM2: missing, then the radio";
     EXPECT_EQ(1, context->cellMonitor->enabled);
 
     UseDevice("silent");
     EXPECT_TRUE(HandshakeWithMethods("<method>3</method>"));
-    EXPECT_EQ(3, context->cellMonitor->method) << "no COM9: keeps the method and the log-in goes on";
+    EXPECT_EQ(CellMethod::Com9, context->cellMonitor->method) << "no COM9: keeps the method and the log-in goes on";
     EXPECT_EQ(1, context->cellMonitor->enabled);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(2u, server.RequestCount());
@@ -330,7 +334,7 @@ TEST_F(MethodWalkTest, ZeroWarnsThenProbesAndReportsAFailedProbe) {
     EXPECT_EQ(L"", boxes[1].caption) << "no caption";
     EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[1].flags);
     EXPECT_EQ(kTextNoCellLocation, boxes[2].text);
-    EXPECT_EQ(-1, context->cellMonitor->method);
+    EXPECT_EQ(CellMethod::Off, context->cellMonitor->method);
     EXPECT_EQ(0, context->cellMonitor->enabled);
     EXPECT_EQ(1, context->cellMonitor->probed);
     EXPECT_EQ(1u, server.RequestCount()) << "nothing found, nothing reported";
@@ -342,8 +346,9 @@ TEST_F(MethodWalkTest, ARepeatedSourceIsTriedOnceAndTheWalkEndsOnTheLastOneTried
         int radioRepeats;
         const char* after;
         std::size_t boxes;
-        int method;
-    } cases[] = {{1000, "<method>3</method>", 1, 3}, {1000, "<method>2</method><method>1</method>", 2, 1}};
+        CellMethod method;
+    } cases[] = {{1000, "<method>3</method>", 1, CellMethod::Com9},
+                 {1000, "<method>2</method><method>1</method>", 2, CellMethod::Radio}};
     for (const auto& testCase : cases) {
         UseDevice("none");
         boxes.clear();
@@ -361,7 +366,7 @@ TEST_F(MethodWalkTest, AStrayElementAfterTheMethodsReadsAsZero) {
     EXPECT_TRUE(HandshakeWithMethods("<method>3</method><note>later</note>"));
     ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(kTextProbeWarning, boxes[0].text) << "\"later\" has no digits: a probe";
-    EXPECT_EQ(-1, context->cellMonitor->method);
+    EXPECT_EQ(CellMethod::Off, context->cellMonitor->method);
 }
 
 }  // namespace

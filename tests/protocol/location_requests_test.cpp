@@ -8,6 +8,7 @@
 #include "location/location_report.h"
 #include "location/place_mark.h"
 #include "location/place_mark_requests.h"
+#include "protocol/transport_state.h"
 #include "resources/texts.h"
 #include "tests/protocol/exchange_fixture.h"
 
@@ -100,7 +101,7 @@ TEST_F(LocationRequests, AnAcceptedReportRefillsThePlaceMark) {
     server.Push(XmlReply("<isee><status>1</status><timer/><sint><sint_title/></sint></isee>"));
 
     context->placeMark = FilledMark();
-    context->rateMode = 0;
+    context->rateMode = RateMode::Optimal;
     ASSERT_TRUE(SendLocationReport(*context, context->placeMark));
     EXPECT_EQ(300, context->reportInterval);
     EXPECT_EQ(1, context->reportStatus);
@@ -111,7 +112,7 @@ TEST_F(LocationRequests, AnAcceptedReportRefillsThePlaceMark) {
     EXPECT_EQ(L"", mark.title);
     EXPECT_EQ(L"", mark.address);
     EXPECT_EQ(L"", mark.tags);
-    EXPECT_EQ(0, context->rateMode);
+    EXPECT_EQ(RateMode::Optimal, context->rateMode);
 
     ASSERT_TRUE(SendLocationReport(*context, context->placeMark));
     EXPECT_EQ(120, context->reportInterval);
@@ -126,7 +127,7 @@ TEST_F(LocationRequests, AnAcceptedReportRefillsThePlaceMark) {
 
     ASSERT_TRUE(SendLocationReport(*context, context->placeMark));
     EXPECT_EQ(120, context->reportInterval) << "a timer without text changes nothing";
-    EXPECT_EQ(0, context->rateMode);
+    EXPECT_EQ(RateMode::Optimal, context->rateMode);
     EXPECT_EQ(0, mark.id);
 }
 
@@ -136,9 +137,9 @@ TEST_F(LocationRequests, ReportWithoutTimerRaisesTheRateAndARefusalKeepsThePlace
     server.Push(XmlReply("<isee><status/></isee>"));
     server.Push(XmlReply("<other><status>1</status></other>"));
 
-    context->rateMode = 0;
+    context->rateMode = RateMode::Optimal;
     ASSERT_TRUE(SendLocationReport(*context, context->placeMark));
-    EXPECT_EQ(1, context->rateMode);
+    EXPECT_EQ(RateMode::CellChange, context->rateMode);
 
     context->placeMark = FilledMark();
     context->reportInterval = 60;
@@ -154,7 +155,7 @@ TEST_F(LocationRequests, ReportWithoutTimerRaisesTheRateAndARefusalKeepsThePlace
     EXPECT_EQ(8, context->reportStatus);
     EXPECT_EQ(77, context->placeMark.id);
 
-    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context->transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     EXPECT_FALSE(SendLocationReport(*context, context->placeMark));
     EXPECT_EQ(kTextTransferError, context->statusText);
 }
@@ -225,7 +226,7 @@ TEST_F(LocationRequests, PlaceMarkRepliesDecideTheResult) {
     }
     EXPECT_EQ(Envelope("cancel", "token=T0K&sint_id=77"), server.Requests().back());
 
-    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context->transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     context->statusText.clear();
     EXPECT_FALSE(DeletePlaceMark(*context, named));
     EXPECT_EQ(kTextTransferError, context->statusText);

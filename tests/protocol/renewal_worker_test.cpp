@@ -8,12 +8,12 @@
 #include <atomic>
 #include <thread>
 
-#include "app/durations.h"
 #include "app/message_box.h"
 #include "location/cell_monitor.h"
 #include "location/cell_sampler.h"
 #include "location/cell_source.h"
 #include "phonesim_process.h"
+#include "platform/durations.h"
 #include "protocol/handshake.h"
 #include "resources/texts.h"
 #include "tests/protocol/exchange_fixture.h"
@@ -36,7 +36,7 @@ TEST_F(RenewalWithWorker, StoppingTheWorkerFromTheRadioBoxReturnsAtOnce) {
     ASSERT_TRUE(modem.Start());
     ASSERT_TRUE(UseDeviceProfile(DeviceProfileText("none", "", {{"COM2:", modem.Endpoint()}})));
     CellMonitor* monitor = context->cellMonitor;
-    ASSERT_TRUE(OpenCellSource(monitor, 2));  // the source of the first log-in
+    ASSERT_TRUE(OpenCellSource(monitor, CellMethod::Com2));  // the source of the first log-in
     monitor->history.assign(3, CellIdentity());
     ASSERT_TRUE(StartCellSampler(monitor));
     HANDLE worker = nullptr;
@@ -79,7 +79,7 @@ TEST_F(RenewalWithWorker, StoppingTheWorkerFromTheRadioBoxReturnsAtOnce) {
     EXPECT_EQ(1, radioBoxes);
     EXPECT_LT(stopMs, 500u);
     EXPECT_FALSE(IsCellSamplerRunning(monitor));
-    EXPECT_EQ(2, monitor->method) << "after the box the walk went on to COM2:";
+    EXPECT_EQ(CellMethod::Com2, monitor->method) << "after the box the walk went on to COM2:";
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/main_window.h"
+#include "app/report_cycle.h"
 #include "location/location_report.h"
 #include "location/place_mark.h"
 #include "location/place_mark_requests.h"
@@ -79,7 +79,7 @@ TEST_F(ReplyReaders, NumbersBeyondTheRangeReadAsItsNearestEnd) {
                                 "<config_privatetime>-4294967295</config_privatetime></config>",
                                 "config"),
                            *context);
-    EXPECT_EQ(INT_MAX, context->rateMode);
+    EXPECT_EQ(static_cast<RateMode>(INT_MAX), context->rateMode);
     EXPECT_EQ(INT_MIN, context->privateTime);
 
     GroupList groups;
@@ -161,23 +161,29 @@ TEST(ServerAddress, NamesAnAddressByItsFirstNumberAndThreeDots) {
 }
 
 TEST(MethodList, RepeatedSourcesAreTriedOnceAndTheWalkEndsWhereItDid) {
-    using Methods = std::vector<std::optional<std::string>>;
+    using Methods = std::vector<std::optional<CellMethod>>;
+    constexpr CellMethod kOff = CellMethod::Off;
+    constexpr CellMethod kProbe = CellMethod::Probe;
+    constexpr CellMethod kRadio = CellMethod::Radio;
+    constexpr CellMethod kCom2 = CellMethod::Com2;
+    constexpr CellMethod kCom9 = CellMethod::Com9;
+    constexpr CellMethod kBeyond = static_cast<CellMethod>(4);
+    constexpr CellMethod kMinus5 = static_cast<CellMethod>(-5);
+    constexpr CellMethod kMinus6 = static_cast<CellMethod>(-6);
     const struct {
         Methods given;
         Methods tried;
     } cases[] = {
         {{}, {}},
         {{std::nullopt}, {}},
-        {{"1", "1", "1"}, {"1"}},
-        {{"1", "01", " 1"}, {"1"}},
-        {{"2", "1", "2"}, {"2", "1", "2"}},
-        {{"2", "1", "2", "2", "1", "2"}, {"2", "1", "2"}},
-        {{"2", "1", "1"}, {"2", "1"}},
-        {{"1", std::nullopt, "2", "1", "0", "3"}, {"1", "2", "0"}},
-        {{"3", "3", "-1", "2"}, {"3", "-1"}},
-        {{"3", "later"}, {"3", "later"}},
-        {{"1", "4"}, {"1", "4"}},
-        {{"-5", "-5", "-6"}, {"-5", "-6"}},
+        {{kRadio, kRadio, kRadio}, {kRadio}},
+        {{kCom2, kRadio, kCom2}, {kCom2, kRadio, kCom2}},
+        {{kCom2, kRadio, kCom2, kCom2, kRadio, kCom2}, {kCom2, kRadio, kCom2}},
+        {{kCom2, kRadio, kRadio}, {kCom2, kRadio}},
+        {{kRadio, std::nullopt, kCom2, kRadio, kProbe, kCom9}, {kRadio, kCom2, kProbe}},
+        {{kCom9, kCom9, kOff, kCom2}, {kCom9, kOff}},
+        {{kRadio, kBeyond}, {kRadio, kBeyond}},
+        {{kMinus5, kMinus5, kMinus6}, {kMinus5, kMinus6}},
     };
     for (const auto& testCase : cases) {
         EXPECT_EQ(testCase.tried, MethodsWorthTrying(testCase.given)) << testing::PrintToString(testCase.given);

@@ -48,17 +48,17 @@ TEST_F(StatusLine, TransferAndIdleTextsStopThePendingMessage) {
     EXPECT_FALSE(StatusTimerFires(400));
 
     ShowStatusMessage(L"second", 100);
-    context->visibility = 3;
+    context->visibility = Visibility::SwitchedOff;
     paintsBefore = paints;
     ShowIdleStatus();
     EXPECT_GT(paints, paintsBefore);
     EXPECT_EQ(L"offline", context->statusText);
     EXPECT_FALSE(StatusTimerFires(400));
 
-    for (int visibility : {0, 1, 2}) {
+    for (Visibility visibility : {Visibility::Visible, Visibility::VisibleToGroups, Visibility::Invisible}) {
         context->visibility = visibility;
         ShowIdleStatus();
-        EXPECT_EQ(kTextIdleProductLine, context->statusText) << visibility;
+        EXPECT_EQ(kTextIdleProductLine, context->statusText) << static_cast<int>(visibility);
     }
 }
 

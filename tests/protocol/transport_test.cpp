@@ -2,9 +2,10 @@
 // renewal, transfer failures and the watchdog, the socket library's lifetime.
 #include <gtest/gtest.h>
 
-#include "app/durations.h"
 #include "deployment.h"
+#include "platform/durations.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "protocol/wire_format.h"
 #include "resources/texts.h"
 #include "tests/protocol/exchange_fixture.h"
@@ -148,10 +149,10 @@ TEST_F(Transport, Code401RenewsTheLogInOnceAndDoesNotRepeatTheRequest) {
     onRenewal = [&] {
         // The shell's handler: the renewal's own request gets a 401 as well and must not start another.
         shownBeforeRenewal = context->statusText;
-        context->renewingLogIn = true;
+        context->transport->renewingLogIn = true;
         TiXmlDocument document;
         EXPECT_EQ(nullptr, ExchangeRequest(*context, "hand", "client_id=2", &document));
-        context->renewingLogIn = false;
+        context->transport->renewingLogIn = false;
     };
     EXPECT_FALSE(Exchange());
     EXPECT_EQ(1, renewalMessages);
@@ -163,14 +164,14 @@ TEST_F(Transport, Code401RenewsTheLogInOnceAndDoesNotRepeatTheRequest) {
 }
 
 TEST_F(Transport, ReportsTransferFailures) {
-    context->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context->transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     std::string reply = "old";
     EXPECT_EQ(kTransferFailed, PostRequest(*context, "localhost", "config", "", &reply));
     EXPECT_EQ("", reply);
     EXPECT_FALSE(Exchange());
     EXPECT_EQ(kTextTransferError, context->statusText) << "refused connection";
 
-    context->serverAddress.sin_port = htons(server.Port());
+    context->transport->serverAddress.sin_port = htons(server.Port());
     FakeReply reset = XmlReply("<config/>");
     reset.ending = pelmora_test::FakeEnding::Reset;
     server.Push(reset);
@@ -182,7 +183,7 @@ TEST_F(Transport, ReportsTransferFailures) {
     context->statusText = kUntouched;
     EXPECT_FALSE(Exchange());
     EXPECT_EQ(kUntouched, context->statusText) << "closed without a reply: an empty reply, rejected silently";
-    EXPECT_FALSE(context->requestActive);
+    EXPECT_FALSE(context->transport->requestActive);
 }
 
 TEST_F(Transport, FailsAReplyBeyondTheSizeLimit) {
@@ -224,7 +225,7 @@ TEST_F(Transport, ASilentServerTimesOutOnTheSocketBeforeTheWatchdog) {
 
     std::string reply;
     EXPECT_EQ(kTransferTimedOut, PostRequest(*context, "localhost", "config", "", &reply));
-    EXPECT_FALSE(context->requestActive);
+    EXPECT_FALSE(context->transport->requestActive);
     EXPECT_FALSE(Exchange());
     EXPECT_EQ(kTextTimeout, context->statusText);
     EXPECT_TRUE(Exchange()) << "a reply slower in total than the time-out, never silent that long";
@@ -266,12 +267,12 @@ TEST_F(Transport, StartNetworkTakesThePortAndResolvingTakesTheAddress) {
     StopNetwork(*context);
     ASSERT_TRUE(StartNetwork(*context));
     SetEnvironmentVariableA("PELMORA_SERVICE_PORT", nullptr);
-    EXPECT_EQ(AF_INET, context->serverAddress.sin_family);
-    EXPECT_EQ(server.Port(), ntohs(context->serverAddress.sin_port));
-    EXPECT_EQ(0u, context->serverAddress.sin_addr.s_addr);
+    EXPECT_EQ(AF_INET, context->transport->serverAddress.sin_family);
+    EXPECT_EQ(server.Port(), ntohs(context->transport->serverAddress.sin_port));
+    EXPECT_EQ(0u, context->transport->serverAddress.sin_addr.s_addr);
     ASSERT_TRUE(ResolveServerHost(*context, "localhost"));
-    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->serverAddress.sin_addr.s_addr);
-    EXPECT_EQ(server.Port(), ntohs(context->serverAddress.sin_port));
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), context->transport->serverAddress.sin_addr.s_addr);
+    EXPECT_EQ(server.Port(), ntohs(context->transport->serverAddress.sin_port));
 
     server.Push(XmlReply("<config/>"));
     EXPECT_TRUE(Exchange());

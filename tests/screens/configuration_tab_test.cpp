@@ -1,5 +1,6 @@
 // The configuration tab: its two layouts, the dirty flag, saving into settings.xml and the
 // autostart shortcut, reverting, the action buttons and the web-site link.
+#include "protocol/transport_state.h"
 #include "tests/screens/screen_fixture.h"
 
 #include <shlobj.h>
@@ -9,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
 #include "app/private_hours.h"
-#include "app/web_link.h"
 #include "deployment.h"
+#include "platform/web_link.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
+#include "screens/pane_window.h"
 #include "tests/support/shell_link_reader.h"
 #include "tests/support/thumb_drag.h"
 
@@ -42,7 +43,7 @@ protected:
         wchar_t temporary[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temporary);
         settingsPath_ = std::wstring(temporary) + L"pelmora-screens-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
-        context().settingsPath = std::string(settingsPath_.begin(), settingsPath_.end());
+        context().settingsFile.path = std::string(settingsPath_.begin(), settingsPath_.end());
         context().userId = "ivan@example.ru";
         context().passHash = "0123456789abcdef0123456789abcdef";
         DeleteFileW(ShortcutPath().c_str());
@@ -66,7 +67,7 @@ protected:
 };
 
 TEST_F(ConfigurationTab, NormalModeShowsTheStoredSettings) {
-    context().rateMode = 1;
+    context().rateMode = RateMode::CellChange;
     context().privateTime = 1;
     context().autoLogIn = true;
     context().autoRun = true;
@@ -99,10 +100,10 @@ TEST_F(ConfigurationTab, ControlsSitTenPixelsInAtBothSizes) {
         int height;  // units
     };
     const struct {
-        int accountMode;
+        AccountMode accountMode;
         std::vector<Row> rows;
     } layouts[] = {
-        {0,
+        {AccountMode::Normal,
          {{IDC_CONFIG_REFRESH, 46, 24},
           {IDC_CONFIG_QUIT, 80, 24},
           {IDC_CONFIG_RATE_OPTIMAL, 152, 15},
@@ -110,11 +111,11 @@ TEST_F(ConfigurationTab, ControlsSitTenPixelsInAtBothSizes) {
           {IDC_CONFIG_PRIVATE_TIME, 206, 46},
           {IDC_CONFIG_AUTO_LOGIN, 266, 30},
           {IDC_CONFIG_AUTO_RUN, 306, 30}}},
-        {1, {{IDC_CONFIG_NAME, 70, 24}, {IDC_CONFIG_AUTO_LOGIN, 114, 30}, {IDC_CONFIG_AUTO_RUN, 164, 30}}},
+        {AccountMode::OwnName, {{IDC_CONFIG_NAME, 70, 24}, {IDC_CONFIG_AUTO_LOGIN, 114, 30}, {IDC_CONFIG_AUTO_RUN, 164, 30}}},
     };
     for (int scale : {1, 2}) {
         for (const auto& layout : layouts) {
-            SCOPED_TRACE("scale " + std::to_string(scale) + ", account mode " + std::to_string(layout.accountMode));
+            SCOPED_TRACE("scale " + std::to_string(scale) + ", account mode " + std::to_string(static_cast<int>(layout.accountMode)));
             context().accountMode = layout.accountMode;
             UseScale(scale);
             CreatePanes();
@@ -142,18 +143,21 @@ TEST_F(ConfigurationTab, ControlsSitTenPixelsInAtBothSizes) {
 // mode 1; in any other mode the tab stays on screen.
 TEST_F(ConfigurationTab, AnAcceptedSaveShowsThePaneOfTheAccountMode) {
     const struct {
-        int accountMode;
+        AccountMode accountMode;
         int pane;
-    } cases[] = {{0, kPaneGroups}, {1, kPaneMe}, {2, kPaneConfiguration}, {-1, kPaneConfiguration}};
+    } cases[] = {{AccountMode::Normal, kPaneGroups},
+                 {AccountMode::OwnName, kPaneMe},
+                 {static_cast<AccountMode>(2), kPaneConfiguration},
+                 {static_cast<AccountMode>(-1), kPaneConfiguration}};
     for (const auto& test : cases) {
         context().accountMode = test.accountMode;
         UseScale(1);
         CreatePanes();
         Show(kPaneConfiguration);
         Save();
-        EXPECT_EQ(L"Настройки сохранены", context().statusText) << "mode " << test.accountMode;
-        EXPECT_EQ(test.pane, context().currentPane) << "mode " << test.accountMode;
-        EXPECT_EQ(test.pane, context().selectedTab) << "mode " << test.accountMode;
+        EXPECT_EQ(L"Настройки сохранены", context().statusText) << "mode " << static_cast<int>(test.accountMode);
+        EXPECT_EQ(test.pane, context().currentPane) << "mode " << static_cast<int>(test.accountMode);
+        EXPECT_EQ(test.pane, context().selectedTab) << "mode " << static_cast<int>(test.accountMode);
         EXPECT_FALSE(context().settingsDirty);
     }
 }
@@ -220,20 +224,20 @@ TEST_F(ConfigurationTab, SavingWithBothBoxesCreatesTheShortcutWithTheAutostartAr
 }
 
 TEST_F(ConfigurationTab, SavingTakesRateAndPrivateHoursFromTheControls) {
-    context().rateMode = 0;
+    context().rateMode = RateMode::Optimal;
     context().privateTime = 1;
     CreatePanes();
     Show(kPaneConfiguration);
     Click(kPaneConfiguration, IDC_CONFIG_RATE_CELL_CHANGE);
     Click(kPaneConfiguration, IDC_CONFIG_PRIVATE_TIME);
     Save();
-    EXPECT_EQ(1, context().rateMode);
+    EXPECT_EQ(RateMode::CellChange, context().rateMode);
     EXPECT_EQ(0, context().privateTime);
 }
 
 TEST_F(ConfigurationTab, NameModeEditsTheOwnName) {
-    context().accountMode = 1;
-    context().rateMode = 1;
+    context().accountMode = AccountMode::OwnName;
+    context().rateMode = RateMode::CellChange;
     context().privateTime = 1;
     context().subName = "Иван Петров";
     CreatePanes();
@@ -253,7 +257,7 @@ TEST_F(ConfigurationTab, NameModeEditsTheOwnName) {
         << "no private-hours box in this layout; the rate is kept";
     EXPECT_EQ("Ваня", context().subName);
     EXPECT_EQ(0, context().privateTime);
-    EXPECT_EQ(1, context().rateMode);
+    EXPECT_EQ(RateMode::CellChange, context().rateMode);
     EXPECT_NE(std::string::npos, ReadWholeFile(settingsPath_).find("<SubName>Ваня</SubName>"));
     EXPECT_FALSE(context().settingsDirty);
     EXPECT_EQ(kPaneMe, context().selectedTab) << "mode 1 goes back to the Me tab";
@@ -267,7 +271,7 @@ TEST_F(ConfigurationTab, NameModeEditsTheOwnName) {
 }
 
 TEST_F(ConfigurationTab, OtherModesShowTheNameWithoutEditingIt) {
-    context().accountMode = 2;
+    context().accountMode = static_cast<AccountMode>(2);
     context().subName = "Иван";
     CreatePanes();
     EXPECT_EQ(L"Иван", ControlText(kPaneConfiguration, IDC_CONFIG_NAME));
@@ -303,7 +307,7 @@ TEST_F(ConfigurationTab, FailedSaveKeepsTheTabAndItsChanges) {
     CreatePanes();
     Show(kPaneConfiguration);
     Click(kPaneConfiguration, IDC_CONFIG_AUTO_RUN);
-    context().serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
+    context().transport->serverAddress.sin_port = htons(pelmora_test::FakeServer::UnusedPort());
     SendMessageW(pane(kPaneConfiguration), WM_COMMAND, IDM_SAVE_CONFIGURATION, 0);
     EXPECT_EQ(L"Ошибка передачи данных", context().statusText);
     EXPECT_TRUE(context().settingsDirty);
@@ -314,7 +318,7 @@ TEST_F(ConfigurationTab, FailedSaveKeepsTheTabAndItsChanges) {
 TEST_F(ConfigurationTab, RevertPutsTheStoredValuesBack) {
     context().autoLogIn = true;
     context().autoRun = false;
-    context().rateMode = 0;
+    context().rateMode = RateMode::Optimal;
     context().privateTime = 0;
     CreatePanes();
     Show(kPaneConfiguration);
@@ -361,7 +365,7 @@ TEST_F(ConfigurationTab, YesToTheQuestionSaves) {
     ShowPane(kPaneMe, true);
     EXPECT_EQ(1u, questions_.size());
     EXPECT_EQ("token=T0K&config_rate=1&config_privatetime=1", RequestBody(0));
-    EXPECT_EQ(1, context().rateMode);
+    EXPECT_EQ(RateMode::CellChange, context().rateMode);
     EXPECT_FALSE(context().settingsDirty);
 }
 

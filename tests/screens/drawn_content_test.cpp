@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/main_window.h"
 #include "resources/resource_ids.h"
+#include "screens/pane_window.h"
 #include "tests/support/picture.h"
 
 namespace {
@@ -44,14 +44,14 @@ TEST_F(DrawnContent, TheGroupTabsReplacementTextsAsDrawn) {
     const struct {
         const char* name;
         bool privateHours;
-        int visibility;
+        Visibility visibility;
         const wchar_t* text;
     } cases[] = {
-        {"private hours", true, 0, L"Мое местоположение не показывается другим с 18.00 до 8.00 и в выходные дни."},
-        {"private hours while switched off", true, 3,
+        {"private hours", true, Visibility::Visible, L"Мое местоположение не показывается другим с 18.00 до 8.00 и в выходные дни."},
+        {"private hours while switched off", true, Visibility::SwitchedOff,
          L"Мое местоположение не показывается другим с 18.00 до 8.00 и в выходные дни."},
-        {"switched off", false, 3, L"Вы отключены"},
-        {"invisible", false, 2, L"Чтобы видеть других людей, включите режим \"Виден\""},
+        {"switched off", false, Visibility::SwitchedOff, L"Вы отключены"},
+        {"invisible", false, Visibility::Invisible, L"Чтобы видеть других людей, включите режим \"Виден\""},
     };
     for (int scale : ScalesOnThisScreen()) {
         Open(scale);

@@ -1,8 +1,8 @@
 // The group list tab: the ring of rows, choosing by Enter and by tap, frames and scrolling.
 #include "tests/screens/screen_fixture.h"
 
-#include "app/main_window.h"
 #include "resources/resource_ids.h"
+#include "screens/pane_window.h"
 #include "tests/support/thumb_drag.h"
 
 namespace {

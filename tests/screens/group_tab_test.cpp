@@ -2,9 +2,9 @@
 // that replace the list, and scrolling.
 #include "tests/screens/screen_fixture.h"
 
-#include "app/main_window.h"
 #include "resources/resource_ids.h"
 #include "screens/group_tab.h"
+#include "screens/pane_window.h"
 #include "tests/support/picture.h"
 #include "tests/support/thumb_drag.h"
 
@@ -282,15 +282,15 @@ TEST_F(GroupTab, PrivateHoursAndVisibilityReplaceTheList) {
     EXPECT_EQ(kPaneGroups, context().currentPane);
 
     context().inPrivateHours = false;
-    for (int visibility : {2, 3}) {
+    for (Visibility visibility : {Visibility::Invisible, Visibility::SwitchedOff}) {
         context().visibility = visibility;
         context().statusText.clear();
-        EXPECT_FALSE(ShowsNameBlue(tab)) << "visibility " << visibility;
+        EXPECT_FALSE(ShowsNameBlue(tab)) << "visibility " << static_cast<int>(visibility);
         SendMessageW(tab, WM_COMMAND, IDM_CHOOSE_GROUP, 0);
-        EXPECT_EQ(L"недоступно", context().statusText) << "visibility " << visibility;
+        EXPECT_EQ(L"недоступно", context().statusText) << "visibility " << static_cast<int>(visibility);
     }
 
-    context().visibility = 1;
+    context().visibility = Visibility::VisibleToGroups;
     context().groupSelection.shownGroup = 2;
     context().groupSelection.highlightedGroup = -1;
     SendMessageW(tab, WM_COMMAND, IDM_CHOOSE_GROUP, 0);

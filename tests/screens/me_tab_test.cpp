@@ -1,11 +1,11 @@
 // The Me tab: the place line and what a tap on it or the menu does.
 #include "tests/screens/screen_fixture.h"
 
-#include "app/main_window.h"
 #include "location/cell_monitor.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "screens/me_tab.h"
+#include "screens/pane_window.h"
+#include "screens/place_line.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ TEST_F(MeTab, TapOnThePlaceLineOpensTheEditorForTheCurrentPlace) {
 }
 
 TEST_F(MeTab, PlaceActionsAnswerUnavailableWhereTheyCannotWork) {
-    context().accountMode = 1;
+    context().accountMode = AccountMode::OwnName;
     CreatePanes();
     Show(kPaneMe);
     TapPlaceLine();
@@ -104,7 +104,7 @@ TEST_F(MeTab, PlaceActionsAnswerUnavailableWhereTheyCannotWork) {
     EXPECT_EQ(kPaneMe, context().currentPane);
 
     context().statusText.clear();
-    context().accountMode = 0;
+    context().accountMode = AccountMode::Normal;
     context().cellMonitor->enabled = 0;
     TapPlaceLine();
     EXPECT_EQ(L"Недоступно", context().statusText) << "location not determined";
@@ -114,7 +114,7 @@ TEST_F(MeTab, PlaceActionsAnswerUnavailableWhereTheyCannotWork) {
     EXPECT_EQ(kPaneMe, context().currentPane);
 
     context().cellMonitor->enabled = 1;
-    context().accountMode = 1;
+    context().accountMode = AccountMode::OwnName;
     SendMessageW(pane(kPaneMe), WM_COMMAND, IDM_NAME_MY_PLACE, 0);
     EXPECT_EQ(kPanePlaceEditor, context().currentPane) << "the menu command does not look at the mode";
     EXPECT_TRUE(context().placeEditorNew);
@@ -142,7 +142,7 @@ TEST_F(MeTab, MenuOfTheNormalModeChangesStatusAndMinimises) {
 }
 
 TEST_F(MeTab, MenuOfOtherModesOnlyMinimises) {
-    context().accountMode = 1;
+    context().accountMode = AccountMode::OwnName;
     CreatePanes();
     Show(kPaneMe);
     TapMenuBar(false);

@@ -2,10 +2,10 @@
 // audience list with the chosen group, and what Save, Delete and Cancel leave behind.
 #include "tests/screens/screen_fixture.h"
 
-#include "app/main_window.h"
-#include "location/place_editor.h"
 #include "resources/resource_ids.h"
-#include "screens/me_tab.h"
+#include "screens/pane_window.h"
+#include "screens/place_editor.h"
+#include "screens/place_line.h"
 
 namespace {
 

@@ -1,16 +1,18 @@
 #include "tests/screens/screen_fixture.h"
 
-#include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/private_hours.h"
-#include "app/web_link.h"
+#include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
+#include "platform/web_link.h"
 #include "protocol/transport.h"
-#include "location/place_editor.h"
+#include "protocol/transport_state.h"
 #include "screens/configuration_tab.h"
 #include "screens/group_list_tab.h"
 #include "screens/group_tab.h"
 #include "screens/me_tab.h"
+#include "screens/pane_window.h"
+#include "screens/place_editor.h"
 
 namespace {
 
@@ -46,6 +48,7 @@ void ScreenTest::SetUp() {
     ASSERT_TRUE(CreateAppContext());
     ASSERT_TRUE(CreateCellMonitor());
     AppContext& c = context();
+    c.frontend = std::make_unique<ShellFrontend>(c);
     c.instance = GetModuleHandleW(nullptr);
     c.cellMonitor = GetCellMonitor();
     c.borderX = GetSystemMetrics(SM_CXBORDER);
@@ -201,8 +204,8 @@ void ScreenTest::StartServer() {
     server_ = std::make_unique<pelmora_test::FakeServer>();
     ASSERT_TRUE(StartNetwork(c));
     c.serverHost = "localhost";
-    c.serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    c.serverAddress.sin_port = htons(server_->Port());
+    c.transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    c.transport->serverAddress.sin_port = htons(server_->Port());
     c.token = "T0K";
     c.networkCode = "01";
     CellIdentity cell;

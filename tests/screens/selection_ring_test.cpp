@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_window.h"
 #include "resources/resource_ids.h"
+#include "screens/pane_window.h"
 
 namespace {
 

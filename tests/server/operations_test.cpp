@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <thread>
 
@@ -87,6 +88,8 @@ TEST_P(CrowdTest, IneedTakesTheSameNumberOfQueriesForThreeMembersAndForForty) {
         EXPECT_EQ(outcome.result, "ok");
         return std::make_pair(StatementsRunOnThisThread() - before, outcome.document);
     };
+    // The first list reads the cells the people are at; the lists after it find them in memory.
+    queriesOfIneed();
     auto [withForty, document] = queriesOfIneed();
     std::size_t shown = 0;
     for (std::size_t at = document.find("<address>"); at != std::string::npos; at = document.find("<address>", at + 1)) {
@@ -100,6 +103,99 @@ TEST_P(CrowdTest, IneedTakesTheSameNumberOfQueriesForThreeMembersAndForForty) {
     EXPECT_EQ(withThree, withForty);
     EXPECT_LE(withForty, 12) << "authentication and one read of the circle";
     std::cout << "ineed with 40 members: " << withForty << " queries; with 3: " << withThree << std::endl;
+}
+
+// The cells and marks kept in memory are the tables' as long as nobody changed one: a change made
+// through another server on the same database (here another store opened on it) shows in the next
+// list, which reads again, once, the table that changed.
+TEST_P(CrowdTest, TheGroupListReadsItsCellsAndMarksAgainOnlyAfterOneChangedWhereverItChanged) {
+    MakeCrowd(10);
+    std::string phone = "token=" + viewerToken_ + "&group_list=1";
+    // Beside the people at known cells with addresses: one at a cell nobody knows, one at a known cell
+    // without an address.
+    Cell unnamed{{1, 7700, 998}, 55.76, 37.62, "", kDefaultCountryCode};
+    store_->PutCell(unnamed);
+    EXPECT_EQ(TextAt(Report(tokens_[8], 7700, 999).get(), "isee/status"), "1");
+    EXPECT_EQ(TextAt(Report(tokens_[9], 7700, 998).get(), "isee/status"), "1");
+    std::unique_ptr<Store> otherServer = pelmora::OpenStore(target_);
+    Mark newMark;
+    newMark.userId = members_[1];
+    newMark.cell = {1, 7700, 101};
+    newMark.scope = kScopeEverybody;
+    newMark.title = "Метка другого сервера";
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        const char* shown;  // in the list afterwards
+        const char* gone;   // no longer in it
+    };
+    const Change changes[] = {
+        {"an import names a cell anew",
+         [&] { otherServer->PutCell({{1, 7700, 101}, 55.75, 37.61, "Москва, Новый адрес, 1", kDefaultCountryCode}); },
+         "Москва, Новый адрес, 1", "Москва, дом 1"},
+        {"an import brings the unknown cell",
+         [&] { otherServer->PutCell({{1, 7700, 999}, 55.76, 37.62, "Москва, Найденная, 9", kDefaultCountryCode}); },
+         "Москва, Найденная, 9", nullptr},
+        {"the geocoder names a cell", [&] { otherServer->SavePlace(unnamed, 1, 1, "Москва, Геокодер, 5", now_); },
+         "Москва, Геокодер, 5", nullptr},
+        {"a mark is saved", [&] { otherServer->SaveMark(newMark, now_); }, "Метка другого сервера", nullptr},
+        {"a mark is deleted",
+         [&] { EXPECT_TRUE(otherServer->DeleteMark(members_[0], otherServer->MarksOf(members_[0]).at(0).id)); },
+         "Метка 5", "Метка 0"},
+    };
+    auto ineed = [&] {
+        std::int64_t before = StatementsRunOnThisThread();
+        Outcome outcome = phone_->Handle("ineed", phone);
+        return std::make_pair(StatementsRunOnThisThread() - before, outcome.document);
+    };
+    auto [coldQueries, coldList] = ineed();
+    std::int64_t warmQueries = ineed().first;
+    EXPECT_EQ(coldQueries, warmQueries + 2) << "one query reads every cell of the list, one every mark";
+    EXPECT_NE(coldList.find("Метка 0"), std::string::npos);
+    for (const Change& change : changes) {
+        change.make();
+        auto [queries, list] = ineed();
+        EXPECT_NE(list.find(change.shown), std::string::npos) << change.what;
+        if (change.gone) EXPECT_EQ(list.find(change.gone), std::string::npos) << change.what;
+        EXPECT_EQ(queries, warmQueries + 1) << change.what;
+        EXPECT_EQ(ineed().first, warmQueries) << change.what;
+    }
+}
+
+// A handshake checks an Argon2id hash for tens of milliseconds by design. A crowd of phones logging in
+// at once keeps the password threads busy, never the threads that answer reports: every report is
+// answered before the first of the handshakes, whose checks here take ten times the service's.
+TEST_P(CrowdTest, ReportsAreAnsweredWhileACrowdOfHandshakesWaitsForItsPasswordChecks) {
+    MakeCrowd(2);
+    constexpr int kHandshakes = 8;
+    // Hashes that take a while to check, about ten times the service's own.
+    SetPasswordCostForTesting({4, 96u * 1024 * 1024});
+    std::string slowRecord = *Accounts::PasswordRecord("secret");
+    SetPasswordCostForTesting(kCheapestPasswordCost);
+    for (int i = 0; i < kHandshakes; ++i) {
+        store_->AddUser("slow" + std::to_string(i) + "@example.org", slowRecord, "Медленный", now_);
+    }
+    std::atomic<int> loggedIn{0};
+    std::vector<std::thread> phones;
+    for (int i = 0; i < kHandshakes; ++i) {
+        phones.emplace_back([&, i] {
+            EXPECT_EQ(HandStatus("slow" + std::to_string(i) + "@example.org", Md5Hex("secret")), "0");
+            ++loggedIn;
+        });
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (server_->OpenConnections() < kHandshakes && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // Their requests, in by now, are read and handed to a pool in a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int report = 0; report < 10; ++report) {
+        EXPECT_EQ(TextAt(Report(tokens_[report % 2], 7700, 100 + report % 10).get(), "isee/status"), "1");
+    }
+    int loggedInMeanwhile = loggedIn;
+    for (std::thread& phone : phones) phone.join();
+    EXPECT_EQ(loggedInMeanwhile, 0) << "the reports waited for handshakes";
+    EXPECT_EQ(loggedIn, kHandshakes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CrowdTest, testing::AllEngines(), testing::EngineName);

@@ -2,10 +2,16 @@
 // and the arithmetic of places.
 #include "server/places.h"
 #include "server/text.h"
+#include "server/xml_writer.h"
 
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <cstdio>
+#include <memory>
+#include <unordered_map>
 
 namespace pelmora {
 namespace {
@@ -82,6 +88,60 @@ TEST(TextTest, RandomHexIsFreshEveryTime) {
     EXPECT_NE(first, second);
 }
 
+// The replies were printed by TinyXML before they were written directly; the phones read them byte for
+// byte. Each document is built both ways from the same steps: "+name" opens an element, "-" closes the
+// innermost one, "name=text" adds an element holding the text.
+TEST(XmlWriterTest, DocumentsAreTheBytesTinyXmlPrints) {
+    std::string everyByte;
+    for (int byte = 1; byte < 256; ++byte) everyByte += static_cast<char>(byte);
+    std::vector<std::vector<std::string>> documents = {
+        {},
+        {"status=0"},
+        {"status=1", "timer=300", "+sint", "address=Москва, ул. Тверская, 7", "-"},
+        {"+sint", "-", "empty=", "+a", "+b", "-", "c=x", "-"},
+        {"+groups", "+group", "title=<Семья> & \"друзья\" 'всё'", "+users", "+user", "user_id=7", "-", "-"},
+        {"text=" + everyByte},
+        {"control=tab\there\r\nline", "entity=&#x41; &amp; &#65;", "+open"},
+    };
+    // Long texts are looked through eight bytes at a time: a byte to escape at every place of a word.
+    for (std::size_t at = 0; at < 20; ++at) {
+        for (const char* special : {"&", "<", ">", "\"", "'", "\x1f", "\t"}) {
+            documents.push_back({"address=" + std::string(at, 'a') + special + "Тверская, 7" + std::string(at, 'b')});
+        }
+    }
+    for (const std::vector<std::string>& steps : documents) {
+        TiXmlDocument document;
+        document.LinkEndChild(new TiXmlDeclaration("1.0", "UTF-8", ""));
+        TiXmlElement* element = new TiXmlElement("reply");
+        document.LinkEndChild(element);
+        XmlWriter writer("reply");
+        for (const std::string& step : steps) {
+            if (step == "-") {
+                element = element->Parent()->ToElement();
+                writer.Close();
+            } else if (step[0] == '+') {
+                element = element->LinkEndChild(new TiXmlElement(step.substr(1)))->ToElement();
+                writer.Open(step.c_str() + 1);
+            } else {
+                std::string name = step.substr(0, step.find('='));
+                std::string text = step.substr(step.find('=') + 1);
+                TiXmlElement* child = new TiXmlElement(name);
+                if (!text.empty()) child->LinkEndChild(new TiXmlText(text));
+                element->LinkEndChild(child);
+                writer.Add(name.c_str(), text);
+            }
+        }
+        TiXmlPrinter printer;
+        document.Accept(&printer);
+        EXPECT_EQ(writer.Finish(), printer.Str()) << ::testing::PrintToString(steps);
+    }
+    XmlWriter numbers("n");
+    numbers.Add("low", INT64_MIN);
+    numbers.Add("high", std::int64_t{9007199254740993});
+    EXPECT_EQ(numbers.Finish(), "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<n>\n    <low>-9223372036854775808</low>\n"
+                                "    <high>9007199254740993</high>\n</n>\n");
+}
+
 TEST(PlacesTest, PositionWeighsTheFrontCellMost) {
     std::optional<Cell> cells[3] = {Cell{{1, 1, 1}, 55.0, 37.0, "a"}, std::nullopt, Cell{{1, 1, 3}, 56.0, 38.0, "c"}};
     std::optional<Coordinates> where = EstimatePosition(cells);
@@ -98,6 +158,12 @@ TEST(PlacesTest, DistancesAreKilometresWithOneDecimalComma) {
     EXPECT_EQ(FormatDistance(2.44), "2.4");
     EXPECT_EQ(FormatDistance(0), "0.0");
     EXPECT_EQ(FormatDistance(12.06), "12.1");
+    // Rounded as printf's "%.1f" rounds the binary value, halfway cases included, whatever the locale.
+    for (double km : {0.05, 0.15, 0.25, 0.95, 2.45, 9.96, 1234.55, 19999.95, 0.049999999999999996}) {
+        char printed[32];
+        std::snprintf(printed, sizeof printed, "%.1f", km);
+        EXPECT_EQ(FormatDistance(km), printed) << km;
+    }
 }
 
 TEST(PlacesTest, PrivateHoursAreEveningsNightsAndWeekends) {
@@ -118,21 +184,41 @@ TEST(PlacesTest, PlaceDescriptionPrefersTheMarkTitle) {
     mark.number = "7";
     mark.build = "а";
     Cell cell{{1, 1, 1}, 0, 0, "Москва, ул. Тверская, 7"};
-    EXPECT_EQ(DescribePlace(mark, cell), "Дом, Тверская, д.7а");
+    EXPECT_EQ(DescribePlace(mark, &cell), "Дом, Тверская, д.7а");
     mark.number = "0";
-    EXPECT_EQ(DescribePlace(mark, cell), "Дом, Тверская");
+    EXPECT_EQ(DescribePlace(mark, &cell), "Дом, Тверская");
     mark.title.clear();
-    EXPECT_EQ(DescribePlace(mark, cell), "Москва, ул. Тверская, 7");
-    EXPECT_EQ(DescribePlace(std::nullopt, std::nullopt), "");
+    EXPECT_EQ(DescribePlace(mark, &cell), "Москва, ул. Тверская, 7");
+    EXPECT_EQ(DescribePlace(std::nullopt, nullptr), "");
 }
 
+// A report's cells as the store returns them, and as the group list finds them among the known cells
+// by their keys (an unknown cell's key is not there): the same cell either way.
 TEST(PlacesTest, TheAddressLineIsTheFirstKnownCellWithOne) {
     Cell unnamed{{1, 1, 1}, 55, 37, ""};
     Cell named{{1, 1, 2}, 55, 37, "Москва, ул. Арбат, 1"};
     Cell other{{1, 1, 3}, 55, 37, "Москва, ул. Тверская, 7"};
-    EXPECT_EQ(AddressedCell({unnamed, named, other})->key.cid, 2);
-    EXPECT_EQ(AddressedCell({std::nullopt, other, named})->key.cid, 3);
-    EXPECT_FALSE(AddressedCell({unnamed, std::nullopt, unnamed}).has_value());
+    std::unordered_map<CellKey, std::shared_ptr<const Cell>, CellKeyHash> known;
+    for (const Cell& cell : {unnamed, named, other}) known.emplace(cell.key, std::make_shared<const Cell>(cell));
+    const CellKey unknown{1, 1, 9};
+    struct Case {
+        Store::KnownCells report;
+        std::int64_t addressed;  // the cid of the cell, 0 for none
+    };
+    const Case cases[] = {
+        {{unnamed, named, other}, 2},
+        {{std::nullopt, other, named}, 3},
+        {{unnamed, std::nullopt, unnamed}, 0},
+        {{std::nullopt, std::nullopt, std::nullopt}, 0},
+    };
+    for (const Case& test : cases) {
+        CellKey keys[3];
+        for (int i = 0; i < 3; ++i) keys[i] = test.report[i] ? test.report[i]->key : unknown;
+        std::optional<Cell> fromReport = AddressedCell(test.report);
+        const Cell* fromKeys = AddressedCell(known, keys);
+        EXPECT_EQ(fromReport ? fromReport->key.cid : 0, test.addressed);
+        EXPECT_EQ(fromKeys ? fromKeys->key.cid : 0, test.addressed);
+    }
 }
 
 TEST(TextTest, HttpAddressesAreTakenApartOrRefused) {

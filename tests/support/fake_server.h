@@ -10,7 +10,7 @@
 //
 //     pelmora_test::FakeServer server;
 //     server.Push(pelmora_test::XmlReply("<config><status>0</status></config>"));
-//     context.serverAddress.sin_port = htons(server.Port());   // or server.ExportPort() before StartNetwork
+//     context.transport->serverAddress.sin_port = htons(server.Port());   // or server.ExportPort() before StartNetwork
 //     ... run the request under test ...
 //     ASSERT_EQ(1u, server.RequestCount());
 //     EXPECT_EQ(expectedBytes, server.Requests()[0]);

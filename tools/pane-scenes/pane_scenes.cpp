@@ -13,15 +13,17 @@
 
 #include "app/app_context.h"
 #include "app/main_window.h"
+#include "app/report_cycle.h"
 #include "location/cell_monitor.h"
 #include "location/location_report.h"
-#include "location/place_editor.h"
 #include "platform/aygshell.h"
 #include "platform/screen_metrics.h"
 #include "protocol/transport.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "screens/configuration_tab.h"
-#include "screens/me_tab.h"
+#include "screens/pane_window.h"
+#include "screens/place_editor.h"
 #include "tests/support/fake_server.h"
 
 namespace {
@@ -90,7 +92,7 @@ void Command(int pane, UINT command) {
 
 // The tab as account mode 1 shows it: the name field instead of the rate and the private hours.
 void RecreateConfigurationTabForNameMode(AppContext& context) {
-    context.accountMode = 1;
+    context.accountMode = AccountMode::OwnName;
     context.subName = "Анна";
     Pane& pane = context.panes[kPaneConfiguration];
     DestroyWindow(pane.window);
@@ -105,8 +107,8 @@ void RecreateConfigurationTabForNameMode(AppContext& context) {
 bool StartSession(AppContext& context, pelmora_test::FakeServer& server) {
     if (!StartNetwork(context)) return false;
     context.serverHost = "localhost";
-    context.serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    context.serverAddress.sin_port = htons(server.Port());
+    context.transport->serverAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    context.transport->serverAddress.sin_port = htons(server.Port());
     context.token = "scenes";
     context.networkCode = "01";
     context.userName = L"Анна Смирнова";

@@ -8,21 +8,24 @@
 
 #include "app/app_context.h"
 #include "app/main_window.h"
+#include "app/report_cycle.h"
+#include "app/shell_frontend.h"
 #include "location/cell_monitor.h"
 #include "location/location_report.h"
 #include "location/place_mark.h"
 #include "location/place_mark_requests.h"
 #include "platform/creg_reply.h"
+#include "platform/xml_document.h"
 #include "protocol/configuration.h"
 #include "protocol/groups.h"
 #include "protocol/handshake.h"
 #include "protocol/transport.h"
-#include "protocol/xml_document.h"
+#include "protocol/transport_state.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"
 #include "screens/group_tab.h"
-#include "screens/me_tab.h"
+#include "screens/place_line.h"
 
 namespace {
 
@@ -126,7 +129,7 @@ void CheckPlace(const AppContext& context, std::size_t replySize, Checks& checks
     checks.ExpectText(line, 2 * replySize + 16, "the place line");
 
     const unsigned interval = ReportTimerIntervalMs(context);
-    if (context.rateMode != 0) {
+    if (context.rateMode != RateMode::Optimal) {
         checks.Expect(interval == kPeriodicReportMs, "the 15-minute rate does not give 900000 ms");
     } else {
         checks.Expect(interval >= kMinimumReportIntervalSeconds * 1000u &&
@@ -159,8 +162,8 @@ void LayOutAndCheckGroups(AppContext& context, HDC dc, const std::string& reply,
 
 void ResetContext(AppContext& context) {
     context.statusText.clear();
-    context.renewingLogIn = false;
-    context.rateMode = 0;
+    context.transport->renewingLogIn = false;
+    context.rateMode = RateMode::Optimal;
     context.reportInterval = 0;
     context.reportStatus = 0;
     context.placeMark = PlaceMark();
@@ -186,6 +189,7 @@ std::string TextFault(const std::wstring& text, std::size_t longest) {
 bool ReplyFeeder::Start() {
     if (!CreateAppContext() || !CreateCellMonitor()) return false;
     AppContext& context = *GetAppContext();
+    context.frontend = std::make_unique<ShellFrontend>(context);
     context.instance = GetModuleHandleW(nullptr);
     context.scale = 1;
     context.serverHost = "localhost";
@@ -280,7 +284,7 @@ std::vector<std::string> ReplyFeeder::FeedReply(const CampaignInput& input, Feed
         if (root != nullptr) ReadConfigurationReply(root, context);
         break;
     case Reader::ConfigurationChange:
-        checks.Expect((ConcludeChange(root) == ChangeVerdict::NoReply) == (root == nullptr),
+        checks.Expect((ConcludeChange(context, root) == ChangeVerdict::NoReply) == (root == nullptr),
                       "a change judged without its reply, or a reply left unjudged");
         break;
     case Reader::MethodReport:

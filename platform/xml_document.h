@@ -36,7 +36,7 @@ bool IsWithinXmlBounds(const XmlShape& shape);
 // TiXmlDocument::Parse of `text` up to its first zero byte, unless the text passes a bound: then the
 // document is left empty and the result is false. The parse itself is not judged: the document's
 // error state tells what TinyXML made of the text.
-// With `scratch`, the tree is built in that scratch heap (app/scratch_heap.h), which must outlive the
+// With `scratch`, the tree is built in that scratch heap (platform/scratch_heap.h), which must outlive the
 // document.
 bool ParseXmlText(std::string_view text, TiXmlEncoding encoding, TiXmlDocument* document,
                   ScratchHeap* scratch = nullptr);

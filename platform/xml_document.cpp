@@ -1,4 +1,4 @@
-#include "protocol/xml_document.h"
+#include "platform/xml_document.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/scratch_heap.h"
+#include "platform/scratch_heap.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/xml_document.h"
+#include "platform/xml_document.h"
 
 namespace {
 

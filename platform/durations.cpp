@@ -1,4 +1,4 @@
-#include "app/durations.h"
+#include "platform/durations.h"
 
 Durations& GetDurations() {
     static Durations durations;

@@ -1,28 +1,25 @@
-#include "location/place_editor.h"
+#include "screens/place_editor.h"
 
 #include <string>
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/durations.h"
-#include "app/main_window.h"
 #include "app/status_line.h"
+#include "app/window_state.h"
 #include "location/place_mark_requests.h"
+#include "platform/durations.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "screens/group_model_lookup.h"
-#include "screens/me_tab.h"
 #include "screens/pane_scroll.h"
 #include "screens/pane_window.h"
+#include "screens/place_line.h"
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"PelPlaceWnd";
 constexpr COLORREF kHeadingBlue = RGB(48, 48, 255);
 constexpr int kGroupAudience = 3;
-
-// The editor's scroll offset in pixels.
-int g_editorScroll = 0;
 
 // The fields that show a placeholder until the user enters them.
 struct Placeholder {
@@ -98,20 +95,17 @@ void CreateControls(HWND window, const AppContext& context) {
     }
 }
 
-void OnCreate(HWND window) {
-    AppContext& context = *GetAppContext();
+void OnCreate(HWND window, AppContext& context) {
     context.panes[kPanePlaceEditor].menuBar = CreatePaneMenuBar(context, window, IDR_MENU_PLACE);
     CreateControls(window, context);
     SetScrollPos(window, SB_VERT, 0, FALSE);
-    g_editorScroll = 0;
 }
 
-void OnSize(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnSize(HWND window, const AppContext& context, ScrollingPaneState& state) {
     const int s = context.scale;
     RECT client;
     GetClientRect(window, &client);
-    ResetPaneScroll(window, g_editorScroll, 350 * s - client.bottom, 10);
+    ResetPaneScroll(window, state.scrollOffset, 350 * s - client.bottom, 10);
     GetClientRect(window, &client);
     for (const ControlBounds& at : LayControls(client.right, s)) {
         SetWindowPos(GetDlgItem(window, at.id), nullptr, at.x, at.y, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -123,8 +117,7 @@ void DrawLabel(HDC dc, const wchar_t* text, int left, int top, int bottom, int r
     DrawTextW(dc, text, -1, &area, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-void OnPaint(HWND window) {
-    const AppContext& context = *GetAppContext();
+void OnPaint(HWND window, const AppContext& context) {
     const int s = context.scale;
     const int p = GetScrollPos(window, SB_VERT);
     PAINTSTRUCT paint;
@@ -169,8 +162,7 @@ void OnFieldFocused(HWND window, int id) {
     if (ReadControlText(window, id) == placeholder) SetDlgItemTextW(window, id, L"");
 }
 
-void DeleteMark() {
-    AppContext& context = *GetAppContext();
+void DeleteMark(AppContext& context) {
     const unsigned duration = GetDurations().statusMessageMs;
     ShowTransferStatus();
     if (DeletePlaceMark(context, context.placeMark)) {
@@ -182,12 +174,12 @@ void DeleteMark() {
     ShowPane(kPaneMe, true);
 }
 
-bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+bool OnCommand(HWND window, AppContext& context, WPARAM wParam, LPARAM lParam) {
     const int id = LOWORD(wParam);
     const int notification = HIWORD(wParam);
     if (lParam == 0) {
         if (id == IDM_SAVE_PLACE) {
-            SavePlaceEditor(*GetAppContext());
+            SavePlaceEditor(context);
             return true;
         }
         if (id == IDM_BACK) {
@@ -201,30 +193,34 @@ bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
         return true;
     }
     if (id == IDC_PLACE_DELETE && notification == BN_CLICKED) {
-        DeleteMark();
+        DeleteMark(context);
         return true;
     }
     return false;
 }
 
 LRESULT CALLBACK PlaceEditorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ScrollingPaneState* state = TrackWindowState<ScrollingPaneState>(window, message, lParam);
+    AppContext* application = GetAppContext();
+    if (state == nullptr || application == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    AppContext& context = *application;
     switch (message) {
     case WM_CREATE:
-        OnCreate(window);
+        OnCreate(window, context);
         return 0;
     case WM_SIZE:
-        OnSize(window);
+        OnSize(window, context, *state);
         return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnPaint(window, context);
         return 0;
     case WM_CTLCOLORSTATIC:
         return ColourControlOnWhite(wParam);
     case WM_VSCROLL:
-        HandlePaneScrollRequest(window, g_editorScroll, wParam, GetAppContext()->scale);
+        HandlePaneScrollRequest(window, state->scrollOffset, wParam, context.scale);
         return 0;
     case WM_COMMAND:
-        if (OnCommand(window, wParam, lParam)) return 0;
+        if (OnCommand(window, context, wParam, lParam)) return 0;
         break;
     default:
         break;
@@ -235,7 +231,7 @@ LRESULT CALLBACK PlaceEditorProc(HWND window, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 HWND CreatePlaceEditor(AppContext& context, HWND parent) {
-    return CreatePaneWindow(context, kClassName, PlaceEditorProc, parent, WS_VSCROLL);
+    return CreateScrollingPane(context, kClassName, PlaceEditorProc, parent);
 }
 
 void FillPlaceEditor(AppContext& context) {

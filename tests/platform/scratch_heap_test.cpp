@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/scratch_heap.h"
+#include "platform/scratch_heap.h"
 
 namespace {
 

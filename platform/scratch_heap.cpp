@@ -1,4 +1,4 @@
-#include "app/scratch_heap.h"
+#include "platform/scratch_heap.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "app/web_link.h"
+#include "platform/web_link.h"
 
 #include <windows.h>
 #include <shellapi.h>

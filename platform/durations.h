@@ -1,4 +1,5 @@
-// The waits of the program in one place. The program keeps these values; tests shorten them.
+// The waits of the program in one place, below every layer that waits: the device layer's own wait for
+// the modem is one of them. The program keeps these values; tests shorten them.
 #pragma once
 
 struct Durations {

@@ -4,7 +4,10 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdio>
+#include <optional>
 #include <vector>
+
+#include "platform/scratch_heap.h"
 
 namespace {
 
@@ -321,12 +324,17 @@ bool IsWithinXmlBounds(const XmlShape& shape) {
     return shape.depth <= kMaxXmlNesting && shape.attributes <= kMaxXmlAttributes;
 }
 
-bool ParseXmlText(const std::string& text, TiXmlEncoding encoding, TiXmlDocument* document) {
+bool ParseXmlText(std::string_view text, TiXmlEncoding encoding, TiXmlDocument* document, ScratchHeap* scratch) {
     document->Clear();
-    std::string bounded = text.substr(0, text.find('\0'));
+    const std::string_view bounded = text.substr(0, text.find('\0'));
     if (!IsWithinXmlBounds(MeasureXml(bounded, encoding))) return false;
-    bounded.append(kZeroPadding, '\0');
-    document->Parse(bounded.c_str(), nullptr, encoding);
+    // The one copy of a reply that may run to megabytes: made once, at its final size.
+    std::string padded;
+    padded.reserve(bounded.size() + kZeroPadding);
+    padded.append(bounded).append(kZeroPadding, '\0');
+    std::optional<ScratchAllocation> inScratch;
+    if (scratch != nullptr) inScratch.emplace(*scratch);
+    document->Parse(padded.c_str(), nullptr, encoding);
     return true;
 }
 

@@ -12,6 +12,8 @@
 
 #include <tinyxml.h>
 
+class ScratchHeap;
+
 inline constexpr int kMaxXmlNesting = 256;
 inline constexpr int kMaxXmlAttributes = 64;
 
@@ -34,7 +36,10 @@ bool IsWithinXmlBounds(const XmlShape& shape);
 // TiXmlDocument::Parse of `text` up to its first zero byte, unless the text passes a bound: then the
 // document is left empty and the result is false. The parse itself is not judged: the document's
 // error state tells what TinyXML made of the text.
-bool ParseXmlText(const std::string& text, TiXmlEncoding encoding, TiXmlDocument* document);
+// With `scratch`, the tree is built in that scratch heap (platform/scratch_heap.h), which must outlive the
+// document.
+bool ParseXmlText(std::string_view text, TiXmlEncoding encoding, TiXmlDocument* document,
+                  ScratchHeap* scratch = nullptr);
 
 // TiXmlDocument::LoadFile (line ends made "\n" as it does) with the bounds of ParseXmlText. False when
 // the file cannot be read, passes a bound or does not parse.

@@ -334,24 +334,24 @@ int CheckErrorReply(AppContext& context, const TiXmlDocument& document) {
 }
 
 const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const std::string& body,
-                                    TiXmlDocument* document) {
+                                    TiXmlDocument* document, ScratchHeap* scratch) {
     std::string reply;
     const int transfer = PostRequest(context, context.serverHost, kind, body, &reply);
     if (transfer == kTransferFailed) context.frontend->ShowStatusMessage(kTextTransferError);
     if (transfer == kTransferTimedOut) context.frontend->ShowStatusMessage(kTextTimeout);
     if (transfer != kTransferComplete) return nullptr;
-    return ReadReply(context, kind, reply, document);
+    return ReadReply(context, kind, reply, document, scratch);
 }
 
 const TiXmlElement* ReadReply(AppContext& context, const char* kind, const std::string& reply,
-                              TiXmlDocument* document) {
+                              TiXmlDocument* document, ScratchHeap* scratch) {
     document->Clear();
     if (!CheckHttpStatus(context, reply)) return nullptr;
     const std::size_t start = FindXmlDocument(reply);
     if (start == std::string::npos) return nullptr;
     // Whatever part of the tree parses is used: a damaged document shows up as missing elements. A
     // document the parser cannot take safely is a transfer that went wrong.
-    if (!ParseXmlText(reply.substr(start), TIXML_ENCODING_UNKNOWN, document)) {
+    if (!ParseXmlText(std::string_view(reply).substr(start), TIXML_ENCODING_UNKNOWN, document, scratch)) {
         context.frontend->ShowStatusMessage(kTextTransferError);
         return nullptr;
     }

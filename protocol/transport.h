@@ -21,6 +21,7 @@
 class TiXmlDocument;
 class TiXmlElement;
 struct AppContext;
+class ScratchHeap;
 
 // Results of PostRequest.
 inline constexpr int kTransferComplete = 1;   // the whole reply arrived and the server closed the connection
@@ -66,8 +67,10 @@ int CheckErrorReply(AppContext& context, const TiXmlDocument& document);
 // The exchange every request makes: sends `body` as `kind` to AppContext::serverHost and reads the
 // reply with ReadReply. Returns null after any failure, having told what the user is to see:
 // "Ошибка передачи данных" or the time-out text for a failed transfer, and what ReadReply shows.
+// With `scratch`, the document's tree is built in that scratch heap (platform/scratch_heap.h), which must
+// outlive the document.
 const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const std::string& body,
-                                    TiXmlDocument* document);
+                                    TiXmlDocument* document, ScratchHeap* scratch = nullptr);
 
 // The reply half of ExchangeRequest, over the reply's bytes (status line and headers included):
 // checks the status line, finds the XML document, parses it into `document`, handles an error reply
@@ -76,4 +79,4 @@ const TiXmlElement* ExchangeRequest(AppContext& context, const char* kind, const
 // error reply (at most 255 characters of it), or "Ошибка передачи данных" for a document nested
 // too deep to parse safely (xml_document.h); a missing root element shows nothing.
 const TiXmlElement* ReadReply(AppContext& context, const char* kind, const std::string& reply,
-                              TiXmlDocument* document);
+                              TiXmlDocument* document, ScratchHeap* scratch = nullptr);

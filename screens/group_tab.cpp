@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <vector>
+
 #include "app/app_context.h"
 #include "app/status_line.h"
 #include "app/window_state.h"
@@ -23,11 +25,14 @@ constexpr int kNoPerson = -1;
 // Entries are 38 units apart, the first one 8 units down.
 int EntryTop(int row, int s) { return 8 * s + 38 * s * row; }
 
-int MeasureWidth(HDC dc, const std::wstring& text, int length) {
-    RECT bounds = {};
-    DrawTextW(dc, text.c_str(), length, &bounds, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-    return bounds.right - bounds.left;
+int MeasureWidth(HDC dc, const std::wstring& text) {
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return size.cx;
 }
+
+// Most address lines are shorter than this; longer ones measure into the heap.
+constexpr std::size_t kInlineExtents = 128;
 
 bool ShowsMessage(const AppContext& context) {
     return context.inPrivateHours ||
@@ -292,17 +297,29 @@ HWND CreateGroupTab(HWND parent) {
 }
 
 void LayOutEntry(HDC dc, Person& person, int width) {
-    person.nameWidth = MeasureWidth(dc, person.name, -1);
+    person.nameWidth = MeasureWidth(dc, person.name);
     AddressParts parts = SplitAddressLine(dc, person.address, width - person.nameWidth - 20);
     person.addressFirstPart = std::move(parts.first);
     person.addressSecondPart = std::move(parts.second);
 }
 
 AddressParts SplitAddressLine(HDC dc, const std::wstring& address, int available) {
+    // One measurement of the whole line gives the width of every prefix: extents[i] is the width of the
+    // first i + 1 characters, so the text before a space at index i is extents[i - 1] wide.
+    int inlineExtents[kInlineExtents] = {};
+    std::vector<int> heapExtents;
+    int* extents = inlineExtents;
+    if (address.size() > kInlineExtents) {
+        heapExtents.resize(address.size());
+        extents = heapExtents.data();
+    }
+    SIZE whole = {};
+    GetTextExtentExPointW(dc, address.c_str(), static_cast<int>(address.size()), 0, nullptr, extents, &whole);
     size_t split = std::wstring::npos;
-    if (MeasureWidth(dc, address, -1) > available) {
+    if (whole.cx > available) {
         for (size_t space = address.find(L' '); space != std::wstring::npos; space = address.find(L' ', space + 1)) {
-            if (split != std::wstring::npos && MeasureWidth(dc, address, static_cast<int>(space)) > available) break;
+            const int before = space == 0 ? 0 : extents[space - 1];
+            if (split != std::wstring::npos && before > available) break;
             split = space;
         }
     }

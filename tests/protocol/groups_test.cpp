@@ -1,6 +1,7 @@
 // The "ineed" request and the groups-and-people model it rebuilds.
 #include <gtest/gtest.h>
 
+#include "platform/scratch_heap.h"
 #include "protocol/groups.h"
 #include "protocol/transport_state.h"
 #include "resources/texts.h"
@@ -27,7 +28,9 @@ TEST_F(GroupsTest, BuildsTheModelInReplyOrderWithTheDefaultsOfMissingParts) {
         "<stray/>"
         "</groups></ineed>"));
     context->groups.push_back(Group());  // whatever was there goes
+    const std::size_t scratchBefore = CommittedScratchBytes();
     FetchGroups(*context);
+    EXPECT_EQ(scratchBefore, CommittedScratchBytes()) << "the reply's tree has given its pages back";
 
     const std::string expected = Envelope("ineed", "token=T0K&group_list=1");
     EXPECT_EQ(expected, OnlyRequest());
@@ -39,6 +42,7 @@ TEST_F(GroupsTest, BuildsTheModelInReplyOrderWithTheDefaultsOfMissingParts) {
     EXPECT_EQ(5, groups[0].people[0].id);
     EXPECT_EQ(L"Анна: ", groups[0].people[0].name);
     EXPECT_EQ(L"Тверская, 1, 2.5 км", groups[0].people[0].address);
+    EXPECT_FALSE(IsScratchMemory(groups[0].people[0].address.data())) << "the model outlives the tree";
     EXPECT_EQ(L"", groups[0].people[0].addressFirstPart);
     EXPECT_EQ(0, groups[0].people[0].nameWidth);
     EXPECT_EQ(5, groups[0].people[1].id) << "the same person twice is kept twice";
@@ -54,6 +58,39 @@ TEST_F(GroupsTest, BuildsTheModelInReplyOrderWithTheDefaultsOfMissingParts) {
     EXPECT_TRUE(groups[1].people.empty());
     EXPECT_EQ(2147483647, groups[2].id) << "a sibling of another name is a group too";
     EXPECT_EQ(L"", groups[2].title);
+}
+
+// A person's texts come through whole whatever their length: bytes that are not UTF-8 become U+FFFD as
+// in every other text, a character beyond the first plane a surrogate pair.
+TEST(GroupsReply, PeopleTextsAreConvertedWhole) {
+    struct Case {
+        std::string user;
+        std::wstring name;
+        std::wstring address;
+    };
+    const std::string longName(60, 'n');
+    const std::string longAddress(300, 'a');
+    const Case cases[] = {
+        {"<name>\xFF</name>", L"\xFFFD: ", L""},
+        {"<name>\xF0\x9F\x98\x80</name><address>A</address><distance>1</distance>", L"\xD83D\xDE00: ",
+         std::wstring(L"A, 1") + kTextDistanceUnit},
+        {"<name>" + longName + "</name><address>" + longAddress + "</address>",
+         std::wstring(longName.begin(), longName.end()) + L": ", std::wstring(longAddress.begin(), longAddress.end())},
+        {"<address>\xD0\x90\xFF</address><distance>\xFF</distance>", L"",
+         std::wstring(L"\x0410\xFFFD, \xFFFD") + kTextDistanceUnit},
+    };
+    for (const Case& testCase : cases) {
+        const std::string reply =
+            "<ineed><groups><group><users><user>" + testCase.user + "</user></users></group></groups></ineed>";
+        TiXmlDocument document;
+        document.Parse(reply.c_str());
+        GroupList groups;
+        ReadGroupsReply(document.RootElement(), &groups);
+        ASSERT_EQ(1u, groups.size()) << testCase.user;
+        ASSERT_EQ(1u, groups[0].people.size()) << testCase.user;
+        EXPECT_EQ(testCase.name, groups[0].people[0].name) << testCase.user;
+        EXPECT_EQ(testCase.address, groups[0].people[0].address) << testCase.user;
+    }
 }
 
 TEST_F(GroupsTest, AnyFailureLeavesTheModelEmpty) {

@@ -153,6 +153,38 @@ TEST_F(GroupTab, AddressSplitsAfterTheLastWordThatFits) {
     ReleaseDC(pane(kPaneGroups), dc);
 }
 
+// The split is found from one measurement of the whole line; it must land where measuring the text
+// before each space on its own puts it, at every space's width and one pixel short of it, for lines
+// of every length (the longest beyond what the tab measures without the heap).
+TEST_F(GroupTab, AddressSplitsWhereEachPrefixMeasuresTheSame) {
+    CreatePanes();
+    const std::wstring longLine = L"Московская область, Одинцовский район, посёлок Летний Отдых, улица Зелёная, "
+                                  L"дом 17, корпус 3, строение 2, подъезд 4, этаж 9, квартира 215, 12.5 км";
+    const std::wstring lines[] = {L"ул. Ленина, 15, 0.7 км", L" Арбат, 1.1 км", L"Тверская,  2.5 км", longLine};
+    ASSERT_GT(longLine.size(), 128u);
+    HDC dc = GetDC(pane(kPaneGroups));
+    HGDIOBJ old = SelectObject(dc, context().fontBold);
+    for (const std::wstring& line : lines) {
+        for (size_t space = line.find(L' '); space != std::wstring::npos; space = line.find(L' ', space + 1)) {
+            const int reaches = BoldWidth(line.substr(0, space));
+            for (const int available : {reaches, reaches - 1}) {
+                // The last space whose text before it is no wider than `available`; the first space always.
+                size_t expected = std::wstring::npos;
+                for (size_t at = line.find(L' '); at != std::wstring::npos; at = line.find(L' ', at + 1)) {
+                    if (expected != std::wstring::npos && BoldWidth(line.substr(0, at)) > available) break;
+                    expected = at;
+                }
+                const AddressParts parts = SplitAddressLine(dc, line, available);
+                EXPECT_EQ(line.substr(0, expected + 1), parts.first)
+                    << available << " px, a line of " << line.size() << " characters";
+                EXPECT_EQ(line.substr(expected + 1), parts.second);
+            }
+        }
+    }
+    SelectObject(dc, old);
+    ReleaseDC(pane(kPaneGroups), dc);
+}
+
 TEST_F(GroupTab, MeasuresEveryEntryForTheWidthOfTheTab) {
     CreatePanes();
     const std::wstring name = L"Сергей: ";

@@ -233,7 +233,7 @@ class ClientBench:
                 from . import profiles
                 self.profile = profiles.profile_wine_process(program, lambda: self.refreshes(program, remote, 3),
                                                              os.path.join(self.folder, "ineed.perf"),
-                                                             self.programs["pelmora"])
+                                                             self.symbols_program())
             floor_program = self.launch(desktop, "pelmora-bench-window", False, "idle-floor")
             floor_program.wait_for(trace.first_idle, 60, "the floor's window")
             self.memory_and_idle(program, floor_program, settings.people_counts[-1])
@@ -241,6 +241,11 @@ class ClientBench:
             remote.close(program)
             if floor_program is not None:
                 floor_program.stop()
+
+    def symbols_program(self):
+        """The shipped pelmora.exe is stripped; the build keeps a copy with its symbol table beside it."""
+        copy = os.path.join(os.path.dirname(self.programs["pelmora"]), "pelmora-symbols.exe")
+        return copy if os.path.exists(copy) else self.programs["pelmora"]
 
     def memory_and_idle(self, program, floor_program, people):
         settings = self.settings

@@ -26,8 +26,8 @@ public:
     using State = std::pair<std::int64_t, std::int64_t>;
     using Found = std::unordered_map<Key, std::shared_ptr<const Value>, Hash>;
 
-    // The values among `keys` at `state`, those there are into `found`; the keys the cache cannot
-    // answer for are returned. A state other than the one the cache holds empties it.
+    // The values among `keys` (repeats allowed) at `state`, those there are into `found`; the keys the
+    // cache cannot answer for are returned, as often as asked. A state other than the one the cache holds empties it.
     std::vector<Key> Find(State state, const std::vector<Key>& keys, Found& found) {
         std::vector<Key> missing;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -40,7 +40,7 @@ public:
             if (kept == values_.end()) {
                 missing.push_back(key);
             } else if (kept->second) {
-                found.emplace(key, kept->second);
+                found.try_emplace(key, kept->second);
             }
         }
         return missing;

@@ -335,6 +335,12 @@ std::map<std::int64_t, std::vector<std::int64_t>> ReadOwnerGroups(Rows rows) {
     return groups;
 }
 
+std::vector<CellKey> Distinct(std::vector<CellKey> keys) {
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return keys;
+}
+
 // Cell keys as the JSON array of [mnc, lac, cid] arrays that the key-by-key statements take.
 std::string KeyList(const std::vector<CellKey>& keys) {
     std::string list = "[";
@@ -642,6 +648,9 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
             Rows rows = connection.Run(kCircleGroups, {viewerId});
             while (rows.Next()) circle.groups.push_back(ReadGroup(rows));
         }
+        std::size_t memberships = 0;
+        for (const GroupSummary& group : circle.groups) memberships += static_cast<std::size_t>(group.memberCount);
+        circle.members.reserve(memberships);
         std::int64_t cellChanges = 0;
         std::int64_t markChanges = 0;
         {
@@ -668,14 +677,18 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
                       return std::tie(a.groupId, a.member.name, a.member.id) <
                              std::tie(b.groupId, b.member.name, b.member.id);
                   });
+        // Most people stand in a few cells: the keys are looked up as they come, repeats and all, and
+        // only those the caches cannot answer for are sorted out.
         std::vector<CellKey> keys;
+        std::vector<CellKey> fronts;
         keys.reserve(3 * circle.members.size());
+        fronts.reserve(circle.members.size());
         for (const GroupCircle::Membership& membership : circle.members) {
-            if (membership.position) keys.insert(keys.end(), membership.position->cells, membership.position->cells + 3);
+            if (!membership.position) continue;
+            keys.insert(keys.end(), membership.position->cells, membership.position->cells + 3);
+            fronts.push_back(membership.position->cells[0]);
         }
-        std::sort(keys.begin(), keys.end());
-        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-        std::vector<CellKey> missing = cellCache_.Find({cellChanges, mcc}, keys, circle.cells);
+        std::vector<CellKey> missing = Distinct(cellCache_.Find({cellChanges, mcc}, keys, circle.cells));
         if (!missing.empty()) {
             std::string list = KeyList(missing);
             decltype(cellCache_)::Found known;
@@ -689,14 +702,8 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
             cellCache_.Keep({cellChanges, mcc}, missing, known);
         }
         // The marks at the front cells of the reports just read, from memory while no mark changed.
-        std::vector<CellKey> fronts;
-        for (const GroupCircle::Membership& membership : circle.members) {
-            if (membership.position) fronts.push_back(membership.position->cells[0]);
-        }
-        std::sort(fronts.begin(), fronts.end());
-        fronts.erase(std::unique(fronts.begin(), fronts.end()), fronts.end());
         decltype(markCache_)::Found marksAt;
-        std::vector<CellKey> unread = markCache_.Find({markChanges, 0}, fronts, marksAt);
+        std::vector<CellKey> unread = Distinct(markCache_.Find({markChanges, 0}, fronts, marksAt));
         if (!unread.empty()) {
             std::string list = KeyList(unread);
             std::unordered_map<CellKey, MarksAtCell, CellKeyHash> read;

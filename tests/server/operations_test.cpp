@@ -156,7 +156,9 @@ TEST_P(CrowdTest, TheGroupListReadsItsCellsAndMarksAgainOnlyAfterOneChangedWhere
         change.make();
         auto [queries, list] = ineed();
         EXPECT_NE(list.find(change.shown), std::string::npos) << change.what;
-        if (change.gone) EXPECT_EQ(list.find(change.gone), std::string::npos) << change.what;
+        if (change.gone) {
+            EXPECT_EQ(list.find(change.gone), std::string::npos) << change.what;
+        }
         EXPECT_EQ(queries, warmQueries + 1) << change.what;
         EXPECT_EQ(ineed().first, warmQueries) << change.what;
     }

@@ -335,21 +335,35 @@ std::map<std::int64_t, std::vector<std::int64_t>> ReadOwnerGroups(Rows rows) {
     return groups;
 }
 
-std::vector<CellKey> Distinct(std::vector<CellKey> keys) {
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    return keys;
+// Each value once, in order.
+template <typename Value>
+std::vector<Value> Distinct(std::vector<Value> values) {
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    return values;
 }
 
-// Cell keys as the JSON array of [mnc, lac, cid] arrays that the key-by-key statements take.
-std::string KeyList(const std::vector<CellKey>& keys) {
+// `values` as the JSON array that the statements walking a list of keys take, each written by `write`.
+template <typename Value, typename Write>
+std::string JsonArray(const std::vector<Value>& values, Write write) {
     std::string list = "[";
-    for (const CellKey& key : keys) {
+    for (const Value& value : values) {
         if (list.size() > 1) list += ',';
-        list += "[" + std::to_string(key.mnc) + "," + std::to_string(key.lac) + "," + std::to_string(key.cid) + "]";
+        write(list, value);
     }
     list += "]";
     return list;
+}
+
+// Cell keys as [mnc, lac, cid] arrays.
+std::string KeyList(const std::vector<CellKey>& keys) {
+    return JsonArray(keys, [](std::string& list, const CellKey& key) {
+        list += "[" + std::to_string(key.mnc) + "," + std::to_string(key.lac) + "," + std::to_string(key.cid) + "]";
+    });
+}
+
+std::string IdList(const std::vector<std::int64_t>& ids) {
+    return JsonArray(ids, [](std::string& list, std::int64_t id) { list += std::to_string(id); });
 }
 
 std::vector<Mark> ReadMarks(Rows rows) {
@@ -726,14 +740,7 @@ GroupCircle SqlStore::CircleOf(std::int64_t viewerId, std::int64_t mcc) {
         if (!circle.marks.marks.empty()) {
             std::vector<std::int64_t> owners;
             for (const Mark& mark : circle.marks.marks) owners.push_back(mark.userId);
-            std::sort(owners.begin(), owners.end());
-            owners.erase(std::unique(owners.begin(), owners.end()), owners.end());
-            std::string ownerList = "[";
-            for (std::int64_t owner : owners) {
-                if (ownerList.size() > 1) ownerList += ',';
-                ownerList += std::to_string(owner);
-            }
-            ownerList += "]";
+            std::string ownerList = IdList(Distinct(std::move(owners)));
             circle.marks.ownerGroups = ReadOwnerGroups(connection.Run(kGroupsOfUsers, {ownerList}));
         }
         return circle;
